@@ -1,0 +1,147 @@
+// The dim engine: decides, several times a second, which window stays bright on each display and
+// stacks one overlay per display directly beneath it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "platform/accessibility.h"
+#include "platform/clock.h"
+#include "platform/defaults_store.h"
+#include "platform/displays.h"
+#include "platform/overlay.h"
+#include "platform/own_application.h"
+#include "platform/scheduler.h"
+#include "platform/wallpaper_service.h"
+#include "platform/window_list.h"
+#include "platform/workspace.h"
+
+namespace sombrix {
+
+// The services the engine talks to; all must outlive the controller.
+struct EngineServices {
+    WindowList& windowList;
+    Accessibility& accessibility;
+    Workspace& workspace;
+    OwnApplication& application;
+    Displays& displays;
+    OverlayFactory& overlayFactory;
+    WallpaperService& wallpaper;
+    Clock& clock;
+    Scheduler& scheduler;
+    DefaultsStore& defaults;
+};
+
+namespace keys {
+inline constexpr std::string_view kDimEnabled = "dimEnabled";
+inline constexpr std::string_view kDimStyle = "dimStyle";
+inline constexpr std::string_view kDimStrength = "dimStrength";
+}  // namespace keys
+
+class DimController {
+public:
+    using Style = sombrix::Style;
+
+    // One window of the snapshot, already checked.
+    struct WindowInfo {
+        std::uint32_t id = 0;
+        std::int32_t pid = 0;
+        Rect bounds;
+
+        // Absent when the number, the owner or the bounds are missing or do not convert.
+        static std::optional<WindowInfo> from(const RawWindowEntry& entry);
+        friend bool operator==(const WindowInfo&, const WindowInfo&) = default;
+    };
+
+    struct FocusedWindow {
+        std::uint32_t windowID = 0;
+        bool isFullScreen = false;
+        friend bool operator==(const FocusedWindow&, const FocusedWindow&) = default;
+    };
+
+    explicit DimController(EngineServices services);
+    ~DimController();
+    DimController(const DimController&) = delete;
+    DimController& operator=(const DimController&) = delete;
+
+    // Lifecycle.
+    void startIfPossible();
+    void stop();
+    bool isRunning() const { return isRunning_; }
+
+    // The decision cycle; safe to call at any time and as often as callers like.
+    void refresh();
+
+    // Settings, read from the store on every access.
+    bool isEnabled() const;
+    Style style() const;
+    void setStyle(Style style);
+    double strength() const;
+
+    // Overlay set and appearance.
+    void rebuildOverlays();
+    void applyAppearance();
+    void refreshWallpaperIfNeeded();
+    void captureWallpapers();
+
+    const std::vector<std::unique_ptr<Overlay>>& overlays() const { return overlays_; }
+
+private:
+    friend struct DimControllerTestPeer;
+
+    // Window snapshot.
+    std::vector<RawWindowEntry> onScreenNormalWindows() const;
+    bool isOnScreenNormalWindow(std::uint32_t id) const;
+    std::vector<WindowInfo> snapshot() const;
+    std::set<std::uint32_t> overlayIDs() const;
+
+    // Arrangement.
+    void arrange(Overlay& overlay, const FocusedWindow& focused,
+                 const std::vector<WindowInfo>& windows, const std::set<std::uint32_t>& overlayIDs);
+    void dimEverything();
+
+    // Focus record and hand-over.
+    void focus(const FocusedWindow& focused, const std::vector<WindowInfo>& windows);
+    bool handOverFocusIfWindowClosed(const std::vector<WindowInfo>& windows);
+    void raise(std::uint32_t windowID, std::int32_t pid);
+
+    // Focus tracking.
+    void attachObserver(std::int32_t pid);
+    void detachObserver();
+    void observeDestruction(const AXElement& element);
+    std::optional<FocusedWindow> focusedWindow(const RunningApplication& app);
+    std::optional<std::uint32_t> matchWindowByBounds(const AXElement& element, std::int32_t pid);
+    std::optional<AXElement> copyElement(const AXElement& element, std::string_view attribute);
+    std::optional<bool> copyBool(const AXElement& element, std::string_view attribute);
+    std::optional<Point> copyPoint(const AXElement& element, std::string_view attribute);
+    std::optional<Size> copySize(const AXElement& element, std::string_view attribute);
+    static void observerCallback(AXObserver* observer, const AXElement& element,
+                                 std::string_view notification, void* context);
+
+    EngineServices services_;
+
+    // In declaration order of the engine's state.
+    std::vector<std::unique_ptr<Overlay>> overlays_;
+    std::unique_ptr<AXObserver> observer_;
+    std::int32_t observedPID_ = 0;
+    std::optional<AXElement> observedWindow_;
+    std::unique_ptr<TimerHandle> reconcileTimer_;
+    std::unique_ptr<TimerHandle> wallpaperTimer_;
+    std::vector<ObserverToken> workspaceTokens_;
+    std::vector<ObserverToken> appTokens_;
+    bool isRunning_ = false;
+    std::optional<std::uint32_t> lastFocusedWindow_;
+    std::optional<TimePoint> noFocusSince_;
+    TimePoint lastWallpaperCapture_ = kDistantPast;
+    std::optional<WallpaperStoreToken> wallpaperStoreDate_;
+
+    // Handlers hold this weakly: once the controller is gone, a late timer or notification
+    // does nothing.
+    std::shared_ptr<DimController*> self_;
+};
+
+}  // namespace sombrix

@@ -1,0 +1,24 @@
+// The user's settings store. Values keep the type they were written with; a reader that finds
+// another type treats the key as absent.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace sombrix {
+
+using DefaultsValue = std::variant<bool, std::int64_t, double, std::string>;
+
+class DefaultsStore {
+public:
+    virtual ~DefaultsStore() = default;
+    virtual std::optional<DefaultsValue> object(std::string_view key) = 0;
+    virtual void setBool(std::string_view key, bool value) = 0;
+    virtual void setDouble(std::string_view key, double value) = 0;
+    virtual void setString(std::string_view key, std::string_view value) = 0;
+};
+
+}  // namespace sombrix
