@@ -1,0 +1,23 @@
+// Stacking facts the overlay window needs from the X11 backend to place itself: which top-level
+// window holds a client, and which window is the topmost application window.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <optional>
+
+namespace sombrix::x11 {
+
+class X11Stacking {
+public:
+    virtual ~X11Stacking() = default;
+    // The child of the root that holds `client`: the window manager's frame, or the client
+    // itself when it is unmanaged. Absent when the window is gone.
+    virtual std::optional<xcb_window_t> topLevelOf(xcb_window_t client) = 0;
+    // The top-level window of the topmost application window (the normal layer), skipping
+    // `exclude`; absent when there is none. "In front of its level" means directly above it,
+    // so docks, panels and keep-above windows stay in front of an overlay.
+    virtual std::optional<xcb_window_t> topmostNormalTopLevel(xcb_window_t exclude) = 0;
+};
+
+}  // namespace sombrix::x11
