@@ -1,0 +1,317 @@
+// Test client windows over a plain xcb connection.
+#include "test_client.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "xsession.h"
+
+namespace sombrix::test {
+
+namespace {
+
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> own(T* p) {
+    return Reply<T>(p, &std::free);
+}
+
+constexpr std::uint32_t kSourcePager = 2;
+
+}  // namespace
+
+TestClient::TestClient(const std::string& display) {
+    c_ = xcb_connect(display.c_str(), nullptr);
+    if (c_ && !xcb_connection_has_error(c_)) {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    }
+}
+
+TestClient::~TestClient() {
+    if (c_) {
+        xcb_disconnect(c_);
+    }
+}
+
+bool TestClient::ok() const {
+    return c_ && !xcb_connection_has_error(c_) && root_ != 0;
+}
+
+xcb_atom_t TestClient::atom(const std::string& name) {
+    auto reply = own(xcb_intern_atom_reply(
+        c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+void TestClient::flush() {
+    xcb_flush(c_);
+}
+
+void TestClient::setProperty(xcb_window_t w, const std::string& name, xcb_atom_t type,
+                             std::uint8_t format, const void* data, std::uint32_t elements) {
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom(name), type, format, elements, data);
+    xcb_flush(c_);
+}
+
+void TestClient::deleteProperty(xcb_window_t w, const std::string& name) {
+    xcb_delete_property(c_, w, atom(name));
+    xcb_flush(c_);
+}
+
+xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
+    if (!ok()) {
+        return 0;
+    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+    xcb_window_t w = xcb_generate_id(c_);
+    const std::uint32_t mask = XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
+    const std::uint32_t values[] = {
+        screen->white_pixel, spec.overrideRedirect ? 1u : 0u,
+        XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE};
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, w, root_, static_cast<int16_t>(spec.x),
+                      static_cast<int16_t>(spec.y), spec.width, spec.height, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, mask, values);
+    created_.push_back(w);
+
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(spec.title.size()), spec.title.data());
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
+                        static_cast<uint32_t>(spec.title.size()), spec.title.data());
+    // WM_CLASS is "instance\0class\0".
+    std::string wmClass = spec.wmClass + '\0' + spec.wmClass + '\0';
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                        static_cast<uint32_t>(wmClass.size()), wmClass.data());
+    // Fixed position: the manager must not move the window away from where the test put it.
+    {
+        std::uint32_t hints[18] = {};
+        hints[0] = 1 | 2 | 4 | 8;  // USPosition | USSize | PPosition | PSize
+        hints[1] = static_cast<std::uint32_t>(spec.x);
+        hints[2] = static_cast<std::uint32_t>(spec.y);
+        hints[3] = spec.width;
+        hints[4] = spec.height;
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS,
+                            XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
+    }
+    switch (spec.pid) {
+        case TestWindowSpec::Pid::Real: {
+            std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_PID"),
+                                XCB_ATOM_CARDINAL, 32, 1, &pid);
+            break;
+        }
+        case TestWindowSpec::Pid::Garbage: {
+            const char text[] = "not a pid";
+            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_PID"), XCB_ATOM_STRING,
+                                8, sizeof text - 1, text);
+            break;
+        }
+        case TestWindowSpec::Pid::None:
+            break;
+    }
+    if (!spec.types.empty()) {
+        std::vector<xcb_atom_t> types;
+        for (const auto& t : spec.types) {
+            types.push_back(atom(t));
+        }
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_WINDOW_TYPE"),
+                            XCB_ATOM_ATOM, 32, static_cast<uint32_t>(types.size()), types.data());
+    }
+    if (spec.strutPartial) {
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_STRUT_PARTIAL"),
+                            XCB_ATOM_CARDINAL, 32, 12, spec.strutPartial->data());
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL,
+                            32, 4, spec.strutPartial->data());
+    }
+    if (!spec.initialStates.empty()) {
+        std::vector<xcb_atom_t> states;
+        for (const auto& s : spec.initialStates) {
+            states.push_back(atom(s));
+        }
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
+                            static_cast<uint32_t>(states.size()), states.data());
+    }
+    if (spec.desktop) {
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_DESKTOP"),
+                            XCB_ATOM_CARDINAL, 32, 1, &*spec.desktop);
+    }
+    if (!spec.map) {
+        xcb_flush(c_);
+        return w;
+    }
+    xcb_map_window(c_, w);
+    xcb_flush(c_);
+    if (!spec.waitUntilManaged) {
+        return w;
+    }
+    const bool expectManaged = !spec.overrideRedirect;
+    const bool expectViewable = !spec.desktop || spec.desktop == 0u;
+    bool ready = waitUntil([&] {
+        if (expectManaged && !isManaged(w)) {
+            return false;
+        }
+        if (expectManaged && expectViewable) {
+            // Framed and showing: the frame extents are the manager's last step.
+            auto extents = own(xcb_get_property_reply(
+                c_, xcb_get_property(c_, 0, w, atom("_NET_FRAME_EXTENTS"), XCB_ATOM_ANY, 0, 4),
+                nullptr));
+            if (!extents || extents->type == XCB_ATOM_NONE) {
+                return false;
+            }
+        }
+        return !expectViewable || isViewable(w);
+    });
+    return ready ? w : 0;
+}
+
+void TestClient::destroy(xcb_window_t w) {
+    xcb_destroy_window(c_, w);
+    xcb_flush(c_);
+    created_.erase(std::remove(created_.begin(), created_.end(), w), created_.end());
+}
+
+namespace {
+
+void sendRootMessage(xcb_connection_t* c, xcb_window_t root, xcb_window_t w, xcb_atom_t type,
+                     std::array<std::uint32_t, 5> data) {
+    xcb_client_message_event_t ev{};
+    ev.response_type = XCB_CLIENT_MESSAGE;
+    ev.format = 32;
+    ev.window = w;
+    ev.type = type;
+    std::copy(data.begin(), data.end(), ev.data.data32);
+    xcb_send_event(c, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&ev));
+    xcb_flush(c);
+}
+
+}  // namespace
+
+void TestClient::minimize(xcb_window_t w) {
+    constexpr std::uint32_t kIconicState = 3;
+    sendRootMessage(c_, root_, w, atom("WM_CHANGE_STATE"), {kIconicState, 0, 0, 0, 0});
+}
+
+void TestClient::activate(xcb_window_t w) {
+    sendRootMessage(c_, root_, w, atom("_NET_ACTIVE_WINDOW"),
+                    {kSourcePager, XCB_CURRENT_TIME, 0, 0, 0});
+}
+
+void TestClient::changeState(xcb_window_t w, const std::string& state, bool add) {
+    sendRootMessage(c_, root_, w, atom("_NET_WM_STATE"),
+                    {add ? 1u : 0u, atom(state), 0, kSourcePager, 0});
+}
+
+void TestClient::switchDesktop(std::uint32_t desktop) {
+    sendRootMessage(c_, root_, root_, atom("_NET_CURRENT_DESKTOP"),
+                    {desktop, XCB_CURRENT_TIME, 0, 0, 0});
+}
+
+void TestClient::moveResize(xcb_window_t w, int x, int y, std::uint16_t width,
+                            std::uint16_t height) {
+    // Through the manager, as a pager would (gravity static, x/y/width/height present, source 2).
+    const std::uint32_t flags = 10 | (1u << 8) | (1u << 9) | (1u << 10) | (1u << 11) | (2u << 12);
+    sendRootMessage(
+        c_, root_, w, atom("_NET_MOVERESIZE_WINDOW"),
+        {flags, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), width, height});
+}
+
+void TestClient::map(xcb_window_t w) {
+    xcb_map_window(c_, w);
+    xcb_flush(c_);
+}
+
+void TestClient::unmap(xcb_window_t w) {
+    xcb_unmap_window(c_, w);
+    xcb_flush(c_);
+}
+
+std::vector<xcb_window_t> TestClient::windowListProperty(xcb_window_t w, const std::string& name) {
+    auto reply = own(xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, w, atom(name), XCB_ATOM_WINDOW, 0, 4096), nullptr));
+    if (!reply || reply->format != 32) {
+        return {};
+    }
+    auto* data = static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
+    return {data, data + xcb_get_property_value_length(reply.get()) / 4};
+}
+
+std::optional<xcb_window_t> TestClient::activeWindow() {
+    auto list = windowListProperty(root_, "_NET_ACTIVE_WINDOW");
+    if (list.empty() || list[0] == XCB_NONE) {
+        return std::nullopt;
+    }
+    return list[0];
+}
+
+std::vector<xcb_atom_t> TestClient::states(xcb_window_t w) {
+    auto reply = own(xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64), nullptr));
+    if (!reply || reply->format != 32) {
+        return {};
+    }
+    auto* data = static_cast<xcb_atom_t*>(xcb_get_property_value(reply.get()));
+    return {data, data + xcb_get_property_value_length(reply.get()) / 4};
+}
+
+bool TestClient::hasState(xcb_window_t w, const std::string& state) {
+    auto all = states(w);
+    return std::find(all.begin(), all.end(), atom(state)) != all.end();
+}
+
+bool TestClient::isViewable(xcb_window_t w) {
+    auto reply =
+        own(xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr));
+    return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+}
+
+bool TestClient::isManaged(xcb_window_t w) {
+    auto list = clientList();
+    return std::find(list.begin(), list.end(), w) != list.end();
+}
+
+std::optional<xcb_window_t> TestClient::topLevelOf(xcb_window_t w) {
+    xcb_window_t current = w;
+    for (int depth = 0; depth < 64; ++depth) {
+        auto reply = own(xcb_query_tree_reply(c_, xcb_query_tree(c_, current), nullptr));
+        if (!reply) {
+            return std::nullopt;
+        }
+        if (reply->parent == root_ || reply->parent == XCB_NONE) {
+            return current;
+        }
+        current = reply->parent;
+    }
+    return std::nullopt;
+}
+
+std::vector<xcb_window_t> TestClient::rootChildren() {
+    auto reply = own(xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr));
+    if (!reply) {
+        return {};
+    }
+    auto* kids = xcb_query_tree_children(reply.get());
+    return {kids, kids + xcb_query_tree_children_length(reply.get())};
+}
+
+std::optional<std::array<int, 4>> TestClient::rootGeometry(xcb_window_t w) {
+    auto geometry = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, w), nullptr));
+    if (!geometry) {
+        return std::nullopt;
+    }
+    auto translated = own(xcb_translate_coordinates_reply(
+        c_, xcb_translate_coordinates(c_, w, root_, 0, 0), nullptr));
+    if (!translated) {
+        return std::nullopt;
+    }
+    return std::array<int, 4>{translated->dst_x, translated->dst_y, geometry->width,
+                              geometry->height};
+}
+
+}  // namespace sombrix::test
