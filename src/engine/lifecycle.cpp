@@ -1,0 +1,143 @@
+// Bringing the engine up and down: overlays, event sources and timers, and the settings readers.
+#include <cmath>
+#include <functional>
+
+#include "engine/dim_controller.h"
+
+namespace sombrix {
+
+namespace {
+
+constexpr double kReconcileInterval = 0.25;
+constexpr double kWallpaperCheckInterval = 2.0;
+
+constexpr double kDefaultStrength = 0.5;
+constexpr double kMinimumStrength = 0.1;
+constexpr double kMaximumStrength = 1.0;
+
+constexpr WorkspaceNotification kRefreshNotifications[] = {
+    WorkspaceNotification::DidActivateApplication,
+    WorkspaceNotification::ActiveSpaceDidChange,
+    WorkspaceNotification::DidWake,
+    WorkspaceNotification::DidHideApplication,
+    WorkspaceNotification::DidUnhideApplication,
+    WorkspaceNotification::DidTerminateApplication,
+};
+
+constexpr WorkspaceNotification kCaptureNotifications[] = {
+    WorkspaceNotification::DidActivateApplication,
+    WorkspaceNotification::ActiveSpaceDidChange,
+};
+
+// A handler that does nothing once the controller is gone.
+template <typename F>
+std::function<void()> weakly(const std::shared_ptr<DimController*>& self, F action) {
+    return [weak = std::weak_ptr<DimController*>(self), action] {
+        if (const auto strong = weak.lock())
+            action(**strong);
+    };
+}
+
+}  // namespace
+
+DimController::DimController(EngineServices services)
+    : services_(services), self_(std::make_shared<DimController*>(this)) {}
+
+// Members go in reverse order: `self_` first, so no handler can reach a half-destroyed controller.
+DimController::~DimController() = default;
+
+void DimController::startIfPossible() {
+    if (!isEnabled() || isRunning_ || !services_.accessibility.isProcessTrusted())
+        return;
+    isRunning_ = true;
+    rebuildOverlays();
+
+    auto& workspace = services_.workspace;
+    std::vector<ObserverToken> tokens;
+    for (const auto name : kRefreshNotifications) {
+        tokens.push_back(
+            workspace.addObserver(name, weakly(self_, [](DimController& c) { c.refresh(); })));
+    }
+    for (const auto name : kCaptureNotifications) {
+        tokens.push_back(workspace.addObserver(
+            name, weakly(self_, [](DimController& c) { c.captureWallpapers(); })));
+    }
+    workspaceTokens_ = std::move(tokens);
+
+    // The two calls resolve the controller separately: the rebuild may be the last thing it does.
+    appTokens_ = {services_.displays.addScreenParametersObserver(
+        [rebuild = weakly(self_, [](DimController& c) { c.rebuildOverlays(); }),
+         refresh = weakly(self_, [](DimController& c) { c.refresh(); })] {
+            rebuild();
+            refresh();
+        })};
+
+    reconcileTimer_ = services_.scheduler.scheduleRepeating(
+        kReconcileInterval, weakly(self_, [](DimController& c) { c.refresh(); }));
+    wallpaperTimer_ = services_.scheduler.scheduleRepeating(
+        kWallpaperCheckInterval,
+        weakly(self_, [](DimController& c) { c.refreshWallpaperIfNeeded(); }));
+
+    refresh();
+}
+
+void DimController::stop() {
+    if (!isRunning_)
+        return;
+    isRunning_ = false;
+    if (reconcileTimer_)
+        reconcileTimer_->invalidate();
+    reconcileTimer_.reset();
+    if (wallpaperTimer_)
+        wallpaperTimer_->invalidate();
+    wallpaperTimer_.reset();
+    for (const auto token : workspaceTokens_)
+        services_.workspace.removeObserver(token);
+    for (const auto token : appTokens_)
+        services_.displays.removeObserver(token);
+    workspaceTokens_.clear();
+    appTokens_.clear();
+    detachObserver();
+    for (const auto& overlay : overlays_)
+        overlay->orderOut();
+    overlays_.clear();
+}
+
+bool DimController::isEnabled() const {
+    const auto value = services_.defaults.object(keys::kDimEnabled);
+    if (value) {
+        if (const auto* enabled = std::get_if<bool>(&*value))
+            return *enabled;
+    }
+    return true;
+}
+
+DimController::Style DimController::style() const {
+    const auto value = services_.defaults.object(keys::kDimStyle);
+    if (value) {
+        if (const auto* raw = std::get_if<std::string>(&*value)) {
+            return parseStyle(*raw).value_or(Style::black);
+        }
+    }
+    return Style::black;
+}
+
+double DimController::strength() const {
+    double strength = kDefaultStrength;
+    if (const auto value = services_.defaults.object(keys::kDimStrength)) {
+        if (const auto* i = std::get_if<std::int64_t>(&*value)) {
+            strength = static_cast<double>(*i);
+        } else if (const auto* d = std::get_if<double>(&*value)) {
+            // NaN fails every comparison of the clamp and would reach the window opacity.
+            if (!std::isnan(*d))
+                strength = *d;
+        }
+    }
+    if (strength <= kMinimumStrength)
+        return kMinimumStrength;
+    if (strength > kMaximumStrength)
+        return kMaximumStrength;
+    return strength;
+}
+
+}  // namespace sombrix

@@ -1,0 +1,163 @@
+// The decision cycle: which window stays bright on each display, and where each overlay goes.
+#include <algorithm>
+
+#include "engine/dim_controller.h"
+
+namespace sombrix {
+
+namespace {
+
+// Small windows (toolbars, tooltips that slipped through, dock-like strips) never stay bright.
+constexpr double kMinimumCandidateSide = 40;
+// A window this close to the display's edges counts as filling it: there is nothing left to dim.
+constexpr double kFillSideTolerance = 1;
+constexpr double kFillHeightTolerance = 40;
+
+bool isLargeEnough(const Rect& bounds) {
+    return bounds.width > kMinimumCandidateSide && bounds.height > kMinimumCandidateSide;
+}
+
+}  // namespace
+
+void DimController::refresh() {
+    if (!isRunning_)
+        return;
+    if (!services_.accessibility.isProcessTrusted()) {
+        // Without the permission focus is invisible; the permission poll starts us again.
+        stop();
+        return;
+    }
+    const auto front = services_.workspace.frontmostApplication();
+    if (!front) {
+        dimEverything();
+        return;
+    }
+    const auto windows = snapshot();
+
+    if (front->pid == services_.application.processIdentifier()) {
+        const auto key = services_.application.keyWindow();
+        if (key && key->isVisible && !key->isOverlay) {
+            focus(FocusedWindow{key->windowNumber, false}, windows);
+        } else {
+            // Our own menu or tray is in front: keep the arrangement unless the window the user
+            // worked in has just closed.
+            handOverFocusIfWindowClosed(windows);
+        }
+        return;
+    }
+
+    attachObserver(front->pid);
+    if (const auto focused = focusedWindow(*front)) {
+        focus(*focused, windows);
+    } else if (!handOverFocusIfWindowClosed(windows)) {
+        dimEverything();
+    }
+}
+
+void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
+                            const std::vector<WindowInfo>& windows,
+                            const std::set<std::uint32_t>& overlayIDs) {
+    const std::uint32_t self = overlay.windowNumber();
+    const Rect frame = overlay.cgFrame();
+
+    // Candidates on this display, front to back; flags index `windows`.
+    std::vector<char> isCandidate(windows.size(), 0);
+    std::vector<std::uint32_t> candidateIDs;
+    std::size_t first = windows.size();
+    std::size_t target = windows.size();
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const auto& w = windows[i];
+        if (overlayIDs.contains(w.id) || !frame.containsHalfOpen(w.bounds.centre()) ||
+            !isLargeEnough(w.bounds)) {
+            continue;
+        }
+        isCandidate[i] = 1;
+        candidateIDs.push_back(w.id);
+        if (first == windows.size())
+            first = i;
+        if (target == windows.size() && w.id == focused.windowID)
+            target = i;
+    }
+
+    if (candidateIDs.empty()) {
+        // Nothing stays bright here: the overlay must be the topmost window of its display.
+        for (const auto& w : windows) {
+            if (w.id == self)
+                return;
+            if (frame.containsHalfOpen(w.bounds.centre()))
+                break;
+        }
+        overlay.orderFrontRegardless();
+        return;
+    }
+
+    bool fullScreen = false;
+    if (target != windows.size()) {
+        fullScreen = focused.isFullScreen;
+    } else {
+        target = first;
+    }
+    const WindowInfo& bright = windows[target];
+
+    const Rect& b = bright.bounds;
+    const bool fills = b.minX() <= frame.minX() + kFillSideTolerance &&
+                       b.maxX() >= frame.maxX() - kFillSideTolerance &&
+                       b.height >= frame.height - kFillHeightTolerance;
+    if (fullScreen || fills) {
+        if (overlay.isVisible())
+            overlay.orderOut();
+        return;
+    }
+
+    // The overlay may stay where it is when, among this display's candidates and the overlay,
+    // it comes right after the bright window and only the bright window's own panels and sheets
+    // lie above it. Anything else means the stacking moved under us: restack.
+    std::sort(candidateIDs.begin(), candidateIDs.end());
+    auto inK = [&](std::size_t i) {
+        const auto id = windows[i].id;
+        return id == self || isCandidate[i] ||
+               std::binary_search(candidateIDs.begin(), candidateIDs.end(), id);
+    };
+    bool placed = false;
+    bool foundBright = false;
+    bool othersAbove = false;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        if (!inK(i))
+            continue;
+        if (foundBright) {
+            placed = windows[i].id == self;
+            break;
+        }
+        if (windows[i].id == bright.id) {
+            foundBright = true;
+            continue;
+        }
+        if (windows[i].pid != bright.pid)
+            othersAbove = true;
+    }
+    if (placed && !othersAbove)
+        return;
+    overlay.orderBelow(bright.id);
+}
+
+void DimController::dimEverything() {
+    const auto ids = overlayIDs();
+    std::set<std::uint32_t> prefix;
+    std::size_t taken = 0;
+    if (!ids.empty()) {
+        for (const auto& entry : onScreenNormalWindows()) {
+            const auto number = rawToUInt32(entry.number);
+            if (!number)
+                continue;
+            prefix.insert(*number);
+            if (++taken == ids.size())
+                break;
+        }
+    }
+    if (prefix == ids)
+        return;
+    for (const auto& overlay : overlays_)
+        overlay->orderFrontRegardless();
+}
+
+}  // namespace sombrix
