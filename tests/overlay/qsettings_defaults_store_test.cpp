@@ -1,0 +1,136 @@
+// The settings store against real files: what each kind of text reads as, what writes produce,
+// and that reading never touches the file.
+#include "platform/qt/qsettings_defaults_store.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cmath>
+
+namespace sombrix {
+namespace {
+
+class SettingsFile : public ::testing::Test {
+protected:
+    QString path() const { return dir_.filePath(QStringLiteral("Sombrix.conf")); }
+    void writeFile(const QByteArray& bytes) {
+        QFile f(path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QByteArray readFile() {
+        QFile f(path());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QTemporaryDir dir_;
+};
+
+TEST_F(SettingsFile, TextReadsAsTheTypeItWasWrittenWith) {
+    writeFile(
+        "[General]\n"
+        "flagOn=true\nflagOff=false\nupper=True\n"
+        "count=42\nnegative=-7\nhuge=99999999999999999999\n"
+        "half=0.5\nexponent=1e3\nnotANumber=nan\ninfinite=inf\nnegInfinite=-inf\n"
+        "style=wallpaper\nempty=\nlist=a, b\n");
+    QSettingsDefaultsStore store(path());
+
+    EXPECT_EQ(store.object("flagOn"), DefaultsValue(true));
+    EXPECT_EQ(store.object("flagOff"), DefaultsValue(false));
+    EXPECT_EQ(store.object("upper"), DefaultsValue(std::string("True")));
+    EXPECT_EQ(store.object("count"), DefaultsValue(std::int64_t{42}));
+    EXPECT_EQ(store.object("negative"), DefaultsValue(std::int64_t{-7}));
+    EXPECT_EQ(store.object("huge"), DefaultsValue(1e20));
+    EXPECT_EQ(store.object("half"), DefaultsValue(0.5));
+    EXPECT_EQ(store.object("exponent"), DefaultsValue(1000.0));
+    auto nan = store.object("notANumber");
+    ASSERT_TRUE(nan && std::holds_alternative<double>(*nan));
+    EXPECT_TRUE(std::isnan(std::get<double>(*nan)));
+    EXPECT_EQ(store.object("infinite"), DefaultsValue(INFINITY));
+    EXPECT_EQ(store.object("negInfinite"), DefaultsValue(-INFINITY));
+    EXPECT_EQ(store.object("style"), DefaultsValue(std::string("wallpaper")));
+    EXPECT_EQ(store.object("empty"), DefaultsValue(std::string()));
+    EXPECT_EQ(store.object("list"), std::nullopt);
+    EXPECT_EQ(store.object("missing"), std::nullopt);
+}
+
+TEST_F(SettingsFile, WrittenValuesReadBackWithTheirTypesInANewStore) {
+    {
+        QSettingsDefaultsStore store(path());
+        store.setBool("dimEnabled", false);
+        store.setDouble("dimStrength", 0.75);
+        store.setDouble("whole", 2.0);
+        store.setString("dimStyle", "wallpaper");
+        store.setString("comma", "a, b");
+    }
+    QSettingsDefaultsStore store(path());
+    EXPECT_EQ(store.object("dimEnabled"), DefaultsValue(false));
+    EXPECT_EQ(store.object("dimStrength"), DefaultsValue(0.75));
+    // A whole double comes back as a number the readers convert, never as a string.
+    auto whole = store.object("whole");
+    ASSERT_TRUE(whole);
+    EXPECT_FALSE(std::holds_alternative<std::string>(*whole));
+    EXPECT_EQ(store.object("dimStyle"), DefaultsValue(std::string("wallpaper")));
+    EXPECT_EQ(store.object("comma"), DefaultsValue(std::string("a, b")));
+    EXPECT_TRUE(readFile().contains("[General]"));
+}
+
+TEST_F(SettingsFile, ReadingNeverRewritesTheFile) {
+    const QByteArray original = "[General]\n; the user's note\ndimStrength = 0.3\ndimStyle=black\n";
+    writeFile(original);
+    const auto before = QFileInfo(path()).lastModified();
+    {
+        QSettingsDefaultsStore store(path());
+        for (int i = 0; i < 3; ++i) {
+            store.object("dimStrength");
+            store.object("dimEnabled");
+        }
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(readFile(), original);
+    EXPECT_EQ(QFileInfo(path()).lastModified(), before);
+}
+
+TEST_F(SettingsFile, EditsByAnotherWriterAreSeenByTheNextRead) {
+    writeFile("[General]\ndimStyle=black\n");
+    QSettingsDefaultsStore store(path());
+    EXPECT_EQ(store.object("dimStyle"), DefaultsValue(std::string("black")));
+    {
+        QSettingsDefaultsStore other(path());
+        other.setString("dimStyle", "wallpaper");
+    }
+    EXPECT_EQ(store.object("dimStyle"), DefaultsValue(std::string("wallpaper")));
+}
+
+TEST_F(SettingsFile, GarbageAndMissingFilesReadAsAbsent) {
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(static_cast<char>((i * 7919) % 256));
+    writeFile(garbage);
+    QSettingsDefaultsStore corrupt(path());
+    EXPECT_EQ(corrupt.object("dimStrength"), std::nullopt);
+    EXPECT_EQ(corrupt.object("dimEnabled"), std::nullopt);
+
+    QSettingsDefaultsStore missing(dir_.filePath(QStringLiteral("nowhere/Sombrix.conf")));
+    EXPECT_EQ(missing.object("dimStrength"), std::nullopt);
+}
+
+TEST(SettingsLocation, TheApplicationStoreLivesUnderTheConfigHome) {
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
+    QSettingsDefaultsStore store;
+    store.setBool("dimEnabled", true);
+    EXPECT_EQ(QFileInfo(store.fileName()).canonicalFilePath(),
+              QFileInfo(home.filePath(QStringLiteral("Sombrix/Sombrix.conf"))).canonicalFilePath());
+}
+
+}  // namespace
+}  // namespace sombrix
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
