@@ -1,0 +1,135 @@
+// An in-memory window server: one front-to-back stacking order that the fake overlays really
+// reorder, so a second refresh sees what the first one did.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/overlay.h"
+#include "platform/window_list.h"
+
+namespace sombrix::fakes {
+
+struct FakeWindow {
+    std::uint32_t id = 0;
+    std::int32_t pid = 0;
+    std::int64_t layer = 0;
+    Rect bounds;
+    bool onScreen = true;
+};
+
+class FakeWindowServer : public WindowList {
+public:
+    std::optional<std::vector<RawWindowEntry>> copyWindowInfo() override;
+
+    // Control side. Windows are named by number; raw entries are found by their number when it
+    // converts.
+    void addFront(const FakeWindow& window);
+    void addBack(const FakeWindow& window);
+    // An entry exactly as given, however malformed; always on screen.
+    void addRawFront(const RawWindowEntry& entry);
+    void addRawBack(const RawWindowEntry& entry);
+    void remove(std::uint32_t id);
+    void raise(std::uint32_t id);
+    void setBounds(std::uint32_t id, const Rect& bounds);
+    void setOnScreen(std::uint32_t id, bool onScreen);
+    // While set, the window server answers nothing at all.
+    void setAbsent(bool absent);
+
+    bool isOnScreen(std::uint32_t id) const;
+    // Numbers of the on-screen entries, front to back (entries without a usable number skipped).
+    std::vector<std::uint32_t> onScreenOrder() const;
+    // True when both are on screen and `upper` is in front of `lower`.
+    bool isAbove(std::uint32_t upper, std::uint32_t lower) const;
+    int copyCount() const { return copyCount_; }
+
+    // Used by the fake overlays: the effects of the three ordering requests.
+    void placeBelow(std::uint32_t id, std::uint32_t target);
+    void placeFront(std::uint32_t id);
+    void hide(std::uint32_t id);
+
+private:
+    struct Slot {
+        bool raw = false;
+        FakeWindow window;
+        RawWindowEntry entry;
+    };
+    static RawWindowEntry entryFor(const FakeWindow& window);
+    static std::optional<std::uint32_t> numberOf(const Slot& slot);
+    std::optional<std::size_t> indexOf(std::uint32_t id) const;
+    void changed() { cacheValid_ = false; }
+
+    std::vector<Slot> stack_;  // front to back, hidden windows included
+    bool absent_ = false;
+    int copyCount_ = 0;
+    // The answer is rebuilt only after a change: the window server's copy is what the engine
+    // pays for, not the construction of our bookkeeping.
+    std::vector<RawWindowEntry> cache_;
+    bool cacheValid_ = false;
+};
+
+class FakeOverlayFactory;
+
+class FakeOverlay : public Overlay {
+public:
+    struct Applied {
+        Style style;
+        double strength;
+    };
+
+    FakeOverlay(FakeOverlayFactory& factory, std::uint32_t number, const Display& display);
+    ~FakeOverlay() override;
+
+    std::uint32_t windowNumber() const override { return number_; }
+    Rect cgFrame() const override { return display_.frame; }
+    bool isVisible() const override;
+    void orderBelow(std::uint32_t windowNumber) override;
+    void orderFrontRegardless() override;
+    void orderOut() override;
+    void apply(Style style, double strength) override;
+    void captureWallpaper() override;
+
+    // Control side.
+    const Display& display() const { return display_; }
+    int orderBelowCalls = 0;
+    int orderFrontCalls = 0;
+    int orderOutCalls = 0;
+    int captureCalls = 0;
+    std::vector<Applied> applied;
+    int orderingCalls() const { return orderBelowCalls + orderFrontCalls + orderOutCalls; }
+
+private:
+    FakeOverlayFactory& factory_;
+    std::uint32_t number_;
+    Display display_;
+};
+
+class FakeOverlayFactory : public OverlayFactory {
+public:
+    // Overlays belong to `ownPID` and get numbers from `firstNumber` on.
+    FakeOverlayFactory(FakeWindowServer& server, std::int32_t ownPID,
+                       std::uint32_t firstNumber = 0x7000000);
+
+    std::unique_ptr<Overlay> makeOverlay(const Display& display) override;
+
+    // Control side. Counts include overlays already released.
+    const std::vector<FakeOverlay*>& live() const { return live_; }
+    int created() const { return created_; }
+    int orderingCalls() const { return orderingCalls_; }
+    int captureCalls() const { return captureCalls_; }
+    void resetCounts();
+
+private:
+    friend class FakeOverlay;
+    FakeWindowServer& server_;
+    std::int32_t ownPID_;
+    std::uint32_t nextNumber_;
+    std::vector<FakeOverlay*> live_;
+    int created_ = 0;
+    int orderingCalls_ = 0;
+    int captureCalls_ = 0;
+};
+
+}  // namespace sombrix::fakes

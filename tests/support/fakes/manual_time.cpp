@@ -1,0 +1,76 @@
+// The manual scheduler: timers fired by advancing time.
+#include "fakes/manual_time.h"
+
+#include <algorithm>
+
+namespace sombrix::fakes {
+
+class ManualScheduler::Handle : public TimerHandle {
+public:
+    explicit Handle(std::shared_ptr<Timer> timer) : timer_(std::move(timer)) {}
+    ~Handle() override { invalidate(); }
+    void invalidate() override { timer_->valid = false; }
+    bool isValid() const override { return timer_->valid; }
+
+private:
+    std::shared_ptr<Timer> timer_;
+};
+
+std::unique_ptr<TimerHandle> ManualScheduler::scheduleRepeating(double intervalSeconds,
+                                                                std::function<void()> handler) {
+    auto timer = std::make_shared<Timer>(Timer{nextSequence_++, intervalSeconds,
+                                               clock_.now() + intervalSeconds, std::move(handler)});
+    timers_.push_back(timer);
+    return std::make_unique<Handle>(timer);
+}
+
+void ManualScheduler::scheduleOnce(double delaySeconds, std::function<void()> handler) {
+    timers_.push_back(std::make_shared<Timer>(
+        Timer{nextSequence_++, 0, clock_.now() + delaySeconds, std::move(handler)}));
+}
+
+void ManualScheduler::advance(double seconds) {
+    const TimePoint end = clock_.now() + seconds;
+    for (;;) {
+        std::erase_if(timers_, [](const auto& t) { return !t->valid; });
+        std::shared_ptr<Timer> next;
+        for (const auto& t : timers_) {
+            if (t->due > end)
+                continue;
+            if (!next || t->due < next->due ||
+                (t->due == next->due && t->sequence < next->sequence)) {
+                next = t;
+            }
+        }
+        if (!next)
+            break;
+        clock_.set(next->due);
+        if (next->interval > 0) {
+            next->due += next->interval;
+        } else {
+            next->valid = false;
+        }
+        auto handler = next->handler;
+        handler();
+    }
+    clock_.set(end);
+}
+
+int ManualScheduler::liveRepeating() const {
+    return static_cast<int>(std::count_if(
+        timers_.begin(), timers_.end(), [](const auto& t) { return t->valid && t->interval > 0; }));
+}
+
+int ManualScheduler::liveRepeating(double intervalSeconds) const {
+    return static_cast<int>(std::count_if(timers_.begin(), timers_.end(), [&](const auto& t) {
+        return t->valid && t->interval == intervalSeconds;
+    }));
+}
+
+int ManualScheduler::pendingOnce() const {
+    return static_cast<int>(std::count_if(timers_.begin(), timers_.end(), [](const auto& t) {
+        return t->valid && t->interval == 0;
+    }));
+}
+
+}  // namespace sombrix::fakes

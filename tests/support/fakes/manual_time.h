@@ -1,0 +1,57 @@
+// Time under the test's control: a clock set by hand and a scheduler whose timers fire only when
+// the test advances time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/scheduler.h"
+
+namespace sombrix::fakes {
+
+class ManualClock : public Clock {
+public:
+    explicit ManualClock(TimePoint start = 1'800'000'000.0) : now_(start) {}
+    TimePoint now() override { return now_; }
+
+    void set(TimePoint t) { now_ = t; }
+    void advance(double seconds) { now_ += seconds; }
+
+private:
+    TimePoint now_;
+};
+
+class ManualScheduler : public Scheduler {
+public:
+    explicit ManualScheduler(ManualClock& clock) : clock_(clock) {}
+
+    std::unique_ptr<TimerHandle> scheduleRepeating(double intervalSeconds,
+                                                   std::function<void()> handler) override;
+    void scheduleOnce(double delaySeconds, std::function<void()> handler) override;
+
+    // Moves the clock forward, firing every timer that falls due on the way, in time order
+    // (ties in the order they were scheduled), at its own due time.
+    void advance(double seconds);
+    int liveRepeating() const;
+    int liveRepeating(double intervalSeconds) const;
+    int pendingOnce() const;
+
+private:
+    struct Timer {
+        std::uint64_t sequence;
+        double interval;  // 0 for a one-shot call
+        TimePoint due;
+        std::function<void()> handler;
+        bool valid = true;
+    };
+    class Handle;
+
+    ManualClock& clock_;
+    std::vector<std::shared_ptr<Timer>> timers_;
+    std::uint64_t nextSequence_ = 0;
+};
+
+}  // namespace sombrix::fakes

@@ -1,0 +1,38 @@
+// A settings store in memory; values keep the type they were written with.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/defaults_store.h"
+
+namespace sombrix::fakes {
+
+class MemoryDefaultsStore : public DefaultsStore {
+public:
+    std::optional<DefaultsValue> object(std::string_view key) override {
+        const auto it = values_.find(key);
+        if (it == values_.end())
+            return std::nullopt;
+        return it->second;
+    }
+    void setBool(std::string_view key, bool value) override { set(key, value); }
+    void setDouble(std::string_view key, double value) override { set(key, value); }
+    void setString(std::string_view key, std::string_view value) override {
+        set(key, std::string(value));
+    }
+
+    // Control side: any stored type, as another program (or an older version) may have left it.
+    void set(std::string_view key, DefaultsValue value) {
+        values_.insert_or_assign(std::string(key), std::move(value));
+    }
+    void remove(std::string_view key) {
+        if (const auto it = values_.find(key); it != values_.end())
+            values_.erase(it);
+    }
+
+private:
+    std::map<std::string, DefaultsValue, std::less<>> values_;
+};
+
+}  // namespace sombrix::fakes
