@@ -1,0 +1,226 @@
+// Launch, tray item, menu, permission poll, settings window and termination.
+#include "app/app_delegate.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMetaObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <QWindow>
+
+#include "app/icons.h"
+#include "app/status_menu.h"
+
+namespace sombrix {
+namespace {
+
+constexpr double kPermissionPollSeconds = 2.0;
+
+QIcon menuIcon(std::string_view symbol) {
+    return symbol.empty() ? QIcon() : templateSymbolIcon(symbol);
+}
+
+QKeySequence shortcut(const std::string& keyEquivalent) {
+    if (keyEquivalent.empty()) {
+        return {};
+    }
+    return QKeySequence(QStringLiteral("Ctrl+") + QString::fromStdString(keyEquivalent).toUpper());
+}
+
+QString toQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+
+}  // namespace
+
+AppDelegate::AppDelegate(AppDelegateServices services, QObject* parent)
+    : QObject(parent), services_(std::move(services)), controller_(services_.controller) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+    if (services_.makeUpdater) {
+        updaterController_ = services_.makeUpdater(*this);
+    }
+
+    statusItem_ = new QSystemTrayIcon(this);
+    statusMenu_ = std::make_unique<QMenu>();
+    connect(statusMenu_.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
+    statusItem_->setContextMenu(statusMenu_.get());
+    connect(statusItem_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { onStatusItemActivated(reason); });
+
+    controller_.startIfPossible();
+    updateStatusItemAppearance();
+    // Shown once it has its icon, so the tray never holds an empty slot.
+    statusItem_->show();
+
+    if (!services_.accessibility.isProcessTrusted()) {
+        openSettings();
+    }
+
+    permissionTimer_ = services_.scheduler.scheduleRepeating(
+        kPermissionPollSeconds, [self = QPointer<AppDelegate>(this)] {
+            if (self) {
+                self->controller_.startIfPossible();
+                self->updateStatusItemAppearance();
+            }
+        });
+}
+
+bool AppDelegate::applicationShouldHandleReopen() {
+    openSettings();
+    return true;
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (permissionTimer_) {
+        permissionTimer_->invalidate();
+    }
+    controller_.stop();
+    if (statusItem_ != nullptr) {
+        statusItem_->hide();
+    }
+}
+
+void AppDelegate::toggleEnabled() {
+    const bool wasEnabled = controller_.isEnabled();
+    services_.defaults.setBool(keys::kDimEnabled, !wasEnabled);
+    if (wasEnabled) {
+        controller_.stop();
+    } else {
+        controller_.startIfPossible();
+    }
+    updateStatusItemAppearance();
+}
+
+void AppDelegate::openSettings() {
+    if (!settingsController_ && services_.makeSettings && updaterController_) {
+        QPointer<AppDelegate> weak(this);
+        settingsController_ = services_.makeSettings(
+            *updaterController_,
+            [weak] {
+                if (weak) {
+                    weak->updateStatusItemAppearance();
+                }
+            },
+            [weak] {
+                if (weak) {
+                    weak->controller_.refresh();
+                }
+            });
+    }
+    if (settingsController_) {
+        settingsController_->show();
+    }
+}
+
+void AppDelegate::updateStatusItemAppearance() {
+    if (statusItem_ == nullptr) {
+        return;
+    }
+    const bool trusted = services_.accessibility.isProcessTrusted();
+    // Without the permission only the warning shows; the setting is not consulted.
+    const StatusAppearance look = statusAppearance(trusted, trusted && controller_.isEnabled());
+
+    // The poll runs every two seconds: touch the tray only when the look changes, so that an
+    // idle application repaints nothing and sends nothing to the tray host.
+    const QString symbol = toQString(look.symbol);
+    if (statusItem_->property("symbol").toString() != symbol) {
+        statusItem_->setProperty("symbol", symbol);
+        statusItem_->setIcon(templateSymbolIcon(look.symbol));
+    }
+    const QString toolTip = toQString(look.toolTip);
+    if (statusItem_->toolTip() != toolTip) {
+        statusItem_->setToolTip(toolTip);
+    }
+}
+
+void AppDelegate::menuNeedsUpdate() {
+    QMenu& menu = *statusMenu_;
+    menu.clear();
+    const bool trusted = services_.accessibility.isProcessTrusted();
+    for (const StatusMenuItem& item : statusMenuItems(trusted, controller_.isEnabled())) {
+        if (item.isSeparator) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(menuIcon(item.symbol), QString::fromStdString(item.title));
+        action->setShortcut(shortcut(item.keyEquivalent));
+        if (item.state) {
+            action->setCheckable(true);
+            action->setChecked(*item.state);
+        }
+        switch (item.action) {
+            case StatusMenuAction::OpenSettings:
+                connect(action, &QAction::triggered, this, &AppDelegate::openSettings);
+                break;
+            case StatusMenuAction::ToggleEnabled:
+                connect(action, &QAction::triggered, this, &AppDelegate::toggleEnabled);
+                break;
+            case StatusMenuAction::Quit:
+                connect(action, &QAction::triggered, this, [this] {
+                    if (services_.terminate) {
+                        services_.terminate();
+                    }
+                });
+                break;
+            case StatusMenuAction::None:
+                break;
+        }
+    }
+}
+
+void AppDelegate::onStatusItemActivated(int reason) {
+    // A click on the item opens its menu, as a status-bar item does; the context-menu request is
+    // handled by the tray itself.
+    if (reason == QSystemTrayIcon::Trigger && statusMenu_) {
+        statusMenu_->popup(QCursor::pos());
+    }
+}
+
+bool AppDelegate::supportsGentleScheduledUpdateReminders() const {
+    return true;
+}
+
+void AppDelegate::standardUserDriverWillHandleShowingUpdate(bool /*handleShowingUpdate*/) {
+    setActivationPolicy(ActivationPolicy::Regular);
+    activateIgnoringOtherApps();
+}
+
+void AppDelegate::standardUserDriverDidReceiveUserAttentionForUpdate() {
+    setActivationPolicy(ActivationPolicy::Accessory);
+}
+
+void AppDelegate::setActivationPolicy(ActivationPolicy policy) {
+    activationPolicy_ = policy;
+    // In either policy, closing the last window (the settings or an update window) must leave
+    // the application running in the tray.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+}
+
+void AppDelegate::activateIgnoringOtherApps() {
+    // Queued: the updater shows its window right after asking, and that window is the one to
+    // bring forward.
+    QMetaObject::invokeMethod(
+        this,
+        [] {
+            constexpr auto notFocusable = Qt::WindowDoesNotAcceptFocus |
+                                          Qt::X11BypassWindowManagerHint |
+                                          Qt::WindowTransparentForInput;
+            for (QWindow* window : QGuiApplication::topLevelWindows()) {
+                const Qt::WindowType type = window->type();
+                if (!window->isVisible() || (window->flags() & notFocusable) ||
+                    (type != Qt::Window && type != Qt::Dialog)) {
+                    continue;
+                }
+                window->raise();
+                window->requestActivate();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace sombrix

@@ -1,0 +1,94 @@
+// The application's presence on the desktop: the tray item and its menu, the permission poll,
+// the settings window on demand, and the updater's questions about showing its windows.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "engine/dim_controller.h"
+#include "platform/accessibility.h"
+#include "platform/defaults_store.h"
+#include "platform/scheduler.h"
+#include "platform/updater.h"
+
+class QMenu;
+class QSystemTrayIcon;
+
+namespace sombrix {
+
+// The settings window as the delegate sees it: made once, shown again on every request.
+class SettingsPresenter {
+public:
+    virtual ~SettingsPresenter() = default;
+    virtual void show() = 0;
+};
+
+// Linux has no Dock: "accessory" means the application keeps no window of its own open and
+// lives in the tray; "regular" means it brings its windows forward like any application.
+enum class ActivationPolicy { Regular = 0, Accessory = 1 };
+
+// What the delegate works with; all must outlive it.
+struct AppDelegateServices {
+    DimController& controller;
+    Accessibility& accessibility;
+    DefaultsStore& defaults;
+    Scheduler& scheduler;
+    // Creates and starts the updater, which asks `delegate` before it shows a window.
+    std::function<std::unique_ptr<Updater>(UpdaterUserDriverDelegate& delegate)> makeUpdater;
+    // Creates the settings model and window. `onChange` brings the tray item up to date;
+    // `onFocusChange` runs when the window gains focus or closes.
+    std::function<std::unique_ptr<SettingsPresenter>(
+        Updater& updater, std::function<void()> onChange, std::function<void()> onFocusChange)>
+        makeSettings;
+    // Ends the application through its normal shutdown path.
+    std::function<void()> terminate;
+};
+
+class AppDelegate : public QObject, public UpdaterUserDriverDelegate {
+    Q_OBJECT
+public:
+    explicit AppDelegate(AppDelegateServices services, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // Updater, tray item and menu, engine start, tray look, settings window when the
+    // permission is missing, then the 2-second permission poll.
+    void applicationDidFinishLaunching();
+    // Another launch while running: opens the settings.
+    bool applicationShouldHandleReopen();
+    // Stops the poll and the engine, so no overlay outlives the process.
+    void applicationWillTerminate();
+
+    void toggleEnabled();
+    void openSettings();
+    void updateStatusItemAppearance();
+    // Fills the tray menu afresh; runs each time the menu is about to open.
+    void menuNeedsUpdate();
+
+    bool supportsGentleScheduledUpdateReminders() const override;
+    void standardUserDriverWillHandleShowingUpdate(bool handleShowingUpdate) override;
+    void standardUserDriverDidReceiveUserAttentionForUpdate() override;
+
+    ActivationPolicy activationPolicy() const { return activationPolicy_; }
+    void setActivationPolicy(ActivationPolicy policy);
+
+    // What a user sees of the application outside the settings window.
+    QSystemTrayIcon* statusItem() const { return statusItem_; }
+    QMenu* statusMenu() const { return statusMenu_.get(); }
+
+private:
+    void onStatusItemActivated(int reason);
+    void activateIgnoringOtherApps();
+
+    AppDelegateServices services_;
+    DimController& controller_;
+
+    QSystemTrayIcon* statusItem_ = nullptr;
+    std::unique_ptr<QMenu> statusMenu_;
+    std::unique_ptr<TimerHandle> permissionTimer_;
+    std::unique_ptr<SettingsPresenter> settingsController_;
+    std::unique_ptr<Updater> updaterController_;
+    ActivationPolicy activationPolicy_ = ActivationPolicy::Accessory;
+};
+
+}  // namespace sombrix

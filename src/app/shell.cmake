@@ -1,0 +1,38 @@
+# The application shell: tray item and menu, the permission poll, the single-instance handshake,
+# and the symbols it draws. Included from this folder's CMakeLists.txt.
+
+# Our monochrome symbols and the application icon, usable by any window of the application.
+add_library(sombrix_icons STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/icons.h
+    ${CMAKE_CURRENT_LIST_DIR}/icons.cpp
+)
+target_include_directories(sombrix_icons PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(sombrix_icons PUBLIC Qt6::Gui PRIVATE Qt6::Svg)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/data/icons/hicolor/scalable/apps/sombrix.svg
+    PROPERTIES QT_RESOURCE_ALIAS sombrix.svg)
+qt_add_resources(sombrix_icons sombrix_symbols
+    PREFIX /icons
+    BASE ${CMAKE_CURRENT_LIST_DIR}/icons
+    FILES
+        ${CMAKE_CURRENT_LIST_DIR}/icons/circle.svg
+        ${CMAKE_CURRENT_LIST_DIR}/icons/circle.lefthalf.filled.svg
+        ${CMAKE_CURRENT_LIST_DIR}/icons/exclamationmark.triangle.fill.svg
+        ${CMAKE_CURRENT_LIST_DIR}/icons/checkmark.circle.fill.svg
+        ${PROJECT_SOURCE_DIR}/data/icons/hicolor/scalable/apps/sombrix.svg
+)
+
+# The delegate and the pieces around it, without the composition of the platform services.
+add_library(sombrix_shell STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/status_menu.h
+    ${CMAKE_CURRENT_LIST_DIR}/status_menu.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/app_delegate.h
+    ${CMAKE_CURRENT_LIST_DIR}/app_delegate.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/single_instance.h
+    ${CMAKE_CURRENT_LIST_DIR}/single_instance.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/unix_signals.h
+    ${CMAKE_CURRENT_LIST_DIR}/unix_signals.cpp
+)
+set_target_properties(sombrix_shell PROPERTIES AUTOMOC ON)
+target_include_directories(sombrix_shell PUBLIC ${PROJECT_SOURCE_DIR}/src)
+target_link_libraries(sombrix_shell
+    PUBLIC sombrix_engine sombrix_icons Qt6::Core Qt6::Gui Qt6::Widgets Qt6::Network)
