@@ -1,0 +1,77 @@
+// The overlay of one display on X11: an override-redirect, click-through window that the X
+// server stacks directly beneath the window that stays bright.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+#include <string>
+
+#include "platform/overlay.h"
+#include "platform/wallpaper_service.h"
+#include "platform/x11/x11_stacking.h"
+
+namespace sombrix {
+
+// What every overlay shares; owned by the factory, outlives the overlays.
+struct OverlayEnvironment {
+    xcb_connection_t* connection = nullptr;
+    x11::X11Stacking& stacking;
+    WallpaperService& wallpaper;
+    // Where the capture worker connects (empty: $DISPLAY).
+    std::string captureDisplay;
+    // Told when an overlay's X window appears and goes away, so the window list can show it as
+    // one of ours at its true stacking place.
+    std::function<void(xcb_window_t)> overlayCreated;
+    std::function<void(xcb_window_t)> overlayDestroyed;
+};
+
+// The X property every overlay window carries (CARDINAL 1), for tools and other clients.
+inline constexpr char kOverlayAtomName[] = "_SOMBRIX_OVERLAY";
+
+class OverlayWindow final : public QWidget, public Overlay {
+public:
+    OverlayWindow(const Display& display, OverlayEnvironment& environment);
+    ~OverlayWindow() override;
+
+    std::uint32_t windowNumber() const override { return windowNumber_; }
+    Rect cgFrame() const override { return cgFrame_; }
+    bool isVisible() const override { return QWidget::isVisible(); }
+
+    void orderBelow(std::uint32_t windowNumber) override;
+    void orderFrontRegardless() override;
+    void orderOut() override;
+
+    void apply(Style style, double strength) override;
+    void captureWallpaper() override;
+
+    // The picture shown in the wallpaper look; empty until the first capture lands.
+    bool hasPicture() const { return !picture_.isNull(); }
+    void setPicture(const QImage& picture);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void adoptWindowNumber();
+    // One ConfigureWindow for the stacking place, then a map when hidden: restacking first means
+    // the overlay never shows, even for a moment, at the top where X would map it.
+    void restack(std::optional<xcb_window_t> sibling, std::uint32_t mode);
+    double currentScale() const;
+    void flush();
+
+    OverlayEnvironment& env_;
+    Display display_;
+    Rect cgFrame_;
+    // The band at the top of the display that the overlay leaves uncovered (panels up there
+    // stay bright); the picture is drawn shifted up by it.
+    double topBand_ = 0;
+    std::uint32_t windowNumber_ = 0;
+    bool showPicture_ = false;
+    QPixmap picture_;
+};
+
+}  // namespace sombrix

@@ -1,0 +1,20 @@
+// A still picture of the desktop wallpaper behind one display, taken on X11.
+#pragma once
+
+#include <QImage>
+#include <optional>
+#include <string>
+
+#include "platform/geometry.h"
+
+namespace sombrix::WallpaperCapture {
+
+// The wallpaper under `screenFrame` (global coordinates, points) at `scale` pixels per point:
+// the desktop window of a desktop environment captured alone when there is one and the
+// compositor keeps its contents, otherwise the root background pixmap (`_XROOTPMAP_ID`).
+// Nothing when no wallpaper covers the display or the X server refuses (a pixmap that vanished
+// mid-capture, a lost connection). Opens its own connection to `display` (empty: $DISPLAY), so it
+// may run on any thread, several at once.
+std::optional<QImage> capture(const std::string& display, const Rect& screenFrame, double scale);
+
+}  // namespace sombrix::WallpaperCapture
