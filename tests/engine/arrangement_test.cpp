@@ -1,0 +1,163 @@
+// Where the overlays go: one bright window per display, and no work when nothing changed.
+#include "engine_fixture.h"
+
+namespace sombrix::fakes {
+namespace {
+
+using Arrangement = EngineTest;
+
+TEST_F(Arrangement, eachDisplayKeepsItsBrightWindowAboveItsOverlayAndASteadyCycleOrdersNothing) {
+    twoDisplays();
+    window(1, kAppA, {100, 100, 800, 600});   // focused, left
+    window(2, kAppB, {1700, 100, 800, 600});  // topmost on the right
+    window(3, kAppB, {200, 200, 800, 600});
+    window(4, kAppA, {1800, 200, 600, 400});
+    focusOn(kAppA, 1);
+    start();
+
+    EXPECT_EQ(beneath(1), overlayID(0));
+    EXPECT_EQ(beneath(2), overlayID(1));
+    EXPECT_TRUE(server.isAbove(overlayID(0), 3));
+    EXPECT_TRUE(server.isAbove(overlayID(1), 4));
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+
+    // Clicking the lower window on the left moves only the left overlay.
+    server.raise(3);
+    focusOn(kAppB, 3);
+    EXPECT_EQ(callsOfOneRefresh(), 1);
+    EXPECT_EQ(beneath(3), overlayID(0));
+    EXPECT_EQ(beneath(2), overlayID(1));
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+}
+
+TEST_F(Arrangement, aWindowBelongsToTheDisplayHoldingItsCentreWithTheSharedBorderGoingRight) {
+    twoDisplays();
+    window(12, kAppB, {1500, 100, 200, 600});  // centre exactly on the border x = 1600
+    window(10, kAppA, {1000, 100, 1000, 600});  // straddles, centre at x = 1500: left
+    window(11, kAppB, {1700, 100, 800, 600});
+    focusOn(kAppA, 10);
+    start();
+
+    EXPECT_EQ(beneath(10), overlayID(0));
+    EXPECT_EQ(beneath(12), overlayID(1));
+}
+
+TEST_F(Arrangement, onlyWindowsLargerThanFortyPointsInBothDirectionsStayBright) {
+    twoDisplays();
+    window(1, kAppA, {100, 100, 800, 600});
+    window(20, kAppB, {1700, 100, 40, 500});
+    window(21, kAppB, {1700, 100, 500, 40});
+    window(22, kAppB, {1700, 100, 40.5, 40.5});
+    focusOn(kAppA, 1);
+    start();
+
+    EXPECT_EQ(beneath(22), overlayID(1));
+    EXPECT_TRUE(server.isAbove(20, overlayID(1)));
+}
+
+TEST_F(Arrangement, fullScreenOrFillingWindowHidesOnlyItsOwnDisplaysOverlay) {
+    twoDisplays();
+    window(1, kAppA, {100, 100, 800, 600});
+    window(2, kAppB, {1700, 100, 800, 600});
+    focusOn(kAppA, 1);
+    ax.setAttribute(FakeAccessibility::window(kAppA, 1), ax::kFullScreen, true);
+    start();
+    EXPECT_FALSE(overlay(0).isVisible());
+    EXPECT_EQ(beneath(2), overlayID(1));
+    EXPECT_EQ(callsOfOneRefresh(), 0);  // an overlay already hidden is not hidden again
+
+    ax.removeAttribute(FakeAccessibility::window(kAppA, 1), ax::kFullScreen);
+    struct Case {
+        Rect bounds;
+        bool hidden;
+    };
+    const Case cases[] = {
+        {{-1, 40, 1602, 860}, true},   // 1 point over each side, 40 points short
+        {{1, 0, 1598, 900}, true},     // 1 point inside each side
+        {{0, 41, 1600, 859}, false},   // 41 points short
+        {{1.5, 0, 1598.5, 900}, false},  // left edge 1.5 points in
+        {{0, 0, 1598.5, 900}, false},  // right edge 1.5 points in
+    };
+    for (const auto& c : cases) {
+        server.setBounds(1, c.bounds);
+        controller->refresh();
+        EXPECT_EQ(!overlay(0).isVisible(), c.hidden) << c.bounds.x << "," << c.bounds.width;
+        if (!c.hidden) {
+            EXPECT_EQ(beneath(1), overlayID(0));
+        }
+    }
+}
+
+TEST_F(Arrangement, panelsOfTheSameProcessAboveTheBrightWindowNeedNoRestackOthersDo) {
+    window(5, kAppA, {300, 300, 200, 200});  // the focused application's own panel
+    window(1, kAppA, {100, 100, 800, 600});
+    focusOn(kAppA, 1);
+    start();
+    EXPECT_EQ(beneath(1), overlayID(0));
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+
+    // Another program's window above the focused one: the order-below request is renewed every
+    // cycle, and the focused window never ends up under the overlay.
+    server.addFront(FakeWindow{6, kAppB, 0, {400, 400, 300, 300}, true});
+    EXPECT_EQ(callsOfOneRefresh(), 1);
+    EXPECT_EQ(callsOfOneRefresh(), 1);
+    EXPECT_EQ(beneath(1), overlayID(0));
+}
+
+TEST_F(Arrangement, aDisplayWithoutCandidatesIsCoveredAndStaysSoWithoutFurtherCalls) {
+    twoDisplays();
+    window(30, kAppB, {10, 10, 30, 30});  // only a small window on the left
+    window(1, kAppA, {1700, 100, 800, 600});
+    focusOn(kAppA, 1);
+    start();
+    EXPECT_TRUE(server.isAbove(overlayID(0), 30));
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+
+    server.raise(30);
+    EXPECT_EQ(callsOfOneRefresh(), 1);
+    EXPECT_TRUE(server.isAbove(overlayID(0), 30));
+    EXPECT_EQ(beneath(1), overlayID(1));
+}
+
+TEST_F(Arrangement, ownKeyWindowStaysBrightAndAnEmptyListCoversEveryDisplay) {
+    twoDisplays();
+    workspace.frontmost = RunningApplication{kOwnPID, {}};
+    own.key = KeyWindow{90, true, false};
+    // Nothing on screen yet, not even the overlays: every display is covered.
+    start();
+    EXPECT_TRUE(overlay(0).isVisible());
+    EXPECT_TRUE(overlay(1).isVisible());
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+
+    window(90, kOwnPID, {100, 100, 600, 400});  // the settings window appears
+    controller->refresh();
+    EXPECT_EQ(beneath(90), overlayID(0));
+
+    // Our own key window is an overlay, or there is none: the arrangement is left alone.
+    server.raise(overlayID(0));
+    own.key = KeyWindow{overlayID(0), true, true};
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+    own.key.reset();
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+}
+
+TEST_F(Arrangement, withNothingToKeepBrightAllOverlaysGoOnTopOnceAndAgainWhenOneIsHidden) {
+    twoDisplays();
+    window(1, kAppA, {100, 100, 800, 600});
+    window(2, kAppB, {1700, 100, 800, 600});
+    workspace.frontmost.reset();
+    start();
+    const auto order = server.onScreenOrder();
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(std::set<std::uint32_t>(order.begin(), order.begin() + 2),
+              (std::set<std::uint32_t>{overlayID(0), overlayID(1)}));
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+
+    server.setOnScreen(overlayID(1), false);
+    EXPECT_EQ(callsOfOneRefresh(), 2);
+    EXPECT_TRUE(overlay(1).isVisible());
+}
+
+}  // namespace
+}  // namespace sombrix::fakes

@@ -1,0 +1,125 @@
+// A controller wired to the in-memory fakes, and helpers that set a desktop scene through the
+// fakes' control side.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "engine/dim_controller.h"
+#include "fakes/fake_accessibility.h"
+#include "fakes/fake_window_server.h"
+#include "fakes/fake_workspace.h"
+#include "fakes/manual_time.h"
+#include "fakes/memory_defaults_store.h"
+
+namespace sombrix {
+
+// Reaches the controller's private state where a rule is about that state itself.
+struct DimControllerTestPeer {
+    static std::int32_t observedPID(const DimController& c) { return c.observedPID_; }
+    static bool hasObserver(const DimController& c) { return c.observer_ != nullptr; }
+    static std::optional<AXElement> observedWindow(const DimController& c) {
+        return c.observedWindow_;
+    }
+    static std::optional<std::uint32_t> lastFocusedWindow(const DimController& c) {
+        return c.lastFocusedWindow_;
+    }
+    static std::optional<TimePoint> noFocusSince(const DimController& c) { return c.noFocusSince_; }
+    static TimePoint lastWallpaperCapture(const DimController& c) {
+        return c.lastWallpaperCapture_;
+    }
+    static std::optional<WallpaperStoreToken> wallpaperStoreDate(const DimController& c) {
+        return c.wallpaperStoreDate_;
+    }
+    static std::size_t tokenCounts(const DimController& c) {
+        return c.workspaceTokens_.size() * 100 + c.appTokens_.size();
+    }
+};
+
+namespace fakes {
+
+class EngineTest : public ::testing::Test {
+protected:
+    static constexpr std::int32_t kOwnPID = 500;
+    static constexpr std::int32_t kAppA = 1001;
+    static constexpr std::int32_t kAppB = 1002;
+    static constexpr Rect kLeft{0, 0, 1600, 900};
+    static constexpr Rect kRight{1600, 0, 1600, 900};
+
+    using Peer = DimControllerTestPeer;
+
+    EngineTest() { displays.displays = {makeDisplay("left", kLeft)}; }
+
+    DimController& make() {
+        controller = std::make_unique<DimController>(
+            EngineServices{server, ax, workspace, own, displays, factory, wallpaper, clock,
+                           scheduler, defaults});
+        return *controller;
+    }
+
+    // Starts the engine (running its first refresh).
+    DimController& start() {
+        if (!controller) make();
+        controller->startIfPossible();
+        return *controller;
+    }
+
+    void twoDisplays() { displays.displays = {makeDisplay("left", kLeft), makeDisplay("right", kRight)}; }
+
+    // Windows are added top-down: each new one goes beneath those already there.
+    void window(std::uint32_t id, std::int32_t pid, Rect bounds) {
+        server.addBack(FakeWindow{id, pid, 0, bounds, true});
+    }
+
+    // `pid` becomes the frontmost application with `id` as its focused window.
+    void focusOn(std::int32_t pid, std::uint32_t id, std::optional<std::string> bundle = {}) {
+        const RunningApplication app{pid, std::move(bundle)};
+        workspace.frontmost = app;
+        workspace.addRunning(app);
+        ax.setFocusedWindow(pid, id);
+    }
+
+    void noFocusedWindow(std::int32_t pid) {
+        ax.removeAttribute(FakeAccessibility::application(pid), ax::kFocusedWindow);
+    }
+
+    FakeOverlay& overlay(std::size_t i) { return *factory.live().at(i); }
+    std::uint32_t overlayID(std::size_t i) { return overlay(i).windowNumber(); }
+
+    // The window directly beneath `id` among the on-screen windows, 0 when none.
+    std::uint32_t beneath(std::uint32_t id) {
+        const auto order = server.onScreenOrder();
+        const auto it = std::find(order.begin(), order.end(), id);
+        return it == order.end() || it + 1 == order.end() ? 0 : *(it + 1);
+    }
+
+    std::uint32_t topmost() {
+        const auto order = server.onScreenOrder();
+        return order.empty() ? 0 : order.front();
+    }
+
+    // Ordering calls made by one more refresh.
+    int callsOfOneRefresh() {
+        const int before = factory.orderingCalls();
+        controller->refresh();
+        return factory.orderingCalls() - before;
+    }
+
+    FakeWindowServer server;
+    FakeAccessibility ax;
+    FakeWorkspace workspace;
+    FakeOwnApplication own{kOwnPID};
+    FakeDisplays displays;
+    FakeOverlayFactory factory{server, kOwnPID};
+    FakeWallpaperService wallpaper;
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    MemoryDefaultsStore defaults;
+    std::unique_ptr<DimController> controller;
+};
+
+}  // namespace fakes
+}  // namespace sombrix

@@ -1,0 +1,119 @@
+// When the focused window goes away: who gets focus, and only within the grace period, once.
+#include "engine_fixture.h"
+
+namespace sombrix::fakes {
+namespace {
+
+class HandOver : public EngineTest {
+protected:
+    // A's window 1 is focused above B's window 2; both applications list their windows.
+    void SetUp() override {
+        window(1, kAppA, {100, 100, 800, 600});
+        window(2, kAppB, {200, 200, 800, 600});
+        workspace.addRunning({kAppB, {}});
+        listWindows(kAppA, {1});
+        listWindows(kAppB, {2});
+        focusOn(kAppA, 1);
+        start();
+    }
+
+    void listWindows(std::int32_t pid, std::vector<std::uint32_t> ids) {
+        std::vector<AXElement> elements;
+        for (const auto id : ids) elements.push_back(FakeAccessibility::window(pid, id));
+        ax.setAttribute(FakeAccessibility::application(pid), ax::kWindows, elements);
+    }
+
+    // A keeps the front but loses its focused window; the window itself closes `after` seconds
+    // later. True when a hand-over took place.
+    bool closeFocusedWindowAfter(double after) {
+        noFocusedWindow(kAppA);
+        controller->refresh();  // focus lost, window still there: the clock starts
+        EXPECT_TRUE(ax.actions.empty());
+        clock.advance(after);
+        server.remove(1);
+        controller->refresh();
+        return !workspace.activations.empty();
+    }
+
+    bool raisedAndMadeMain(std::int32_t pid, std::uint32_t id) {
+        const auto element = FakeAccessibility::window(pid, id);
+        return ax.actions.size() == 1 && ax.actions[0].element == element &&
+               ax.actions[0].name == ax::kRaise && ax.sets.size() == 1 &&
+               ax.sets[0].element == element && ax.sets[0].name == ax::kMain;
+    }
+};
+
+TEST_F(HandOver, theTopmostRemainingWindowOfAnotherApplicationIsRaisedAndActivated) {
+    ASSERT_TRUE(closeFocusedWindowAfter(1.99));
+    EXPECT_TRUE(raisedAndMadeMain(kAppB, 2));
+    ASSERT_EQ(workspace.activations.size(), 1u);
+    EXPECT_EQ(workspace.activations[0].pid, kAppB);
+}
+
+TEST_F(HandOver, twoSecondsWithoutFocusEndTheGracePeriod) {
+    EXPECT_FALSE(closeFocusedWindowAfter(2.0));
+    EXPECT_TRUE(ax.actions.empty());
+    EXPECT_EQ(topmost(), overlayID(0));  // everything is dimmed instead
+}
+
+TEST_F(HandOver, skipsOwnOverlayAndSmallWindowsAndMayReturnToTheSameApplication) {
+    server.addFront(FakeWindow{4, kAppA, 0, {300, 300, 500, 400}, true});
+    server.addFront(FakeWindow{31, kAppB, 0, {10, 10, 30, 300}, true});
+    server.addFront(FakeWindow{90, kOwnPID, 0, {50, 50, 600, 400}, true});
+    server.raise(overlayID(0));
+    server.raise(1);
+    listWindows(kAppA, {1, 4});
+
+    ASSERT_TRUE(closeFocusedWindowAfter(0.5));
+    EXPECT_TRUE(raisedAndMadeMain(kAppA, 4));
+    EXPECT_EQ(workspace.activations.at(0).pid, kAppA);
+}
+
+TEST_F(HandOver, happensAtMostOnceAndNothingEligibleMeansEverythingIsDimmed) {
+    ASSERT_TRUE(closeFocusedWindowAfter(0.25));
+    EXPECT_FALSE(Peer::lastFocusedWindow(*controller));
+
+    // Still no focused window 0.25 s later: no second hand-over, the displays are covered.
+    clock.advance(0.25);
+    controller->refresh();
+    EXPECT_EQ(workspace.activations.size(), 1u);
+    EXPECT_EQ(topmost(), overlayID(0));
+
+    // B's window gets focus, then closes, leaving only small windows: nothing to hand over to.
+    focusOn(kAppB, 2);
+    controller->refresh();
+    server.remove(2);
+    window(32, kAppB, {100, 100, 40, 400});
+    noFocusedWindow(kAppB);
+    controller->refresh();
+    EXPECT_EQ(workspace.activations.size(), 1u);
+    EXPECT_EQ(topmost(), overlayID(0));
+}
+
+TEST_F(HandOver, unlistedWindowOrVanishedApplicationStillCountsAsHandedOver) {
+    listWindows(kAppB, {77});
+    workspace.removeRunning(kAppB);
+    closeFocusedWindowAfter(0);
+    EXPECT_TRUE(ax.actions.empty());
+    EXPECT_TRUE(workspace.activations.empty());
+    EXPECT_FALSE(Peer::lastFocusedWindow(*controller));
+}
+
+TEST_F(HandOver, ownSettingsWindowClosingHandsFocusOnWithoutTouchingTheArrangement) {
+    server.addFront(FakeWindow{90, kOwnPID, 0, {100, 100, 600, 400}, true});
+    workspace.frontmost = RunningApplication{kOwnPID, {}};
+    own.key = KeyWindow{90, true, false};
+    controller->refresh();
+    ASSERT_EQ(beneath(90), overlayID(0));
+
+    own.key.reset();
+    server.remove(90);
+    factory.resetCounts();
+    controller->refresh();
+    EXPECT_EQ(ax.countActions(ax::kRaise), 1);
+    EXPECT_EQ(workspace.activations.at(0).pid, kAppA);
+    EXPECT_EQ(factory.orderingCalls(), 0);
+}
+
+}  // namespace
+}  // namespace sombrix::fakes
