@@ -1,0 +1,68 @@
+// Dotted version comparison.
+#include "platform/updater/version_compare.h"
+
+#include <QList>
+#include <algorithm>
+
+namespace sombrix::updater {
+
+namespace {
+
+struct Component {
+    QStringView digits;  // without leading zeros
+    QStringView suffix;
+};
+
+Component split(QStringView part) {
+    qsizetype end = 0;
+    while (end < part.size() && part[end].isDigit()) {
+        ++end;
+    }
+    QStringView digits = part.left(end);
+    while (digits.size() > 1 && digits.front() == u'0') {
+        digits = digits.mid(1);
+    }
+    if (digits.isEmpty()) {
+        digits = u"0";
+    }
+    return {digits, part.mid(end)};
+}
+
+// Numbers of any length compare without overflow: longer is larger, then digit by digit.
+int compareDigits(QStringView a, QStringView b) {
+    if (a.size() != b.size()) {
+        return a.size() < b.size() ? -1 : 1;
+    }
+    return a.compare(b);
+}
+
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
+
+}  // namespace
+
+int compareVersions(QStringView a, QStringView b) {
+    const QList<QStringView> left = a.trimmed().split(u'.');
+    const QList<QStringView> right = b.trimmed().split(u'.');
+    const qsizetype count = std::max(left.size(), right.size());
+    for (qsizetype i = 0; i < count; ++i) {
+        const Component l = split(i < left.size() ? left[i] : QStringView(u"0"));
+        const Component r = split(i < right.size() ? right[i] : QStringView(u"0"));
+        if (const int c = compareDigits(l.digits, r.digits); c != 0) {
+            return sign(c);
+        }
+        if (l.suffix != r.suffix) {
+            if (l.suffix.isEmpty()) {
+                return 1;
+            }
+            if (r.suffix.isEmpty()) {
+                return -1;
+            }
+            return sign(l.suffix.compare(r.suffix));
+        }
+    }
+    return 0;
+}
+
+}  // namespace sombrix::updater

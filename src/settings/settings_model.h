@@ -1,0 +1,124 @@
+// The observable state behind the settings window: the three stored settings, the permissions,
+// the login item and the updater, kept in line with their sources while the window is open.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+#include "engine/dim_controller.h"
+#include "platform/accessibility.h"
+#include "platform/defaults_store.h"
+#include "platform/login_items.h"
+#include "platform/relauncher.h"
+#include "platform/updater.h"
+#include "platform/wallpaper_service.h"
+#include "platform/workspace.h"
+
+namespace sombrix {
+
+// Services the model reaches besides the engine and the updater; all must outlive the model.
+// `defaults` is the same store the engine reads its settings from.
+struct SettingsServices {
+    Accessibility& accessibility;
+    WallpaperService& wallpaper;
+    LoginItems& loginItems;
+    Workspace& workspace;
+    Relauncher& relauncher;
+    DefaultsStore& defaults;
+};
+
+class SettingsModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isEnabled READ isEnabled WRITE setIsEnabled NOTIFY isEnabledChanged)
+    Q_PROPERTY(double strength READ strength WRITE setStrength NOTIFY strengthChanged)
+    Q_PROPERTY(bool automaticallyChecksForUpdates READ automaticallyChecksForUpdates WRITE
+                   setAutomaticallyChecksForUpdates NOTIFY automaticallyChecksForUpdatesChanged)
+    Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY launchAtLoginChanged)
+    Q_PROPERTY(bool isTrusted READ isTrusted NOTIFY isTrustedChanged)
+    Q_PROPERTY(bool canCaptureWallpaper READ canCaptureWallpaper NOTIFY canCaptureWallpaperChanged)
+
+public:
+    // `onChange` runs after the model switched the dim on or off.
+    SettingsModel(DimController& controller, Updater& updater, SettingsServices services,
+                  std::function<void()> onChange, QObject* parent = nullptr);
+    ~SettingsModel() override;
+
+    // Every setter emits its signal and `changed()`, also when the value stays the same.
+    bool isEnabled() const { return isEnabled_; }
+    void setIsEnabled(bool enabled);
+    double strength() const { return strength_; }
+    void setStrength(double strength);
+    Style style() const { return style_; }
+    void setStyle(Style style);
+    bool automaticallyChecksForUpdates() const { return automaticallyChecksForUpdates_; }
+    void setAutomaticallyChecksForUpdates(bool enabled);
+
+    bool launchAtLogin() const { return launchAtLogin_; }
+    bool isTrusted() const { return isTrusted_; }
+    bool canCaptureWallpaper() const { return canCaptureWallpaper_; }
+    std::optional<TimePoint> lastUpdateCheck() const { return lastUpdateCheck_; }
+    std::optional<QString> launchAtLoginError() const { return launchAtLoginError_; }
+
+    // Synchronises at once, then once a second until stopSyncing(). Calling it again replaces
+    // the running timer.
+    void startSyncing();
+    void stopSyncing();
+    bool isSyncing() const;
+    // Assigns only what differs from its source, so an unchanged system redraws nothing.
+    void sync();
+
+    // Changes the registration and then shows what the system reports, not the wanted state.
+    void setLaunchAtLogin(bool wanted);
+
+    // "Version 1.0 (7)"; a missing part shows as "?".
+    QString version() const;
+    static QString versionText(const QString& shortVersion, const QString& buildNumber);
+
+    void requestAccessibility();
+    void requestScreenRecording();
+    void checkForUpdates();
+    void openURL(const QString& url);
+    // Starts a new instance and quits this one, even when the start failed.
+    void relaunch();
+
+signals:
+    void changed();
+    void isEnabledChanged();
+    void strengthChanged();
+    void styleChanged();
+    void automaticallyChecksForUpdatesChanged();
+    void launchAtLoginChanged();
+    void isTrustedChanged();
+    void canCaptureWallpaperChanged();
+    void lastUpdateCheckChanged();
+    void launchAtLoginErrorChanged();
+
+private:
+    void assignLaunchAtLogin(bool value);
+    void assignIsTrusted(bool value);
+    void assignCanCaptureWallpaper(bool value);
+    void assignLastUpdateCheck(std::optional<TimePoint> value);
+    void assignLaunchAtLoginError(std::optional<QString> value);
+
+    DimController& controller_;
+    Updater& updater_;
+    SettingsServices services_;
+    std::function<void()> onChange_;
+    QPointer<QTimer> timer_;
+
+    bool isEnabled_ = true;
+    double strength_ = 0.5;
+    Style style_ = Style::black;
+    bool automaticallyChecksForUpdates_ = false;
+    bool launchAtLogin_ = false;
+    bool isTrusted_ = false;
+    bool canCaptureWallpaper_ = false;
+    std::optional<TimePoint> lastUpdateCheck_;
+    std::optional<QString> launchAtLoginError_;
+};
+
+}  // namespace sombrix
