@@ -33,7 +33,7 @@ TEST_F(Arrangement, eachDisplayKeepsItsBrightWindowAboveItsOverlayAndASteadyCycl
 
 TEST_F(Arrangement, aWindowBelongsToTheDisplayHoldingItsCentreWithTheSharedBorderGoingRight) {
     twoDisplays();
-    window(12, kAppB, {1500, 100, 200, 600});  // centre exactly on the border x = 1600
+    window(12, kAppB, {1500, 100, 200, 600});   // centre exactly on the border x = 1600
     window(10, kAppA, {1000, 100, 1000, 600});  // straddles, centre at x = 1500: left
     window(11, kAppB, {1700, 100, 800, 600});
     focusOn(kAppA, 10);
@@ -73,11 +73,11 @@ TEST_F(Arrangement, fullScreenOrFillingWindowHidesOnlyItsOwnDisplaysOverlay) {
         bool hidden;
     };
     const Case cases[] = {
-        {{-1, 40, 1602, 860}, true},   // 1 point over each side, 40 points short
-        {{1, 0, 1598, 900}, true},     // 1 point inside each side
-        {{0, 41, 1600, 859}, false},   // 41 points short
+        {{-1, 40, 1602, 860}, true},     // 1 point over each side, 40 points short
+        {{1, 0, 1598, 900}, true},       // 1 point inside each side
+        {{0, 41, 1600, 859}, false},     // 41 points short
         {{1.5, 0, 1598.5, 900}, false},  // left edge 1.5 points in
-        {{0, 0, 1598.5, 900}, false},  // right edge 1.5 points in
+        {{0, 0, 1598.5, 900}, false},    // right edge 1.5 points in
     };
     for (const auto& c : cases) {
         server.setBounds(1, c.bounds);

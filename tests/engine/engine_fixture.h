@@ -54,20 +54,22 @@ protected:
     EngineTest() { displays.displays = {makeDisplay("left", kLeft)}; }
 
     DimController& make() {
-        controller = std::make_unique<DimController>(
-            EngineServices{server, ax, workspace, own, displays, factory, wallpaper, clock,
-                           scheduler, defaults});
+        controller = std::make_unique<DimController>(EngineServices{
+            server, ax, workspace, own, displays, factory, wallpaper, clock, scheduler, defaults});
         return *controller;
     }
 
     // Starts the engine (running its first refresh).
     DimController& start() {
-        if (!controller) make();
+        if (!controller)
+            make();
         controller->startIfPossible();
         return *controller;
     }
 
-    void twoDisplays() { displays.displays = {makeDisplay("left", kLeft), makeDisplay("right", kRight)}; }
+    void twoDisplays() {
+        displays.displays = {makeDisplay("left", kLeft), makeDisplay("right", kRight)};
+    }
 
     // Windows are added top-down: each new one goes beneath those already there.
     void window(std::uint32_t id, std::int32_t pid, Rect bounds) {

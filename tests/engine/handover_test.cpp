@@ -19,7 +19,8 @@ protected:
 
     void listWindows(std::int32_t pid, std::vector<std::uint32_t> ids) {
         std::vector<AXElement> elements;
-        for (const auto id : ids) elements.push_back(FakeAccessibility::window(pid, id));
+        for (const auto id : ids)
+            elements.push_back(FakeAccessibility::window(pid, id));
         ax.setAttribute(FakeAccessibility::application(pid), ax::kWindows, elements);
     }
 

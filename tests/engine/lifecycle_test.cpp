@@ -1,1 +1,191 @@
+// Starting and stopping the engine: what exists while it runs, what survives a stop, and the
+// settings readers.
+#include <cmath>
+#include <limits>
+
 #include "engine_fixture.h"
+
+namespace sombrix::fakes {
+namespace {
+
+class Lifecycle : public EngineTest {
+protected:
+    void SetUp() override {
+        window(1, kAppA, {100, 100, 800, 600});
+        window(2, kAppB, {200, 200, 800, 600});
+        focusOn(kAppA, 1);
+    }
+
+    void expectRunningSetOnce() {
+        EXPECT_TRUE(controller->isRunning());
+        EXPECT_EQ(workspace.liveObserverCount(), 8);
+        EXPECT_EQ(workspace.liveObserverCount(WorkspaceNotification::DidActivateApplication), 2);
+        EXPECT_EQ(workspace.liveObserverCount(WorkspaceNotification::ActiveSpaceDidChange), 2);
+        EXPECT_EQ(displays.liveObserverCount(), 1);
+        EXPECT_EQ(scheduler.liveRepeating(0.25), 1);
+        EXPECT_EQ(scheduler.liveRepeating(2.0), 1);
+        EXPECT_EQ(scheduler.liveRepeating(), 2);
+        EXPECT_EQ(factory.live().size(), displays.displays.size());
+    }
+
+    // Whether anything still drives a cycle: every event source fires once.
+    bool anyEventReachesRefresh() {
+        const int before = server.copyCount();
+        workspace.post(WorkspaceNotification::DidActivateApplication);
+        workspace.post(WorkspaceNotification::DidWake);
+        ax.deliver(FakeAccessibility::application(kAppA), ax::kFocusedWindowChanged);
+        scheduler.advance(1.0);
+        return server.copyCount() != before;
+    }
+};
+
+TEST_F(Lifecycle, aSecondStartRegistersNothingTwice) {
+    start();
+    controller->startIfPossible();
+    expectRunningSetOnce();
+    EXPECT_EQ(Peer::tokenCounts(*controller), 801u);
+    EXPECT_EQ(beneath(1), overlayID(0));
+}
+
+TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermission) {
+    defaults.set(keys::kDimEnabled, false);
+    ax.trusted = true;
+    start();
+    EXPECT_FALSE(controller->isRunning());
+    EXPECT_EQ(factory.created(), 0);
+    EXPECT_EQ(workspace.liveObserverCount(), 0);
+
+    defaults.set(keys::kDimEnabled, std::string("false"));  // not a boolean: the default, on
+    ax.trusted = false;
+    controller->startIfPossible();
+    EXPECT_FALSE(controller->isRunning());
+    EXPECT_EQ(scheduler.liveRepeating(), 0);
+
+    ax.trusted = true;
+    controller->startIfPossible();
+    expectRunningSetOnce();
+}
+
+TEST_F(Lifecycle, stopTearsEverythingDownAndAStartBuildsItFreshKeepingTheFocusRecord) {
+    start();
+    noFocusedWindow(kAppA);
+    controller->refresh();  // window 1 still there: the grace clock runs, 1 stays recorded
+    const auto since = Peer::noFocusSince(*controller);
+    ASSERT_TRUE(since);
+
+    controller->stop();
+    EXPECT_FALSE(controller->isRunning());
+    EXPECT_TRUE(controller->overlays().empty());
+    EXPECT_TRUE(factory.live().empty());
+    EXPECT_EQ(workspace.liveObserverCount(), 0);
+    EXPECT_EQ(workspace.removedTokens.size(), 8u);
+    EXPECT_EQ(displays.liveObserverCount(), 0);
+    EXPECT_TRUE(ax.liveObservers().empty());
+    EXPECT_EQ(scheduler.liveRepeating(), 0);
+    EXPECT_FALSE(anyEventReachesRefresh());
+    controller->stop();  // a second stop changes nothing
+
+    clock.advance(10);
+    controller->startIfPossible();
+    expectRunningSetOnce();
+    EXPECT_EQ(factory.created(), 2);
+    EXPECT_EQ(Peer::lastFocusedWindow(*controller), 1u);
+    EXPECT_EQ(Peer::noFocusSince(*controller), since);
+    EXPECT_TRUE(anyEventReachesRefresh());
+}
+
+TEST_F(Lifecycle, losingThePermissionStopsTheEngineAtTheNextCycle) {
+    start();
+    ax.trusted = false;
+    scheduler.advance(0.25);
+    EXPECT_FALSE(controller->isRunning());
+    EXPECT_TRUE(factory.live().empty());
+    EXPECT_EQ(workspace.liveObserverCount(), 0);
+}
+
+TEST_F(Lifecycle, handlersOutlivingTheControllerDoNothing) {
+    defaults.set(keys::kDimStyle, std::string("wallpaper"));
+    wallpaper.storeToken = 7;
+    start();
+    scheduler.advance(2.0);  // the store is seen: a capture pass is deferred by 1.5 s
+    ASSERT_EQ(scheduler.pendingOnce(), 1);
+    const int captures = factory.captureCalls();
+
+    controller.reset();
+    const int copies = server.copyCount();
+    workspace.post(WorkspaceNotification::DidActivateApplication);
+    workspace.post(WorkspaceNotification::ActiveSpaceDidChange);
+    displays.change({makeDisplay("left", kLeft)});
+    scheduler.advance(5.0);
+    EXPECT_EQ(server.copyCount(), copies);
+    EXPECT_EQ(factory.captureCalls(), captures);
+    EXPECT_EQ(factory.created(), 1);
+}
+
+TEST_F(Lifecycle, activationAndSpaceChangesRefreshAndCaptureAndDisplayChangesRebuildFirst) {
+    defaults.set(keys::kDimStyle, std::string("wallpaper"));
+    twoDisplays();
+    start();
+    for (const auto name : {WorkspaceNotification::DidActivateApplication,
+                            WorkspaceNotification::ActiveSpaceDidChange}) {
+        const int copies = server.copyCount();
+        const int captures = factory.captureCalls();
+        workspace.post(name);
+        EXPECT_GT(server.copyCount(), copies);
+        EXPECT_EQ(factory.captureCalls(), captures + 2);
+    }
+
+    // One display goes away and the other changes size: new overlays, arranged at once.
+    const Rect wide{0, 0, 2560, 1440};
+    displays.change({makeDisplay("wide", wide)});
+    EXPECT_EQ(factory.created(), 3);
+    ASSERT_EQ(factory.live().size(), 1u);
+    EXPECT_EQ(overlay(0).cgFrame(), wide);
+    EXPECT_EQ(overlay(0).applied.at(0).style, Style::wallpaper);
+    EXPECT_EQ(beneath(1), overlayID(0));
+}
+
+TEST_F(Lifecycle, settingsReadersApplyTheirDefaultsAndTheStrengthClamp) {
+    make();
+    const auto strengthOf = [&](std::optional<DefaultsValue> stored) {
+        if (stored) {
+            defaults.set(keys::kDimStrength, *stored);
+        } else {
+            defaults.remove(keys::kDimStrength);
+        }
+        return controller->strength();
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(strengthOf(std::nullopt), 0.5);
+    EXPECT_EQ(strengthOf(0.05), 0.1);
+    EXPECT_EQ(strengthOf(0.1), 0.1);
+    EXPECT_EQ(strengthOf(0.75), 0.75);
+    EXPECT_EQ(strengthOf(1.0), 1.0);
+    EXPECT_EQ(strengthOf(1.5), 1.0);
+    EXPECT_EQ(strengthOf(std::int64_t{1}), 1.0);
+    EXPECT_EQ(strengthOf(std::int64_t{-3}), 0.1);
+    EXPECT_EQ(strengthOf(std::string("0.8")), 0.5);
+    EXPECT_EQ(strengthOf(true), 0.5);
+    EXPECT_EQ(strengthOf(std::nan("")), 0.5);
+    EXPECT_EQ(strengthOf(inf), 1.0);
+    EXPECT_EQ(strengthOf(-inf), 0.1);
+
+    const auto styleOf = [&](DefaultsValue stored) {
+        defaults.set(keys::kDimStyle, stored);
+        return controller->style();
+    };
+    EXPECT_EQ(controller->style(), Style::black);
+    EXPECT_EQ(styleOf(std::string("wallpaper")), Style::wallpaper);
+    EXPECT_EQ(styleOf(std::string("Wallpaper")), Style::black);
+    EXPECT_EQ(styleOf(std::string("")), Style::black);
+    EXPECT_EQ(styleOf(std::int64_t{1}), Style::black);
+
+    EXPECT_TRUE(controller->isEnabled());
+    defaults.set(keys::kDimEnabled, false);
+    EXPECT_FALSE(controller->isEnabled());
+    defaults.set(keys::kDimEnabled, std::int64_t{0});
+    EXPECT_TRUE(controller->isEnabled());
+}
+
+}  // namespace
+}  // namespace sombrix::fakes

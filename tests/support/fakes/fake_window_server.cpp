@@ -39,22 +39,22 @@ std::optional<std::vector<RawWindowEntry>> FakeWindowServer::copyWindowInfo() {
 }
 
 void FakeWindowServer::addFront(const FakeWindow& window) {
-    stack_.insert(stack_.begin(), Slot{false, window, {}});
+    stack_.insert(stack_.begin(), Slot{false, false, window, {}});
     changed();
 }
 
 void FakeWindowServer::addBack(const FakeWindow& window) {
-    stack_.push_back(Slot{false, window, {}});
+    stack_.push_back(Slot{false, false, window, {}});
     changed();
 }
 
 void FakeWindowServer::addRawFront(const RawWindowEntry& entry) {
-    stack_.insert(stack_.begin(), Slot{true, {}, entry});
+    stack_.insert(stack_.begin(), Slot{true, false, {}, entry});
     changed();
 }
 
 void FakeWindowServer::addRawBack(const RawWindowEntry& entry) {
-    stack_.push_back(Slot{true, {}, entry});
+    stack_.push_back(Slot{true, false, {}, entry});
     changed();
 }
 
@@ -94,6 +94,16 @@ void FakeWindowServer::setOnScreen(std::uint32_t id, bool onScreen) {
         stack_[*i].window.onScreen = onScreen;
         changed();
     }
+}
+
+void FakeWindowServer::clearWindows() {
+    std::erase_if(stack_, [](const Slot& s) { return !s.overlay; });
+    changed();
+}
+
+void FakeWindowServer::addOverlay(const FakeWindow& window) {
+    stack_.insert(stack_.begin(), Slot{false, true, window, {}});
+    changed();
 }
 
 void FakeWindowServer::setAbsent(bool absent) {
@@ -161,7 +171,7 @@ void FakeWindowServer::hide(std::uint32_t id) {
 FakeOverlay::FakeOverlay(FakeOverlayFactory& factory, std::uint32_t number, const Display& display)
     : factory_(factory), number_(number), display_(display) {
     // Created hidden, on top of its siblings, as a new X window is.
-    factory_.server_.addFront(FakeWindow{number, factory_.ownPID_, 0, display.frame, false});
+    factory_.server_.addOverlay(FakeWindow{number, factory_.ownPID_, 0, display.frame, false});
     factory_.live_.push_back(this);
 }
 

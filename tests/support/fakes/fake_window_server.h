@@ -35,6 +35,8 @@ public:
     void raise(std::uint32_t id);
     void setBounds(std::uint32_t id, const Rect& bounds);
     void setOnScreen(std::uint32_t id, bool onScreen);
+    // Removes every window and raw entry; the overlays stay, they belong to the engine.
+    void clearWindows();
     // While set, the window server answers nothing at all.
     void setAbsent(bool absent);
 
@@ -45,7 +47,8 @@ public:
     bool isAbove(std::uint32_t upper, std::uint32_t lower) const;
     int copyCount() const { return copyCount_; }
 
-    // Used by the fake overlays: the effects of the three ordering requests.
+    // Used by the fake overlays: a new overlay, and the effects of the three ordering requests.
+    void addOverlay(const FakeWindow& window);
     void placeBelow(std::uint32_t id, std::uint32_t target);
     void placeFront(std::uint32_t id);
     void hide(std::uint32_t id);
@@ -53,6 +56,7 @@ public:
 private:
     struct Slot {
         bool raw = false;
+        bool overlay = false;
         FakeWindow window;
         RawWindowEntry entry;
     };
