@@ -1,0 +1,346 @@
+// The overlay window and the wallpaper capture against a private X session with openbox and two
+// virtual monitors: stacking places, input and focus, opacity, and wallpaper pixels.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QScreen>
+#include <cstdlib>
+#include <memory>
+
+#include "overlay/overlay_window.h"
+#include "overlay/wallpaper_capture.h"
+#include "overlay/x11_overlay_factory.h"
+#include "overlay/x11_wallpaper_service.h"
+#include "test_client.h"
+#include "xsession.h"
+
+namespace sombrix {
+namespace {
+
+using test::TestClient;
+using test::TestWindowSpec;
+using test::waitUntil;
+using test::XSession;
+
+XSession* session = nullptr;
+
+// The stacking facts from the test's own connection: enough to drive the overlay here, so these
+// tests do not depend on the window-list backend.
+class ClientStacking final : public x11::X11Stacking {
+public:
+    explicit ClientStacking(TestClient& client) : client_(client) {}
+    std::optional<xcb_window_t> topLevelOf(xcb_window_t w) override {
+        return client_.topLevelOf(w);
+    }
+    std::optional<xcb_window_t> topmostNormalTopLevel(xcb_window_t exclude) override {
+        const auto stacking = client_.stackingList();
+        for (auto it = stacking.rbegin(); it != stacking.rend(); ++it) {
+            if (*it == exclude || isDock(*it))
+                continue;
+            return client_.topLevelOf(*it);
+        }
+        return std::nullopt;
+    }
+    std::vector<xcb_window_t> docks;
+
+private:
+    bool isDock(xcb_window_t w) { return std::find(docks.begin(), docks.end(), w) != docks.end(); }
+    TestClient& client_;
+};
+
+class AlwaysCapture final : public WallpaperService {
+public:
+    bool canCapture() override { return true; }
+    void requestAccess() override {}
+    std::optional<WallpaperStoreToken> storeModificationDate() override { return std::nullopt; }
+};
+
+TestWindowSpec spec(const char* title, int x, int y, std::uint16_t width = 300,
+                    std::uint16_t height = 200) {
+    TestWindowSpec s;
+    s.title = title;
+    s.x = x;
+    s.y = y;
+    s.width = width;
+    s.height = height;
+    return s;
+}
+
+bool pumpUntil(const std::function<bool()>& condition) {
+    return waitUntil([&] {
+        QCoreApplication::processEvents();
+        return condition();
+    });
+}
+
+class OverlayX11 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!session)
+            GTEST_SKIP() << "no X session";
+        client_ = std::make_unique<TestClient>(session->display());
+        ASSERT_TRUE(client_->ok());
+        stacking_ = std::make_unique<ClientStacking>(*client_);
+        factory_ = std::make_unique<X11OverlayFactory>(
+            OverlayEnvironment{nullptr, *stacking_, wallpaper_, session->display(), {}, {}});
+    }
+
+    Display display(int index, double topBand = 0) {
+        const auto screens = QGuiApplication::screens();
+        QScreen* s = screens.at(index);
+        const QRect g = s->geometry();
+        Display d;
+        d.name = s->name().toStdString();
+        d.frame = {double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+        d.visibleFrame = d.frame;
+        d.visibleFrame.y += topBand;
+        d.visibleFrame.height -= topBand;
+        d.scale = s->devicePixelRatio();
+        return d;
+    }
+
+    std::unique_ptr<OverlayWindow> overlay(int screen, double topBand = 0) {
+        auto made = factory_->makeOverlay(display(screen, topBand));
+        return std::unique_ptr<OverlayWindow>(static_cast<OverlayWindow*>(made.release()));
+    }
+
+    // Whether the overlay is the root child directly beneath `client`'s frame.
+    bool directlyBeneath(const OverlayWindow& o, xcb_window_t client) {
+        const auto children = client_->rootChildren();
+        const auto frame = client_->topLevelOf(client);
+        for (std::size_t i = 0; i + 1 < children.size(); ++i) {
+            if (children[i] == o.windowNumber())
+                return frame && children[i + 1] == *frame;
+        }
+        return false;
+    }
+
+    std::optional<std::uint32_t> opacity(xcb_window_t w) {
+        xcb_connection_t* c = client_->connection();
+        const xcb_atom_t atom = client_->atom("_NET_WM_WINDOW_OPACITY");
+        auto* reply = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, w, atom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+        std::optional<std::uint32_t> value;
+        if (reply && xcb_get_property_value_length(reply) == 4)
+            value = *static_cast<std::uint32_t*>(xcb_get_property_value(reply));
+        std::free(reply);
+        return value;
+    }
+
+    AlwaysCapture wallpaper_;
+    std::unique_ptr<TestClient> client_;
+    std::unique_ptr<ClientStacking> stacking_;
+    std::unique_ptr<X11OverlayFactory> factory_;
+};
+
+TEST_F(OverlayX11, StaysUnmanagedNeverTakesFocusAndLetsClicksThrough) {
+    const xcb_window_t below = client_->createWindow(spec("below", 50, 50, 400, 300));
+    const xcb_window_t front = client_->createWindow(spec("front", 300, 250, 300, 300));
+    ASSERT_TRUE(below && front);
+    client_->activate(front);
+    ASSERT_TRUE(pumpUntil([&] { return client_->activeWindow() == front; }));
+
+    auto o = overlay(0);
+    EXPECT_FALSE(o->isVisible());
+    o->orderBelow(front);
+    ASSERT_TRUE(pumpUntil([&] { return client_->isViewable(o->windowNumber()); }));
+    EXPECT_TRUE(o->isVisible());
+    EXPECT_TRUE(directlyBeneath(*o, front));
+
+    xcb_connection_t* c = client_->connection();
+    auto* attributes = xcb_get_window_attributes_reply(
+        c, xcb_get_window_attributes(c, o->windowNumber()), nullptr);
+    ASSERT_TRUE(attributes);
+    EXPECT_TRUE(attributes->override_redirect);
+    std::free(attributes);
+    EXPECT_FALSE(client_->isManaged(o->windowNumber()));
+
+    // A click on the part of `below` that the overlay covers reaches `below`, which openbox
+    // then activates; the overlay itself never becomes active.
+    ASSERT_EQ(session->run({"xdotool", "mousemove", "100", "100", "click", "1"}), 0);
+    EXPECT_TRUE(pumpUntil([&] { return client_->activeWindow() == below; }));
+    EXPECT_NE(client_->activeWindow(), std::optional<xcb_window_t>(o->windowNumber()));
+    EXPECT_EQ(QGuiApplication::focusWindow(), nullptr);
+
+    o->orderOut();
+    EXPECT_TRUE(pumpUntil([&] { return !client_->isViewable(o->windowNumber()); }));
+    EXPECT_FALSE(o->isVisible());
+}
+
+TEST_F(OverlayX11, OrderBelowFollowsTheBrightWindowAcrossRestacks) {
+    const xcb_window_t a = client_->createWindow(spec("a", 100, 100));
+    const xcb_window_t b = client_->createWindow(spec("b", 200, 150));
+    ASSERT_TRUE(a && b);
+    auto o = overlay(0);
+    o->orderBelow(a);
+    ASSERT_TRUE(pumpUntil([&] { return directlyBeneath(*o, a); }));
+    // Already shown: a second order only moves it.
+    o->orderBelow(b);
+    EXPECT_TRUE(pumpUntil([&] { return directlyBeneath(*o, b); }));
+    client_->activate(a);
+    ASSERT_TRUE(pumpUntil([&] { return client_->activeWindow() == a; }));
+    o->orderBelow(a);
+    EXPECT_TRUE(pumpUntil([&] { return directlyBeneath(*o, a); }));
+
+    // A window that is gone leaves the overlay where it was.
+    client_->destroy(b);
+    client_->flush();
+    o->orderBelow(b);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(directlyBeneath(*o, a));
+}
+
+TEST_F(OverlayX11, OrderFrontRegardlessStaysBelowADock) {
+    TestWindowSpec dockSpec = spec("dock", 0, 0, 800, 30);
+    dockSpec.types = {"_NET_WM_WINDOW_TYPE_DOCK"};
+    dockSpec.strutPartial = std::array<std::uint32_t, 12>{0, 0, 30, 0, 0, 0, 0, 0, 0, 799, 0, 0};
+    const xcb_window_t dock = client_->createWindow(dockSpec);
+    const xcb_window_t normal = client_->createWindow(spec("normal", 100, 100));
+    ASSERT_TRUE(dock && normal);
+    stacking_->docks = {dock};
+    auto o = overlay(0);
+    o->orderFrontRegardless();
+    ASSERT_TRUE(pumpUntil([&] { return client_->isViewable(o->windowNumber()); }));
+
+    const auto children = client_->rootChildren();
+    auto index = [&](xcb_window_t w) {
+        return std::find(children.begin(), children.end(), w) - children.begin();
+    };
+    const auto overlayAt = index(o->windowNumber());
+    EXPECT_EQ(overlayAt, index(*client_->topLevelOf(normal)) + 1);
+    EXPECT_LT(overlayAt, index(*client_->topLevelOf(dock)));
+}
+
+TEST_F(OverlayX11, CoversTheDisplayLessTheTopBandAndCarriesTheStrengthAsOpacity) {
+    auto o = overlay(1, 30);
+    o->apply(Style::black, 0.3);
+    EXPECT_EQ(opacity(o->windowNumber()), std::optional<std::uint32_t>(0.3 * 0xffffffffu + 0.5));
+    o->apply(Style::black, 1.0);
+    const auto opaque = opacity(o->windowNumber());
+    EXPECT_TRUE(!opaque || *opaque == 0xffffffffu);
+
+    o->orderFrontRegardless();
+    ASSERT_TRUE(pumpUntil([&] { return client_->isViewable(o->windowNumber()); }));
+    const auto g = client_->rootGeometry(o->windowNumber());
+    ASSERT_TRUE(g);
+    EXPECT_EQ(*g, (std::array<int, 4>{800, 30, 800, 870}));
+}
+
+// Sets the wallpaper through hsetroot in the session.
+void setWallpaper(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{"hsetroot"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ASSERT_EQ(session->run(argv), 0);
+}
+
+// Stretching may round a channel by a step or two.
+bool near(QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) <= 3 && std::abs(qGreen(a) - qGreen(b)) <= 3 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 3;
+}
+
+QRgb centre(const QImage& image) {
+    return image.pixel(image.width() / 2, image.height() / 2);
+}
+
+TEST_F(OverlayX11, CapturesEachMonitorsPartOfTheRootWallpaper) {
+    ASSERT_EQ(session->run({"xprop", "-root", "-remove", "_XROOTPMAP_ID"}), 0);
+    ASSERT_EQ(session->run({"xprop", "-root", "-remove", "ESETROOT_PMAP_ID"}), 0);
+    const Rect left{0, 0, 800, 900};
+    const Rect right{800, 0, 800, 900};
+    EXPECT_FALSE(WallpaperCapture::capture(session->display(), left, 1.0));
+
+    setWallpaper({"-solid", "#336699"});
+    for (const Rect& frame : {left, right}) {
+        const auto picture = WallpaperCapture::capture(session->display(), frame, 1.0);
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(picture->size(), QSize(800, 900));
+        EXPECT_EQ(centre(*picture), qRgb(0x33, 0x66, 0x99));
+        EXPECT_EQ(picture->pixel(0, 0), qRgb(0x33, 0x66, 0x99));
+    }
+
+    // hsetroot stretches the image over each monitor; with -root over the whole screen.
+    const QString image = QDir::temp().filePath(
+        QStringLiteral("sombrix-wallpaper-%1.png").arg(QCoreApplication::applicationPid()));
+    QImage halves(1600, 900, QImage::Format_RGB32);
+    halves.fill(qRgb(255, 0, 0));
+    for (int y = 0; y < 900; ++y)
+        for (int x = 800; x < 1600; ++x)
+            halves.setPixel(x, y, qRgb(0, 0, 255));
+    ASSERT_TRUE(halves.save(image));
+    setWallpaper({"-fill", image.toStdString()});
+    for (const Rect& frame : {left, right}) {
+        const auto picture = WallpaperCapture::capture(session->display(), frame, 1.0);
+        ASSERT_TRUE(picture);
+        EXPECT_TRUE(near(picture->pixel(200, 450), qRgb(255, 0, 0)));
+        EXPECT_TRUE(near(picture->pixel(600, 450), qRgb(0, 0, 255)));
+    }
+    setWallpaper({"-root", "-fill", image.toStdString()});
+    QFile::remove(image);
+    const auto l = WallpaperCapture::capture(session->display(), left, 1.0);
+    const auto r = WallpaperCapture::capture(session->display(), right, 1.0);
+    ASSERT_TRUE(l && r);
+    EXPECT_TRUE(near(l->pixel(5, 5), qRgb(255, 0, 0)));
+    EXPECT_TRUE(near(l->pixel(790, 890), qRgb(255, 0, 0)));
+    EXPECT_TRUE(near(r->pixel(5, 5), qRgb(0, 0, 255)));
+    EXPECT_TRUE(near(r->pixel(790, 890), qRgb(0, 0, 255)));
+
+    // Pixels per point: the picture is the display's size times the scale, truncated.
+    const auto scaled = WallpaperCapture::capture(session->display(), {0, 0, 101, 51}, 1.5);
+    ASSERT_TRUE(scaled);
+    EXPECT_EQ(scaled->size(), QSize(151, 76));
+    // A display the wallpaper does not reach gets nothing.
+    EXPECT_FALSE(WallpaperCapture::capture(session->display(), {4000, 0, 800, 900}, 1.0));
+}
+
+TEST_F(OverlayX11, WallpaperChangesChangeTheTokenAndLandInTheOverlay) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    ASSERT_TRUE(x11);
+    xcb_connection_t* c = x11->connection();
+    X11WallpaperService service(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root);
+    EXPECT_TRUE(service.canCapture());
+
+    setWallpaper({"-solid", "#102030"});
+    ASSERT_TRUE(pumpUntil([&] { return service.storeModificationDate().has_value(); }));
+    const auto first = service.storeModificationDate();
+    // hsetroot reuses the pixmap id; the change must still show.
+    setWallpaper({"-solid", "#405060"});
+    EXPECT_TRUE(pumpUntil([&] { return service.storeModificationDate() != first; }));
+
+    auto o = overlay(0);
+    o->apply(Style::wallpaper, 0.4);
+    const auto full = opacity(o->windowNumber());
+    EXPECT_TRUE(!full || *full == 0xffffffffu);
+    EXPECT_TRUE(pumpUntil([&] { return o->hasPicture(); }));
+    // The black look keeps the picture for the next switch back.
+    o->apply(Style::black, 0.4);
+    EXPECT_TRUE(o->hasPicture());
+}
+
+}  // namespace
+}  // namespace sombrix
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    sombrix::test::XSessionOptions options;
+    options.twoMonitors = true;
+    options.composite = true;
+    auto xsession = std::make_unique<sombrix::test::XSession>(options);
+    if (!xsession->ok()) {
+        std::fprintf(stderr, "X session unavailable: %s\n", xsession->error().c_str());
+        if (!xsession->unavailable())
+            return 1;
+        return RUN_ALL_TESTS();
+    }
+    sombrix::session = xsession.get();
+    ::setenv("DISPLAY", xsession->display().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    return result;
+}
