@@ -176,8 +176,9 @@ void OverlayWindow::captureWallpaper() {
 }
 
 void OverlayWindow::setPicture(const QImage& picture) {
-    picture_ = QPixmap::fromImage(picture);
-    picture_.setDevicePixelRatio(1.0);
+    // Kept as an image: turning it into a pixmap would copy it on the main thread at every
+    // landing, and it is drawn only while the wallpaper look is shown.
+    picture_ = picture;
     if (showPicture_)
         update();
 }
@@ -189,8 +190,8 @@ void OverlayWindow::paintEvent(QPaintEvent*) {
         // The picture covers the whole display; the band above the overlay is cut off so every
         // remaining pixel lies over the same point of the display.
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawPixmap(QRectF(0, -topBand_, cgFrame_.width, cgFrame_.height), picture_,
-                           QRectF(picture_.rect()));
+        painter.drawImage(QRectF(0, -topBand_, cgFrame_.width, cgFrame_.height), picture_,
+                          QRectF(picture_.rect()));
     }
 }
 

@@ -4,7 +4,7 @@
 
 #include <xcb/xcb.h>
 
-#include <QPixmap>
+#include <QImage>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -71,7 +71,7 @@ private:
     double topBand_ = 0;
     std::uint32_t windowNumber_ = 0;
     bool showPicture_ = false;
-    QPixmap picture_;
+    QImage picture_;
 };
 
 }  // namespace sombrix
