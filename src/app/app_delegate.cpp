@@ -36,7 +36,10 @@ QString toQString(std::string_view text) {
 }  // namespace
 
 AppDelegate::AppDelegate(AppDelegateServices services, QObject* parent)
-    : QObject(parent), services_(std::move(services)), controller_(services_.controller) {}
+    : QObject(parent), services_(std::move(services)), controller_(services_.controller) {
+    // A tray application from the first moment: no window of its own keeps it alive.
+    setActivationPolicy(ActivationPolicy::Accessory);
+}
 
 AppDelegate::~AppDelegate() = default;
 

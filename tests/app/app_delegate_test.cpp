@@ -1,0 +1,266 @@
+// The delegate against the in-memory platform: launch with and without the permission, the
+// permission poll, the toggle, the settings window made once, termination, and the updater's
+// questions. The tray item is a real QSystemTrayIcon on the offscreen platform.
+#include "app/app_delegate.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+#include "fakes/fake_accessibility.h"
+#include "fakes/fake_window_server.h"
+#include "fakes/fake_workspace.h"
+#include "fakes/manual_time.h"
+#include "fakes/memory_defaults_store.h"
+
+namespace sombrix {
+namespace {
+
+using namespace fakes;
+
+class FakeUpdater : public Updater {
+public:
+    bool automaticallyChecksForUpdates() const override { return true; }
+    void setAutomaticallyChecksForUpdates(bool) override {}
+    std::optional<TimePoint> lastUpdateCheckDate() const override { return std::nullopt; }
+    void checkForUpdates() override {}
+};
+
+struct SettingsRecord {
+    int created = 0;
+    int shown = 0;
+    Updater* updater = nullptr;
+    std::function<void()> onChange;
+    std::function<void()> onFocusChange;
+};
+
+class RecordingSettings : public SettingsPresenter {
+public:
+    explicit RecordingSettings(SettingsRecord& record) : record_(record) {}
+    void show() override { ++record_.shown; }
+
+private:
+    SettingsRecord& record_;
+};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    static constexpr std::int32_t kOwnPID = 500;
+    static constexpr std::int32_t kApp = 1001;
+    static constexpr std::uint32_t kWindow = 11;
+
+    AppDelegateTest() {
+        displays.displays = {makeDisplay("left", {0, 0, 1600, 900})};
+        server.addBack(FakeWindow{kWindow, kApp, 0, {100, 100, 400, 300}, true});
+        const RunningApplication app{kApp, std::string("org.example.editor")};
+        workspace.frontmost = app;
+        workspace.addRunning(app);
+        ax.setFocusedWindow(kApp, kWindow);
+    }
+
+    AppDelegate& launch() {
+        delegate = std::make_unique<AppDelegate>(
+            AppDelegateServices{controller, ax, defaults, scheduler,
+                                [this](UpdaterUserDriverDelegate& answers) {
+                                    updaterAnswers = &answers;
+                                    auto updater = std::make_unique<FakeUpdater>();
+                                    updaterMade = updater.get();
+                                    return updater;
+                                },
+                                [this](Updater& updater, std::function<void()> onChange,
+                                       std::function<void()> onFocusChange) {
+                                    ++settings.created;
+                                    settings.updater = &updater;
+                                    settings.onChange = std::move(onChange);
+                                    settings.onFocusChange = std::move(onFocusChange);
+                                    return std::make_unique<RecordingSettings>(settings);
+                                },
+                                [this] { ++terminateRequests; }});
+        delegate->applicationDidFinishLaunching();
+        return *delegate;
+    }
+
+    // The menu as it reads when the user opens it.
+    std::vector<QAction*> openMenu() {
+        emit delegate->statusMenu()->aboutToShow();
+        const auto actions = delegate->statusMenu()->actions();
+        return {actions.begin(), actions.end()};
+    }
+
+    QAction* menuItem(const QString& title) {
+        for (QAction* action : openMenu()) {
+            if (action->text() == title) {
+                return action;
+            }
+        }
+        return nullptr;
+    }
+
+    std::optional<bool> storedEnabled() {
+        const auto value = defaults.object(keys::kDimEnabled);
+        if (!value || !std::holds_alternative<bool>(*value)) {
+            return std::nullopt;
+        }
+        return std::get<bool>(*value);
+    }
+
+    bool anyOverlayVisible() {
+        for (FakeOverlay* overlay : factory.live()) {
+            if (overlay->isVisible()) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    QString toolTip() { return delegate->statusItem()->toolTip(); }
+
+    FakeWindowServer server;
+    FakeAccessibility ax;
+    FakeWorkspace workspace;
+    FakeOwnApplication own{kOwnPID};
+    FakeDisplays displays;
+    FakeOverlayFactory factory{server, kOwnPID};
+    FakeWallpaperService wallpaper;
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    MemoryDefaultsStore defaults;
+    DimController controller{EngineServices{server, ax, workspace, own, displays, factory,
+                                            wallpaper, clock, scheduler, defaults}};
+
+    std::unique_ptr<AppDelegate> delegate;
+    UpdaterUserDriverDelegate* updaterAnswers = nullptr;
+    Updater* updaterMade = nullptr;
+    SettingsRecord settings;
+    int terminateRequests = 0;
+};
+
+const QString kWarningTip = QStringLiteral("Sombrix \u2014 Accessibility access needed");
+
+TEST_F(AppDelegateTest, LaunchWithoutPermissionWarnsOpensSettingsAndStartsOnceGranted) {
+    ax.trusted = false;
+    launch();
+
+    EXPECT_FALSE(controller.isRunning());
+    EXPECT_EQ(toolTip(), kWarningTip);
+    EXPECT_EQ(settings.created, 1);
+    EXPECT_EQ(settings.shown, 1);
+    EXPECT_EQ(settings.updater, updaterMade);
+    auto menu = openMenu();
+    ASSERT_GE(menu.size(), 2u);
+    EXPECT_EQ(menu[0]->text(), QStringLiteral("Accessibility Access Needed\u2026"));
+    EXPECT_TRUE(menu[1]->isSeparator());
+
+    // The poll keeps waiting while the permission is missing...
+    scheduler.advance(10.0);
+    EXPECT_FALSE(controller.isRunning());
+
+    // ...and picks it up within one interval once it is there.
+    ax.trusted = true;
+    scheduler.advance(2.0);
+    EXPECT_TRUE(controller.isRunning());
+    EXPECT_TRUE(anyOverlayVisible());
+    EXPECT_EQ(toolTip(), QStringLiteral("Sombrix"));
+    menu = openMenu();
+    EXPECT_EQ(menu[0]->text(), QStringLiteral("Dim Background Windows"));
+    EXPECT_TRUE(menu[0]->isChecked());
+}
+
+TEST_F(AppDelegateTest, LaunchWithPermissionStartsTheEngineAndOpensNoWindow) {
+    launch();
+    EXPECT_TRUE(controller.isRunning());
+    EXPECT_EQ(toolTip(), QStringLiteral("Sombrix"));
+    EXPECT_EQ(settings.created, 0);
+    // Closing the settings window later must not end a tray application.
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
+}
+
+TEST_F(AppDelegateTest, ToggleFromTheMenuStoresTheSettingAndStopsOrStartsTheEngine) {
+    launch();
+    QAction* toggle = menuItem(QStringLiteral("Dim Background Windows"));
+    ASSERT_NE(toggle, nullptr);
+    toggle->trigger();
+    EXPECT_EQ(storedEnabled(), false);
+    EXPECT_FALSE(controller.isRunning());
+    EXPECT_FALSE(anyOverlayVisible());
+    EXPECT_FALSE(menuItem(QStringLiteral("Dim Background Windows"))->isChecked());
+
+    // The poll does not bring back a dim the user switched off.
+    scheduler.advance(10.0);
+    EXPECT_FALSE(controller.isRunning());
+
+    menuItem(QStringLiteral("Dim Background Windows"))->trigger();
+    EXPECT_EQ(storedEnabled(), true);
+    EXPECT_TRUE(controller.isRunning());
+    EXPECT_TRUE(anyOverlayVisible());
+}
+
+TEST_F(AppDelegateTest, ToggleWithoutPermissionStillFlipsTheStoredSetting) {
+    ax.trusted = false;
+    launch();
+    delegate->toggleEnabled();
+    EXPECT_EQ(storedEnabled(), false);
+    EXPECT_EQ(toolTip(), kWarningTip);
+    delegate->toggleEnabled();
+    EXPECT_EQ(storedEnabled(), true);
+    EXPECT_FALSE(controller.isRunning());
+}
+
+TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndShownOnEveryRequest) {
+    launch();
+    menuItem(QStringLiteral("Settings\u2026"))->trigger();
+    delegate->openSettings();
+    EXPECT_TRUE(delegate->applicationShouldHandleReopen());
+    EXPECT_EQ(settings.created, 1);
+    EXPECT_EQ(settings.shown, 3);
+
+    // A change made in the window reaches the tray item through onChange.
+    ax.trusted = false;
+    settings.onChange();
+    EXPECT_EQ(toolTip(), kWarningTip);
+
+    // Callbacks that outlive the delegate do nothing.
+    delegate.reset();
+    settings.onChange();
+    settings.onFocusChange();
+}
+
+TEST_F(AppDelegateTest, MenuShortcutsAndQuit) {
+    launch();
+    EXPECT_EQ(menuItem(QStringLiteral("Settings\u2026"))->shortcut(), QKeySequence("Ctrl+,"));
+    QAction* quit = menuItem(QStringLiteral("Quit Sombrix"));
+    ASSERT_NE(quit, nullptr);
+    EXPECT_EQ(quit->shortcut(), QKeySequence("Ctrl+Q"));
+    quit->trigger();
+    EXPECT_EQ(terminateRequests, 1);
+}
+
+TEST_F(AppDelegateTest, TerminationStopsThePollAndTheEngineAndHidesEveryOverlay) {
+    launch();
+    ASSERT_TRUE(anyOverlayVisible());
+    delegate->applicationWillTerminate();
+    EXPECT_FALSE(controller.isRunning());
+    EXPECT_FALSE(anyOverlayVisible());
+    EXPECT_EQ(scheduler.liveRepeating(), 0);
+    scheduler.advance(10.0);
+    EXPECT_FALSE(controller.isRunning());
+}
+
+TEST_F(AppDelegateTest, UpdaterWindowsTurnTheApplicationRegularUntilAttended) {
+    launch();
+    ASSERT_NE(updaterAnswers, nullptr);
+    EXPECT_TRUE(updaterAnswers->supportsGentleScheduledUpdateReminders());
+    EXPECT_EQ(delegate->activationPolicy(), ActivationPolicy::Accessory);
+    updaterAnswers->standardUserDriverWillHandleShowingUpdate(true);
+    EXPECT_EQ(delegate->activationPolicy(), ActivationPolicy::Regular);
+    QCoreApplication::processEvents();
+    updaterAnswers->standardUserDriverDidReceiveUserAttentionForUpdate();
+    EXPECT_EQ(delegate->activationPolicy(), ActivationPolicy::Accessory);
+}
+
+}  // namespace
+}  // namespace sombrix

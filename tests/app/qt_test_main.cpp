@@ -1,0 +1,12 @@
+// Runs the shell's unit tests inside a QApplication on the offscreen platform: the delegate and
+// its tray item need a GUI application object, never a display.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
