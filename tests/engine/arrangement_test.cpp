@@ -56,6 +56,19 @@ TEST_F(Arrangement, onlyWindowsLargerThanFortyPointsInBothDirectionsStayBright) 
     EXPECT_TRUE(server.isAbove(20, overlayID(1)));
 }
 
+TEST_F(Arrangement, windowsOutsideTheNormalLayerAreInvisibleToTheArrangement) {
+    twoDisplays();
+    server.addBack(FakeWindow{40, kAppB, 3, {1700, 100, 800, 600}, true});  // floating panel
+    server.addRawBack(RawWindowEntry{std::int64_t{41}, std::int64_t{kAppB}, std::string("0"),
+                                     RawBounds{1700, 100, 800, 600}});
+    window(1, kAppA, {100, 100, 800, 600});
+    window(2, kAppB, {1700, 100, 800, 600});
+    focusOn(kAppA, 1);
+    start();
+    EXPECT_EQ(beneath(2), overlayID(1));
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+}
+
 TEST_F(Arrangement, fullScreenOrFillingWindowHidesOnlyItsOwnDisplaysOverlay) {
     twoDisplays();
     window(1, kAppA, {100, 100, 800, 600});
