@@ -1,0 +1,148 @@
+// The settings model over the real engine, which runs against the in-memory fakes, plus fakes of
+// the login item, the relauncher and the updater that record what was asked of them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/dim_controller.h"
+#include "fakes/fake_accessibility.h"
+#include "fakes/fake_window_server.h"
+#include "fakes/fake_workspace.h"
+#include "fakes/manual_time.h"
+#include "fakes/memory_defaults_store.h"
+#include "platform/login_items.h"
+#include "platform/relauncher.h"
+#include "platform/updater.h"
+#include "settings/settings_model.h"
+
+namespace sombrix::fakes {
+
+class FakeLoginItems : public LoginItems {
+public:
+    bool isEnabled() override { return enabled; }
+    bool registerItem(std::string& error) override {
+        ++registerCalls;
+        if (failure) {
+            error = *failure;
+            return false;
+        }
+        enabled = true;
+        return true;
+    }
+    bool unregisterItem(std::string& error) override {
+        ++unregisterCalls;
+        if (failure) {
+            error = *failure;
+            return false;
+        }
+        enabled = false;
+        return true;
+    }
+    bool enabled = false;
+    std::optional<std::string> failure;
+    int registerCalls = 0;
+    int unregisterCalls = 0;
+};
+
+class FakeRelauncher : public Relauncher {
+public:
+    bool startNewInstance() override {
+        ++starts;
+        return startSucceeds;
+    }
+    void quit() override { ++quits; }
+    bool startSucceeds = true;
+    int starts = 0;
+    int quits = 0;
+};
+
+class FakeUpdater : public Updater {
+public:
+    bool automaticallyChecksForUpdates() const override { return automatic; }
+    void setAutomaticallyChecksForUpdates(bool enabled) override {
+        automatic = enabled;
+        ++automaticWrites;
+    }
+    std::optional<TimePoint> lastUpdateCheckDate() const override { return lastCheck; }
+    void checkForUpdates() override { ++checks; }
+    bool automatic = true;
+    int automaticWrites = 0;
+    std::optional<TimePoint> lastCheck;
+    int checks = 0;
+};
+
+class SettingsTest : public ::testing::Test {
+protected:
+    static constexpr std::int32_t kOwnPID = 500;
+    static constexpr std::int32_t kApp = 1001;
+
+    SettingsTest() {
+        displays.displays = {makeDisplay("main", Rect{0, 0, 1600, 900})};
+        server.addBack(FakeWindow{11, kApp, 0, Rect{100, 100, 600, 400}, true});
+        const RunningApplication app{kApp, std::nullopt};
+        workspace.frontmost = app;
+        workspace.addRunning(app);
+        ax.setFocusedWindow(kApp, 11);
+        ax.trusted = true;
+        controller = std::make_unique<DimController>(EngineServices{
+            server, ax, workspace, own, displays, factory, wallpaper, clock, scheduler, defaults});
+    }
+
+    SettingsModel& makeModel() {
+        model = std::make_unique<SettingsModel>(
+            *controller, updater,
+            SettingsServices{ax, wallpaper, loginItems, workspace, relauncher, defaults},
+            [this] { ++onChangeCalls; });
+        return *model;
+    }
+
+    // What the status menu does: write the store, then start or stop the engine.
+    void toggleFromStatusMenu(bool enabled) {
+        defaults.setBool(keys::kDimEnabled, enabled);
+        if (enabled) {
+            controller->startIfPossible();
+        } else {
+            controller->stop();
+        }
+    }
+
+    std::optional<double> storedStrength() {
+        const auto v = defaults.object(keys::kDimStrength);
+        if (!v || !std::holds_alternative<double>(*v)) {
+            return std::nullopt;
+        }
+        return std::get<double>(*v);
+    }
+
+    int appliedCount() {
+        int n = 0;
+        for (const FakeOverlay* o : factory.live()) {
+            n += static_cast<int>(o->applied.size());
+        }
+        return n;
+    }
+
+    FakeWindowServer server;
+    FakeAccessibility ax;
+    FakeWorkspace workspace;
+    FakeOwnApplication own{kOwnPID};
+    FakeDisplays displays;
+    FakeOverlayFactory factory{server, kOwnPID};
+    FakeWallpaperService wallpaper;
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    MemoryDefaultsStore defaults;
+    FakeLoginItems loginItems;
+    FakeRelauncher relauncher;
+    FakeUpdater updater;
+    std::unique_ptr<DimController> controller;
+    std::unique_ptr<SettingsModel> model;
+    int onChangeCalls = 0;
+};
+
+}  // namespace sombrix::fakes

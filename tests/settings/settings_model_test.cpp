@@ -1,0 +1,211 @@
+// The settings model: what it reads at creation, what its observers write and start, and what
+// the once-a-second sync picks up from elsewhere.
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "settings/build_info.h"
+#include "settings_fixture.h"
+
+namespace sombrix::fakes {
+namespace {
+
+using SettingsModelTest = SettingsTest;
+
+TEST_F(SettingsModelTest, CreationReadsTheStoreThroughTheEngineAndWritesNothing) {
+    defaults.set(keys::kDimStyle, std::string("Wallpaper"));  // wrong case reads as black
+    defaults.set(keys::kDimStrength, 0.05);
+    updater.automatic = false;
+    updater.lastCheck = 1'700'000'000.0;
+    loginItems.enabled = true;
+    ax.trusted = false;
+    wallpaper.captureAllowed = false;
+
+    auto& m = makeModel();
+    EXPECT_TRUE(m.isEnabled());
+    EXPECT_DOUBLE_EQ(m.strength(), 0.1);
+    EXPECT_EQ(m.style(), Style::black);
+    EXPECT_FALSE(m.automaticallyChecksForUpdates());
+    EXPECT_EQ(m.lastUpdateCheck(), 1'700'000'000.0);
+    EXPECT_TRUE(m.launchAtLogin());
+    EXPECT_FALSE(m.isTrusted());
+    EXPECT_FALSE(m.canCaptureWallpaper());
+    EXPECT_FALSE(m.launchAtLoginError());
+
+    // The reader clamps, the store keeps what it had, and a sync does not "repair" it because
+    // the model and the reader agree.
+    m.sync();
+    EXPECT_EQ(storedStrength(), 0.05);
+    EXPECT_FALSE(defaults.object(keys::kDimEnabled));
+    EXPECT_EQ(updater.automaticWrites, 0);
+}
+
+TEST_F(SettingsModelTest, EveryAssignmentNotifiesEvenWhenTheValueIsUnchanged) {
+    auto& m = makeModel();
+    QSignalSpy changed(&m, &SettingsModel::changed);
+    QSignalSpy strength(&m, &SettingsModel::strengthChanged);
+    m.setStrength(m.strength());
+    m.setIsEnabled(m.isEnabled());
+    m.setStyle(m.style());
+    EXPECT_EQ(strength.count(), 1);
+    EXPECT_EQ(changed.count(), 3);
+}
+
+TEST_F(SettingsModelTest, SwitchingOffAndOnInTheWindowStopsAndStartsTheEngine) {
+    controller->startIfPossible();
+    ASSERT_TRUE(controller->isRunning());
+    auto& m = makeModel();
+
+    m.setIsEnabled(false);
+    EXPECT_EQ(defaults.object(keys::kDimEnabled), DefaultsValue(false));
+    EXPECT_FALSE(controller->isRunning());
+    EXPECT_EQ(onChangeCalls, 1);
+
+    m.setIsEnabled(true);
+    EXPECT_EQ(defaults.object(keys::kDimEnabled), DefaultsValue(true));
+    EXPECT_TRUE(controller->isRunning());
+    EXPECT_EQ(onChangeCalls, 2);
+}
+
+TEST_F(SettingsModelTest, ASwitchAlreadyMadeElsewhereIsNotActedOnTwice) {
+    controller->startIfPossible();
+    auto& m = makeModel();
+    m.startSyncing();
+
+    // Off from the status menu while the window is open: the next sync shows it, but the
+    // engine is not stopped a second time and the model does not report a change of its own.
+    toggleFromStatusMenu(false);
+    const int orderingCalls = factory.orderingCalls();
+    const int removedTokens = static_cast<int>(workspace.removedTokens.size());
+    m.sync();
+    EXPECT_FALSE(m.isEnabled());
+    EXPECT_EQ(factory.orderingCalls(), orderingCalls);
+    EXPECT_EQ(static_cast<int>(workspace.removedTokens.size()), removedTokens);
+    EXPECT_EQ(onChangeCalls, 0);
+
+    // On from the status menu, then on in the window before a sync: nothing more happens.
+    toggleFromStatusMenu(true);
+    const int created = factory.created();
+    m.setIsEnabled(true);
+    EXPECT_EQ(factory.created(), created);
+    EXPECT_EQ(onChangeCalls, 0);
+}
+
+TEST_F(SettingsModelTest, AnOutsideStrengthChangeIsPickedUpWrittenBackAndApplied) {
+    controller->startIfPossible();
+    defaults.set(keys::kDimStrength, 0.5);
+    auto& m = makeModel();
+    m.startSyncing();
+
+    defaults.set(keys::kDimStrength, 0.7);
+    const int applied = appliedCount();
+    m.sync();
+    EXPECT_DOUBLE_EQ(m.strength(), 0.7);
+    EXPECT_EQ(storedStrength(), 0.7);
+    ASSERT_GT(appliedCount(), applied);
+    EXPECT_DOUBLE_EQ(factory.live().front()->applied.back().strength, 0.7);
+
+    // Within the tolerance: no assignment, no redraw, no write.
+    QSignalSpy strength(&m, &SettingsModel::strengthChanged);
+    defaults.set(keys::kDimStrength, 0.7005);
+    m.sync();
+    EXPECT_EQ(strength.count(), 0);
+    EXPECT_DOUBLE_EQ(m.strength(), 0.7);
+    EXPECT_EQ(storedStrength(), 0.7005);
+}
+
+TEST_F(SettingsModelTest, StrengthAndStyleFromTheWindowReachTheStoreAndTheOverlays) {
+    controller->startIfPossible();
+    auto& m = makeModel();
+    m.setStrength(0.35);
+    EXPECT_EQ(storedStrength(), 0.35);
+    EXPECT_DOUBLE_EQ(factory.live().front()->applied.back().strength, 0.35);
+
+    m.setStyle(Style::wallpaper);
+    EXPECT_EQ(defaults.object(keys::kDimStyle), DefaultsValue(std::string("wallpaper")));
+    EXPECT_EQ(factory.live().front()->applied.back().style, Style::wallpaper);
+    EXPECT_EQ(onChangeCalls, 0);
+}
+
+TEST_F(SettingsModelTest, SyncFollowsPermissionsLoginItemAndTheUpdatersLastCheck) {
+    auto& m = makeModel();
+    ASSERT_FALSE(m.lastUpdateCheck());
+    QSignalSpy changed(&m, &SettingsModel::changed);
+    m.sync();
+    EXPECT_EQ(changed.count(), 0);  // nothing differs, nothing redraws
+
+    ax.trusted = false;
+    wallpaper.captureAllowed = false;
+    loginItems.enabled = true;
+    updater.lastCheck = 1'800'000'123.5;
+    m.sync();
+    EXPECT_FALSE(m.isTrusted());
+    EXPECT_FALSE(m.canCaptureWallpaper());
+    EXPECT_TRUE(m.launchAtLogin());
+    EXPECT_EQ(m.lastUpdateCheck(), 1'800'000'123.5);
+
+    m.setAutomaticallyChecksForUpdates(false);
+    EXPECT_FALSE(updater.automatic);
+}
+
+TEST_F(SettingsModelTest, ShowingTwiceLeavesExactlyOneSyncTimer) {
+    auto& m = makeModel();
+    m.startSyncing();
+    m.startSyncing();
+    int active = 0;
+    for (const QTimer* t : m.findChildren<QTimer*>()) {
+        active += t->isActive() ? 1 : 0;
+    }
+    EXPECT_EQ(active, 1);
+    m.stopSyncing();
+    EXPECT_FALSE(m.isSyncing());
+    for (const QTimer* t : m.findChildren<QTimer*>()) {
+        EXPECT_FALSE(t->isActive());
+    }
+}
+
+TEST_F(SettingsModelTest, LaunchAtLoginShowsWhatTheSystemReports) {
+    auto& m = makeModel();
+    loginItems.failure = "Permission denied";
+    m.setLaunchAtLogin(true);
+    EXPECT_FALSE(m.launchAtLogin());
+    EXPECT_EQ(m.launchAtLoginError(), QStringLiteral("Permission denied"));
+
+    loginItems.failure.reset();
+    m.setLaunchAtLogin(true);
+    EXPECT_TRUE(m.launchAtLogin());
+    EXPECT_FALSE(m.launchAtLoginError());
+
+    // Already enabled: nothing is called, the state stays.
+    m.setLaunchAtLogin(true);
+    EXPECT_EQ(loginItems.registerCalls, 2);
+    EXPECT_TRUE(m.launchAtLogin());
+
+    m.setLaunchAtLogin(false);
+    EXPECT_FALSE(m.launchAtLogin());
+    m.setLaunchAtLogin(false);
+    EXPECT_EQ(loginItems.unregisterCalls, 1);
+}
+
+TEST_F(SettingsModelTest, VersionTextNamesMissingPartsWithAQuestionMark) {
+    EXPECT_EQ(SettingsModel::versionText("1.0", "7"), QStringLiteral("Version 1.0 (7)"));
+    EXPECT_EQ(SettingsModel::versionText("", ""), QStringLiteral("Version ? (?)"));
+    EXPECT_EQ(makeModel().version(),
+              SettingsModel::versionText(buildinfo::kShortVersion, buildinfo::kBuildNumber));
+}
+
+TEST_F(SettingsModelTest, AccessRequestsAndRelaunch) {
+    auto& m = makeModel();
+    m.requestAccessibility();
+    EXPECT_EQ(ax.promptCount, 1);
+    ASSERT_EQ(workspace.openedURLs.size(), 1u);
+    EXPECT_EQ(workspace.openedURLs.front(), buildinfo::kDocsUrl);
+
+    // The user asked this instance to end: it quits even when the new one did not start.
+    relauncher.startSucceeds = false;
+    m.relaunch();
+    EXPECT_EQ(relauncher.starts, 1);
+    EXPECT_EQ(relauncher.quits, 1);
+}
+
+}  // namespace
+}  // namespace sombrix::fakes

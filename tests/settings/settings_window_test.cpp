@@ -1,0 +1,238 @@
+// The settings form and window under the offscreen platform: texts, which controls are enabled
+// in each style and permission state, and the window's show and close behaviour.
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+
+#include "settings/settings_view.h"
+#include "settings/settings_window_controller.h"
+#include "settings_fixture.h"
+
+namespace sombrix::fakes {
+namespace {
+
+const QString kBlackFooter = QStringLiteral(
+    "The active window stays bright. On every other screen the topmost window stays bright. At "
+    "100% the background is fully black.");
+const QString kWallpaperFooter = QStringLiteral(
+    "Only the active window is shown, on top of your wallpaper. On every other screen the "
+    "topmost window stays visible. Moving wallpapers show as a still picture.");
+const QString kNeedsCaptureFooter = QStringLiteral(
+    "Wallpaper mode needs Screen Recording access (see Permissions). Until then Sombrix dims "
+    "with black.");
+
+class SettingsWindowTest : public SettingsTest {
+protected:
+    SettingsWindowController& makeWindow() {
+        makeModel();
+        window = std::make_unique<SettingsWindowController>(*model, [this] { ++focusChanges; });
+        return *window;
+    }
+
+    QWidget* form() { return window->view(); }
+
+    template <typename T>
+    T* find(const QString& text) {
+        for (T* w : form()->findChildren<T*>()) {
+            if (w->text() == text) {
+                return w;
+            }
+        }
+        ADD_FAILURE() << "no widget with text " << text.toStdString();
+        return nullptr;
+    }
+
+    bool shown(const QString& labelText) {
+        for (QLabel* l : form()->findChildren<QLabel*>()) {
+            if (l->text() == labelText && l->isVisibleTo(form())) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Whether the user can operate the widget in the form as it stands.
+    bool usable(QWidget* w) { return w && w->isEnabledTo(form()) && w->isVisibleTo(form()); }
+
+    QSlider* slider() { return form()->findChild<QSlider*>(); }
+
+    std::unique_ptr<SettingsWindowController> window;
+    int focusChanges = 0;
+};
+
+TEST_F(SettingsWindowTest, TheFormShowsEverySectionWithItsTexts) {
+    updater.lastCheck.reset();
+    makeWindow();
+    EXPECT_EQ(window->window()->windowTitle(), QStringLiteral("Sombrix Settings"));
+    for (const char* text :
+         {"Sombrix", "Dimming", "Background", "Dim strength", "Permissions", "Accessibility",
+          "Granted", "General", "Updates", "Last checked", "Never", "50%"}) {
+        EXPECT_TRUE(shown(QString::fromUtf8(text))) << text;
+    }
+    EXPECT_TRUE(shown(model->version()));
+    EXPECT_TRUE(shown(kBlackFooter));
+    // Black style: only the Accessibility row in the permissions.
+    EXPECT_FALSE(shown(QStringLiteral("Screen Recording")));
+    EXPECT_FALSE(shown(QStringLiteral("Screen Recording needed")));
+    for (const char* text :
+         {"Dim background windows", "Launch at login", "Automatically check for updates"}) {
+        EXPECT_TRUE(usable(find<QCheckBox>(QString::fromUtf8(text)))) << text;
+    }
+    EXPECT_TRUE(usable(find<QPushButton>(QStringLiteral("Check for Updates…"))));
+    EXPECT_TRUE(find<QPushButton>(QStringLiteral("Black"))->isChecked());
+    EXPECT_EQ(form()->width(), SettingsView::kWidth);
+    EXPECT_EQ(slider()->width(), 180);
+}
+
+TEST_F(SettingsWindowTest, EnabledStatesFollowTheSwitchTheStyleAndThePermission) {
+    makeWindow();
+    auto* wallpaperButton = find<QPushButton>(QStringLiteral("Wallpaper"));
+    EXPECT_TRUE(usable(wallpaperButton));
+    EXPECT_TRUE(usable(slider()));
+
+    // Off: picker and strength row disabled, the switch itself stays usable.
+    find<QCheckBox>(QStringLiteral("Dim background windows"))->click();
+    EXPECT_FALSE(model->isEnabled());
+    EXPECT_FALSE(usable(wallpaperButton));
+    EXPECT_FALSE(usable(slider()));
+    EXPECT_TRUE(usable(find<QCheckBox>(QStringLiteral("Dim background windows"))));
+    find<QCheckBox>(QStringLiteral("Dim background windows"))->click();
+
+    // Wallpaper with capture granted: the strength has no meaning, the row is disabled.
+    wallpaperButton->click();
+    EXPECT_EQ(model->style(), Style::wallpaper);
+    EXPECT_FALSE(usable(slider()));
+    EXPECT_TRUE(shown(QStringLiteral("Screen Recording")));
+    EXPECT_TRUE(shown(kWallpaperFooter));
+
+    // Without capture: black is used, so the strength works, and the help block appears.
+    wallpaper.captureAllowed = false;
+    model->sync();
+    EXPECT_TRUE(usable(slider()));
+    EXPECT_TRUE(shown(QStringLiteral("Screen Recording needed")));
+    EXPECT_TRUE(shown(kNeedsCaptureFooter));
+    find<QPushButton>(QStringLiteral("Restart Sombrix"))->click();
+    EXPECT_EQ(relauncher.quits, 1);
+}
+
+TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
+    ax.trusted = false;
+    makeWindow();
+    EXPECT_TRUE(shown(QStringLiteral("Accessibility access needed")));
+    EXPECT_TRUE(
+        shown(QStringLiteral("Sombrix needs it to see which window is active. It starts "
+                             "dimming as soon as access is on.")));
+    EXPECT_FALSE(shown(QStringLiteral("Granted")));
+    auto* grant = form()->findChild<QPushButton*>(QStringLiteral("grantAccessibility"));
+    ASSERT_TRUE(usable(grant));
+    EXPECT_EQ(grant->text(), QStringLiteral("Grant Access…"));
+    grant->click();
+    EXPECT_EQ(ax.promptCount, 1);
+    EXPECT_EQ(workspace.openedURLs.size(), 1u);
+
+    ax.trusted = true;
+    model->sync();
+    EXPECT_FALSE(shown(QStringLiteral("Accessibility access needed")));
+    EXPECT_TRUE(shown(QStringLiteral("Granted")));
+}
+
+TEST_F(SettingsWindowTest, TheSliderWritesTheStrengthAndThePercentageRoundsHalvesUp) {
+    EXPECT_EQ(SettingsView::percentText(0.1), QStringLiteral("10%"));
+    EXPECT_EQ(SettingsView::percentText(1.0), QStringLiteral("100%"));
+    EXPECT_EQ(SettingsView::percentText(0.125), QStringLiteral("13%"));
+    EXPECT_EQ(SettingsView::percentText(0.5), QStringLiteral("50%"));
+
+    makeWindow();
+    slider()->setValue(slider()->maximum());
+    EXPECT_EQ(storedStrength(), 1.0);
+    EXPECT_TRUE(shown(QStringLiteral("100%")));
+    slider()->setValue(slider()->minimum());
+    EXPECT_EQ(storedStrength(), 0.1);
+    EXPECT_TRUE(shown(QStringLiteral("10%")));
+}
+
+TEST_F(SettingsWindowTest, ALoginItemFailureShowsInRedUntilTheNextSuccess) {
+    makeWindow();
+    loginItems.failure = "Read-only file system";
+    auto* toggle = find<QCheckBox>(QStringLiteral("Launch at login"));
+    toggle->click();
+    EXPECT_FALSE(toggle->isChecked());
+    EXPECT_TRUE(shown(QStringLiteral("Read-only file system")));
+
+    loginItems.failure.reset();
+    toggle->click();
+    EXPECT_TRUE(toggle->isChecked());
+    EXPECT_FALSE(shown(QStringLiteral("Read-only file system")));
+}
+
+TEST_F(SettingsWindowTest, LastCheckedShowsNeverOrTheDateInTheUsersLocale) {
+    EXPECT_EQ(SettingsView::lastCheckedText(std::nullopt), QStringLiteral("Never"));
+    // 2026-12-06 19:05 local time.
+    const QDateTime when(QDate(2026, 12, 6), QTime(19, 5));
+    const double seconds = when.toMSecsSinceEpoch() / 1000.0;
+    const QString us =
+        SettingsView::lastCheckedText(seconds, QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_TRUE(us.contains(QStringLiteral("Dec"))) << us.toStdString();
+    EXPECT_TRUE(us.contains(QStringLiteral("2026"))) << us.toStdString();
+    EXPECT_TRUE(us.contains(QStringLiteral("7:05"))) << us.toStdString();
+    EXPECT_FALSE(us.contains(QStringLiteral("Sunday"))) << us.toStdString();
+    const QString de =
+        SettingsView::lastCheckedText(seconds, QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_TRUE(de.contains(QStringLiteral("19:05"))) << de.toStdString();
+}
+
+TEST_F(SettingsWindowTest, ShowSyncsReusesTheWindowAndKeepsItsPlace) {
+    makeWindow();
+    defaults.set(keys::kDimStrength, 0.8);
+    window->show();
+    EXPECT_TRUE(shown(QStringLiteral("80%")));  // synchronised before it was shown
+    EXPECT_TRUE(model->isSyncing());
+    EXPECT_GE(focusChanges, 1);
+
+    QWidget* first = window->window();
+    first->move(first->pos() + QPoint(37, 23));
+    const QPoint moved = first->pos();
+    window->show();
+    EXPECT_EQ(window->window(), first);
+    EXPECT_EQ(first->pos(), moved);
+    int active = 0;
+    for (const QTimer* t : model->findChildren<QTimer*>()) {
+        active += t->isActive() ? 1 : 0;
+    }
+    EXPECT_EQ(active, 1);
+}
+
+TEST_F(SettingsWindowTest, ClosingStopsTheSyncAndRearrangesAfterTheWindowIsGone) {
+    makeWindow();
+    window->show();
+    QCoreApplication::processEvents();  // activation events of the show
+    const int before = focusChanges;
+    window->window()->close();
+    EXPECT_FALSE(model->isSyncing());
+    EXPECT_EQ(focusChanges, before);  // deferred until the close has been handled
+    QCoreApplication::processEvents();
+    EXPECT_EQ(focusChanges, before + 1);
+    EXPECT_FALSE(window->window()->isVisible());
+
+    window->show();
+    EXPECT_TRUE(model->isSyncing());
+}
+
+TEST_F(SettingsWindowTest, TheWindowCanOnlyBeClosed) {
+    makeWindow();
+    window->show();
+    const Qt::WindowFlags flags = window->window()->windowFlags();
+    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(window->window()->minimumSize(), window->window()->maximumSize());
+}
+
+}  // namespace
+}  // namespace sombrix::fakes
