@@ -1,0 +1,136 @@
+// The cost of one refresh cycle when nothing changed since the last one, the cycle the reconcile
+// timer runs four times a second. The fakes stand in for the window server and the accessibility
+// service, so this measures the engine's own work plus one copy of the window list per query.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/dim_controller.h"
+#include "fakes/fake_accessibility.h"
+#include "fakes/fake_window_server.h"
+#include "fakes/fake_workspace.h"
+#include "fakes/manual_time.h"
+#include "fakes/memory_defaults_store.h"
+
+namespace {
+
+using namespace sombrix;
+using namespace sombrix::fakes;
+
+constexpr std::int32_t kOwnPID = 500;
+
+// A desktop of `windowCount` windows of twenty applications spread over `displayCount` displays
+// side by side, the topmost window focused.
+struct Desktop {
+    Desktop(int windowCount, int displayCount) {
+        for (int d = 0; d < displayCount; ++d) {
+            displays.displays.push_back(
+                makeDisplay("display" + std::to_string(d), Rect{d * 1920.0, 0, 1920, 1080}));
+        }
+        std::uint32_t seed = 12345;
+        auto next = [&seed](int n) {
+            seed = seed * 1664525u + 1013904223u;
+            return static_cast<int>((seed >> 8) % static_cast<std::uint32_t>(n));
+        };
+        for (int i = 0; i < windowCount; ++i) {
+            const int display = i % displayCount;
+            const Rect bounds{display * 1920.0 + next(1000), 30.0 + next(400), 200.0 + next(700),
+                              150.0 + next(500)};
+            server.addBack(
+                FakeWindow{static_cast<std::uint32_t>(1 + i), 1000 + i % 20, 0, bounds, true});
+        }
+        const RunningApplication front{1000, {}};
+        workspace.frontmost = front;
+        workspace.addRunning(front);
+        ax.setFocusedWindow(1000, 1);
+        controller = std::make_unique<DimController>(EngineServices{
+            server, ax, workspace, own, displays, factory, wallpaper, clock, scheduler, defaults});
+        controller->startIfPossible();
+        controller->refresh();
+    }
+
+    FakeWindowServer server;
+    FakeAccessibility ax;
+    FakeWorkspace workspace;
+    FakeOwnApplication own{kOwnPID};
+    FakeDisplays displays;
+    FakeOverlayFactory factory{server, kOwnPID};
+    FakeWallpaperService wallpaper;
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    MemoryDefaultsStore defaults;
+    std::unique_ptr<DimController> controller;
+};
+
+void engineCycle(benchmark::State& state) {
+    Desktop desktop(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const int before = desktop.factory.orderingCalls();
+    for (auto _ : state)
+        desktop.controller->refresh();
+    // A steady cycle must not restack anything; a benchmark that did would measure the fake.
+    if (desktop.factory.orderingCalls() != before)
+        state.SkipWithError("steady cycle reordered");
+}
+
+BENCHMARK(engineCycle)
+    ->ArgNames({"windows", "displays"})
+    ->ArgsProduct({{10, 100, 1000}, {1, 2, 4}})
+    ->Unit(benchmark::kMicrosecond);
+
+// For reading the figures above: what one answer of the fake window server costs. A cycle asks
+// twice (the snapshot, and the focused window's check against the list).
+void windowListCopy(benchmark::State& state) {
+    Desktop desktop(static_cast<int>(state.range(0)), 1);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(desktop.server.copyWindowInfo());
+}
+
+BENCHMARK(windowListCopy)->ArgName("windows")->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// Keeps each run's figures for the summary lines printed after the table.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    struct Figure {
+        std::int64_t windows;
+        std::int64_t displays;
+        double microseconds;
+    };
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred)
+                continue;
+            const auto name = run.run_name.args;  // "windows:N/displays:M"
+            long long windows = 0;
+            long long displays = 0;
+            if (std::sscanf(name.c_str(), "windows:%lld/displays:%lld", &windows, &displays) != 2) {
+                continue;
+            }
+            // Adjusted times are in the run's unit, microseconds here.
+            figures.push_back({windows, displays, run.GetAdjustedRealTime()});
+        }
+    }
+
+    std::vector<Figure> figures;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    for (const auto& f : reporter.figures) {
+        std::printf("engine_cycle windows=%lld displays=%lld us_per_cycle=%.2f\n",
+                    static_cast<long long>(f.windows), static_cast<long long>(f.displays),
+                    f.microseconds);
+    }
+    return 0;
+}
