@@ -32,8 +32,12 @@ std::vector<RawWindowEntry> DimController::onScreenNormalWindows() const {
 }
 
 bool DimController::isOnScreenNormalWindow(std::uint32_t id) const {
-    for (const auto& entry : onScreenNormalWindows()) {
-        if (rawToUInt32(entry.number) == id)
+    // Same answer as searching onScreenNormalWindows(), without filtering the whole list first.
+    const auto list = services_.windowList.copyWindowInfo();
+    if (!list)
+        return false;
+    for (const auto& entry : *list) {
+        if (rawToUInt32(entry.number) == id && rawToInteger(entry.layer) == 0)
             return true;
     }
     return false;

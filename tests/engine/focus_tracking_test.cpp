@@ -46,6 +46,16 @@ TEST_F(FocusTracking, oneObserverFollowsTheFrontmostProcessAndRetriesAfterAFaile
     EXPECT_EQ(ax.liveObservers().size(), 1u);
 }
 
+TEST_F(FocusTracking, aFrontmostApplicationWithoutARealProcessIdGetsNoObserver) {
+    start();
+    ASSERT_NE(ax.observerFor(kAppA), nullptr);
+    focusOn(0, 1);
+    controller->refresh();
+    EXPECT_TRUE(ax.liveObservers().empty());
+    EXPECT_FALSE(Peer::hasObserver(*controller));
+    EXPECT_EQ(Peer::observedPID(*controller), 0);
+}
+
 TEST_F(FocusTracking, everyNotificationRunsOneRefreshAndTheDestructionWatchFollowsFocus) {
     start();
     auto* observer = ax.observerFor(kAppA);
