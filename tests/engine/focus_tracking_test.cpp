@@ -147,15 +147,5 @@ TEST_F(FocusTracking, minimisedFocusedWindowOrFinderFocusOutsideAnyWindowMeanNoF
     EXPECT_EQ(beneath(1), overlayID(0));
 }
 
-TEST_F(FocusTracking, fullScreenCountsOnlyWhenReportedAsTrue) {
-    const auto win = FakeAccessibility::window(kAppA, 1);
-    ax.setAttribute(win, ax::kFullScreen, std::int64_t{1});
-    start();
-    EXPECT_TRUE(overlay(0).isVisible());
-    ax.setAttribute(win, ax::kFullScreen, true);
-    controller->refresh();
-    EXPECT_FALSE(overlay(0).isVisible());
-}
-
 }  // namespace
 }  // namespace sombrix::fakes

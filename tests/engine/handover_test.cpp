@@ -91,15 +91,6 @@ TEST_F(HandOver, happensAtMostOnceAndNothingEligibleMeansEverythingIsDimmed) {
     EXPECT_EQ(topmost(), overlayID(0));
 }
 
-TEST_F(HandOver, unlistedWindowOrVanishedApplicationStillCountsAsHandedOver) {
-    listWindows(kAppB, {77});
-    workspace.removeRunning(kAppB);
-    closeFocusedWindowAfter(0);
-    EXPECT_TRUE(ax.actions.empty());
-    EXPECT_TRUE(workspace.activations.empty());
-    EXPECT_FALSE(Peer::lastFocusedWindow(*controller));
-}
-
 TEST_F(HandOver, ownSettingsWindowClosingHandsFocusOnWithoutTouchingTheArrangement) {
     server.addFront(FakeWindow{90, kOwnPID, 0, {100, 100, 600, 400}, true});
     workspace.frontmost = RunningApplication{kOwnPID, {}};
