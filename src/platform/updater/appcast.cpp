@@ -151,6 +151,9 @@ private:
 }  // namespace
 
 std::variant<std::vector<AppcastItem>, QString> parseAppcast(const QByteArray& document) {
+    if (document.trimmed().isEmpty()) {
+        return QStringLiteral("The update feed is empty.");
+    }
     return Parser(document).run();
 }
 

@@ -40,6 +40,38 @@ int sign(int v) {
     return (v > 0) - (v < 0);
 }
 
+// Text with numbers inside ("b2", "rc10") compares the numbers as numbers: b2 before b10.
+int compareNatural(QStringView a, QStringView b) {
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype ie = i;
+            qsizetype je = j;
+            while (ie < a.size() && a[ie].isDigit()) {
+                ++ie;
+            }
+            while (je < b.size() && b[je].isDigit()) {
+                ++je;
+            }
+            if (const int c = compareDigits(split(a.sliced(i, ie - i)).digits,
+                                            split(b.sliced(j, je - j)).digits);
+                c != 0) {
+                return sign(c);
+            }
+            i = ie;
+            j = je;
+            continue;
+        }
+        if (a[i] != b[j]) {
+            return a[i] < b[j] ? -1 : 1;
+        }
+        ++i;
+        ++j;
+    }
+    return sign(int(a.size() - i) - int(b.size() - j));
+}
+
 }  // namespace
 
 int compareVersions(QStringView a, QStringView b) {
@@ -59,7 +91,7 @@ int compareVersions(QStringView a, QStringView b) {
             if (r.suffix.isEmpty()) {
                 return -1;
             }
-            return sign(l.suffix.compare(r.suffix));
+            return compareNatural(l.suffix, r.suffix);
         }
     }
     return 0;
