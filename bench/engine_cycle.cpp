@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "engine/dim_controller.h"
 #include "fakes/fake_accessibility.h"
 #include "fakes/fake_window_server.h"
@@ -93,6 +95,9 @@ BENCHMARK(windowListCopy)->ArgName("windows")->Arg(1000)->Unit(benchmark::kMicro
 // Keeps each run's figures for the summary lines printed after the table.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
+    // Colour only on a terminal, so that a log file keeps the summary lines clean.
+    SummaryReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Color : OO_None) {}
+
     struct Figure {
         std::int64_t windows;
         std::int64_t displays;
