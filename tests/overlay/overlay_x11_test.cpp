@@ -215,11 +215,16 @@ TEST_F(OverlayX11, OrderFrontRegardlessStaysBelowADock) {
 
 TEST_F(OverlayX11, CoversTheDisplayLessTheTopBandAndCarriesTheStrengthAsOpacity) {
     auto o = overlay(1, 30);
+    // Another connection sees the property once the server has read our request: wait for it.
     o->apply(Style::black, 0.3);
-    EXPECT_EQ(opacity(o->windowNumber()), std::optional<std::uint32_t>(0.3 * 0xffffffffu + 0.5));
+    EXPECT_TRUE(pumpUntil([&] {
+        return opacity(o->windowNumber()) == std::optional<std::uint32_t>(0.3 * 0xffffffffu + 0.5);
+    }));
     o->apply(Style::black, 1.0);
-    const auto opaque = opacity(o->windowNumber());
-    EXPECT_TRUE(!opaque || *opaque == 0xffffffffu);
+    EXPECT_TRUE(pumpUntil([&] {
+        const auto opaque = opacity(o->windowNumber());
+        return !opaque || *opaque == 0xffffffffu;
+    }));
 
     o->orderFrontRegardless();
     ASSERT_TRUE(pumpUntil([&] { return client_->isViewable(o->windowNumber()); }));
@@ -310,13 +315,37 @@ TEST_F(OverlayX11, WallpaperChangesChangeTheTokenAndLandInTheOverlay) {
     EXPECT_TRUE(pumpUntil([&] { return service.storeModificationDate() != first; }));
 
     auto o = overlay(0);
+    o->apply(Style::black, 0.4);
     o->apply(Style::wallpaper, 0.4);
-    const auto full = opacity(o->windowNumber());
-    EXPECT_TRUE(!full || *full == 0xffffffffu);
+    EXPECT_TRUE(pumpUntil([&] {
+        const auto full = opacity(o->windowNumber());
+        return !full || *full == 0xffffffffu;
+    }));
     EXPECT_TRUE(pumpUntil([&] { return o->hasPicture(); }));
     // The black look keeps the picture for the next switch back.
     o->apply(Style::black, 0.4);
     EXPECT_TRUE(o->hasPicture());
+}
+
+// Runs last: it starts the compositor, which the desktop window's capture needs.
+TEST_F(OverlayX11, ADesktopWindowIsPreferredToTheRootPixmap) {
+    setWallpaper({"-solid", "#336699"});
+    ASSERT_TRUE(session->startCompositor()) << session->error();
+    TestWindowSpec desktop = spec("desktop", 0, 0, 1600, 900);
+    desktop.types = {"_NET_WM_WINDOW_TYPE_DESKTOP"};
+    const xcb_window_t w = client_->createWindow(desktop);
+    ASSERT_TRUE(w);
+    // The desktop window is white; the root pixmap behind it is not.
+    EXPECT_TRUE(waitUntil([&] {
+        const auto picture = WallpaperCapture::capture(session->display(), {800, 0, 800, 900}, 1.0);
+        return picture && centre(*picture) == qRgb(255, 255, 255);
+    }));
+    client_->destroy(w);
+    client_->flush();
+    EXPECT_TRUE(waitUntil([&] {
+        const auto picture = WallpaperCapture::capture(session->display(), {800, 0, 800, 900}, 1.0);
+        return picture && centre(*picture) == qRgb(0x33, 0x66, 0x99);
+    }));
 }
 
 }  // namespace

@@ -1,0 +1,60 @@
+// What the application benchmarks share: a session with sombrix running over some windows, and
+// how to find its overlays from another client.
+#pragma once
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "test_client.h"
+#include "xsession.h"
+
+namespace sombrix::bench {
+
+// Override-redirect root children carrying the overlay marker.
+inline std::vector<xcb_window_t> overlays(test::TestClient& client) {
+    std::vector<xcb_window_t> found;
+    const xcb_atom_t marker = client.atom("_SOMBRIX_OVERLAY");
+    xcb_connection_t* c = client.connection();
+    for (xcb_window_t w : client.rootChildren()) {
+        auto* reply = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, w, marker, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+        if (reply && xcb_get_property_value_length(reply) == 4)
+            found.push_back(w);
+        std::free(reply);
+    }
+    return found;
+}
+
+// A fresh config home so the user's settings play no part.
+inline std::string freshConfigHome() {
+    char dir[] = "/tmp/sombrix-bench-XXXXXX";
+    if (!::mkdtemp(dir))
+        return {};
+    ::setenv("XDG_CONFIG_HOME", dir, 1);
+    return dir;
+}
+
+inline std::vector<xcb_window_t> spreadWindows(test::TestClient& client, int count, int width,
+                                               int height) {
+    std::vector<xcb_window_t> windows;
+    for (int i = 0; i < count; ++i) {
+        test::TestWindowSpec spec;
+        spec.title = "bench-" + std::to_string(i);
+        spec.width = 320;
+        spec.height = 240;
+        spec.x = (i * 137) % (width - spec.width);
+        spec.y = (i * 89) % (height - spec.height);
+        if (const xcb_window_t w = client.createWindow(spec))
+            windows.push_back(w);
+    }
+    return windows;
+}
+
+}  // namespace sombrix::bench
