@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDateTime>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -242,7 +243,11 @@ QString SettingsView::lastCheckedText(std::optional<TimePoint> date, const QLoca
     format.remove(weekday);
     format.replace(QStringLiteral("MMMM"), QStringLiteral("MMM"));
     format = format.trimmed();
-    const QString time = locale.toString(when.time(), locale.timeFormat(QLocale::ShortFormat));
+    // Hours and minutes only: some locales' short time format still carries seconds.
+    QString timeFormat = locale.timeFormat(QLocale::ShortFormat);
+    static const QRegularExpression seconds(QStringLiteral("[:.]ss?"));
+    timeFormat.remove(seconds);
+    const QString time = locale.toString(when.time(), timeFormat);
     return locale.toString(when.date(), format) + QStringLiteral(", ") + time;
 }
 
@@ -290,10 +295,23 @@ QWidget* SettingsView::buildDimmingSection() {
     styleGroup_->setExclusive(true);
     blackButton_ = new QPushButton(QStringLiteral("Black"), stylePicker_);
     wallpaperButton_ = new QPushButton(QStringLiteral("Wallpaper"), stylePicker_);
+    // Two joined buttons, the chosen one filled: a segmented control.
+    const QString segment = QStringLiteral(
+        "QPushButton { border: 1px solid palette(mid); background: palette(button); "
+        "padding: 3px 14px; min-width: 70px; border-%1-radius: 5px; border-%2-radius: 5px; }"
+        "QPushButton:checked { background: palette(highlight); color: palette(highlighted-text); "
+        "border-color: palette(highlight); }"
+        "QPushButton:disabled { color: palette(mid); }"
+        "QPushButton:checked:disabled { background: palette(midlight); "
+        "color: palette(window); border-color: palette(midlight); }");
+    blackButton_->setStyleSheet(
+        segment.arg(QStringLiteral("top-left"), QStringLiteral("bottom-left")));
+    wallpaperButton_->setStyleSheet(
+        segment.arg(QStringLiteral("top-right"), QStringLiteral("bottom-right")));
     for (QPushButton* b : {blackButton_, wallpaperButton_}) {
         b->setCheckable(true);
         b->setAutoDefault(false);
-        b->setMinimumWidth(90);
+        b->setFocusPolicy(Qt::TabFocus);
         segments->addWidget(b);
     }
     styleGroup_->addButton(blackButton_);
@@ -515,8 +533,29 @@ void SettingsView::render() {
         accessibilityGrantedRow_->isVisibleTo(this), launchError_->isVisibleTo(this)};
     if (!std::equal(std::begin(layoutBefore), std::end(layoutBefore), std::begin(layoutAfter)) ||
         footerBefore != dimFooter_->text() || errorBefore != launchError_->text()) {
+        remeasure();
+    }
+}
+
+bool SettingsView::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // Fonts, style sheets and wrapped texts settle only when the widgets are polished and laid
+    // out; the height must follow every such change, not just those render() sees.
+    if (event->type() == QEvent::Show) {
+        remeasure();
+    } else if (event->type() == QEvent::LayoutRequest) {
         fitHeight();
     }
+    return handled;
+}
+
+void SettingsView::remeasure() {
+    // Layout items keep cached size hints that are renewed only by posted events; a row shown or
+    // hidden a moment ago, or a font that polishing changed, must count now.
+    for (QWidget* w : findChildren<QWidget*>()) {
+        w->updateGeometry();
+    }
+    fitHeight();
 }
 
 void SettingsView::fitHeight() {

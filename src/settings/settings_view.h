@@ -36,6 +36,9 @@ public:
     // Brings every control in line with the model.
     void render();
 
+protected:
+    bool event(QEvent* event) override;
+
 signals:
     // The form's height changed (a block appeared or went away).
     void contentSizeChanged();
@@ -47,6 +50,7 @@ private:
     QWidget* buildGeneralSection();
     QWidget* buildUpdatesSection();
     QWidget* buildFooter();
+    void remeasure();
     void fitHeight();
 
     SettingsModel& model_;

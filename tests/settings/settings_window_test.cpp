@@ -136,10 +136,17 @@ TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
     EXPECT_EQ(ax.promptCount, 1);
     EXPECT_EQ(workspace.openedURLs.size(), 1u);
 
+    window->show();
+    QCoreApplication::processEvents();
+    const int tallHeight = window->window()->height();
     ax.trusted = true;
     model->sync();
     EXPECT_FALSE(shown(QStringLiteral("Accessibility access needed")));
     EXPECT_TRUE(shown(QStringLiteral("Granted")));
+    // The open window follows its shorter content.
+    QCoreApplication::processEvents();
+    EXPECT_LT(window->window()->height(), tallHeight);
+    EXPECT_EQ(window->window()->height(), form()->height());
 }
 
 TEST_F(SettingsWindowTest, TheSliderWritesTheStrengthAndThePercentageRoundsHalvesUp) {

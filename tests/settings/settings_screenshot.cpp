@@ -1,0 +1,58 @@
+// Shows the settings window over the in-memory services and saves a picture of it; used to
+// produce docs/images/settings.png under a private X server. Not a test.
+#include <QApplication>
+#include <QTimer>
+
+#include "engine/dim_controller.h"
+#include "fakes/fake_accessibility.h"
+#include "fakes/fake_window_server.h"
+#include "fakes/fake_workspace.h"
+#include "fakes/manual_time.h"
+#include "fakes/memory_defaults_store.h"
+#include "settings/settings_model.h"
+#include "settings/settings_window_controller.h"
+#include "settings_fixture.h"
+
+using namespace sombrix;
+using namespace sombrix::fakes;
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    const int lingerMs = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 1500;
+
+    FakeWindowServer server;
+    FakeAccessibility ax;
+    FakeWorkspace workspace;
+    FakeOwnApplication own{500};
+    FakeDisplays displays;
+    displays.displays = {makeDisplay("main", Rect{0, 0, 1280, 800})};
+    FakeOverlayFactory factory{server, 500};
+    FakeWallpaperService wallpaper;
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    MemoryDefaultsStore defaults;
+    defaults.set(keys::kDimStrength, 0.65);
+    FakeLoginItems loginItems;
+    loginItems.enabled = true;
+    FakeRelauncher relauncher;
+    FakeUpdater updater;
+    updater.lastCheck = 1'796'583'900.0;
+    ax.trusted =
+        argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("untrusted") ? false : true;
+
+    DimController controller(EngineServices{server, ax, workspace, own, displays, factory,
+                                            wallpaper, clock, scheduler, defaults});
+    SettingsModel model(
+        controller, updater,
+        SettingsServices{ax, wallpaper, loginItems, workspace, relauncher, defaults}, {});
+    SettingsWindowController window(model, {});
+    window.show();
+    QTimer::singleShot(1000, [&] {
+        if (!output.isEmpty()) {
+            window.window()->grab().save(output);
+        }
+    });
+    QTimer::singleShot(lingerMs, &app, &QCoreApplication::quit);
+    return app.exec();
+}
