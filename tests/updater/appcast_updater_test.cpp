@@ -192,6 +192,17 @@ TEST_F(UpdaterTest, UnreachableSlowAndOversizedServersAreCutOff) {
     server.mode = FeedServer::Mode::drip;
     EXPECT_TRUE(check().error.contains("did not answer"));
 
+    // The user cancels while waiting: the failure that follows is not shown.
+    server.mode = FeedServer::Mode::silent;
+    const std::size_t before = results.size();
+    updater->checkForUpdates();
+    ASSERT_TRUE(updater->window());
+    EXPECT_EQ(updater->window()->headline(), QStringLiteral("Checking for updates…"));
+    updater->window()->close();
+    ASSERT_TRUE(waitFor([&] { return results.size() > before; }));
+    EXPECT_EQ(results.back().kind, Kind::error);
+    EXPECT_FALSE(updater->window()->isVisible());
+
     // Longer deadline for the size cases, so that only the size can stop them.
     options.timeoutMs = 15000;
     make(server.url(), options);

@@ -150,6 +150,8 @@ void AppcastUpdater::scheduleNextCheck() {
 
 void AppcastUpdater::checkForUpdates() {
     userInitiated_ = true;
+    // The user sees at once that something happens; the answer replaces this state.
+    windowForUser().showChecking();
     if (!reply_) {
         beginCheck();
     }
@@ -301,19 +303,30 @@ void AppcastUpdater::finish(Result result) {
     emit checkFinished(result, userInitiated);
 }
 
-void AppcastUpdater::present(const Result& result) {
+updater::UpdateWindow& AppcastUpdater::windowForUser() {
+    // The application is told once before the window comes up and once after the user dealt
+    // with it, however many states the window goes through in between.
+    if (!windowAwaitingUser_) {
+        windowAwaitingUser_ = true;
+        if (userDriver_) {
+            userDriver_->standardUserDriverWillHandleShowingUpdate(true);
+        }
+    }
     if (!window_) {
         window_ = new updater::UpdateWindow;
         connect(window_, &updater::UpdateWindow::dismissed, this, [this] {
+            // Cancelling while the check runs: only news would be worth showing after that.
+            userInitiated_ = false;
             if (std::exchange(windowAwaitingUser_, false) && userDriver_) {
                 userDriver_->standardUserDriverDidReceiveUserAttentionForUpdate();
             }
         });
     }
-    if (userDriver_) {
-        userDriver_->standardUserDriverWillHandleShowingUpdate(true);
-    }
-    windowAwaitingUser_ = true;
+    return *window_;
+}
+
+void AppcastUpdater::present(const Result& result) {
+    windowForUser();
     switch (result.kind) {
         case UpdateCheckResult::Kind::upToDate:
             window_->showUpToDate(options_.currentVersion);

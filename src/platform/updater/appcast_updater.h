@@ -57,7 +57,7 @@ public:
     // Its two settings live in `settings` under "updater/automaticChecks" and
     // "updater/lastCheck"; `settings` and `userDriver` (may be null) must outlive the updater.
     AppcastUpdater(QUrl feedUrl, UpdaterUserDriverDelegate* userDriver, QSettings& settings,
-                   Options options, QObject* parent = nullptr);
+                   Options options = {}, QObject* parent = nullptr);
     ~AppcastUpdater() override;
 
     // Starts the scheduled checks (when they are switched on).
@@ -88,6 +88,7 @@ private:
     void finish(Result result);
     Result evaluate(const QByteArray& document) const;
     void present(const Result& result);
+    updater::UpdateWindow& windowForUser();
 
     QUrl feedUrl_;
     UpdaterUserDriverDelegate* userDriver_;

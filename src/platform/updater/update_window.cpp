@@ -61,6 +61,17 @@ UpdateWindow::UpdateWindow()
     });
 }
 
+void UpdateWindow::showChecking() {
+    headline_->setText(QStringLiteral("Checking for updates…"));
+    message_->setText(QStringLiteral("Sombrix is reading the list of releases."));
+    notes_->clear();
+    notes_->hide();
+    download_->hide();
+    downloadUrl_ = QUrl();
+    close_->setText(QStringLiteral("Cancel"));
+    present();
+}
+
 void UpdateWindow::showUpToDate(const QString& currentVersion) {
     headline_->setText(QStringLiteral("You’re up to date!"));
     message_->setText(QStringLiteral("Sombrix %1 is currently the newest version available.")

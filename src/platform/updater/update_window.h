@@ -17,6 +17,7 @@ class UpdateWindow : public QWidget {
 public:
     UpdateWindow();
 
+    void showChecking();
     void showUpToDate(const QString& currentVersion);
     void showUpdate(const QString& newVersion, const QString& currentVersion,
                     const QString& releaseNotes, const QUrl& downloadUrl);
