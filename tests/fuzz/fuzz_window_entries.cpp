@@ -1,0 +1,279 @@
+// Window lists as another program could make them appear: every field of every entry may be
+// missing, of the wrong type, fractional, out of range or not finite. The list goes through the
+// checked conversion and through whole refresh cycles of the engine over the in-memory platform.
+// Beyond not crashing, a cycle must never leave the overlay of the focused window's display above
+// that window, and a cycle that finds nothing changed must not move anything.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "engine/dim_controller.h"
+#include "fakes/fake_accessibility.h"
+#include "fakes/fake_window_server.h"
+#include "fakes/fake_workspace.h"
+#include "fakes/manual_time.h"
+#include "fakes/memory_defaults_store.h"
+#include "fuzz_input.h"
+#include "fuzz_targets.h"
+
+namespace sombrix::fuzz::window_entries {
+
+namespace {
+
+using fakes::FakeAccessibility;
+
+constexpr std::int32_t kOwnPID = 500;
+constexpr std::int32_t kApp = 1001;
+constexpr std::int32_t kOther = 1002;
+constexpr Rect kLeft{0, 0, 1600, 900};
+constexpr Rect kRight{1600, 0, 1600, 900};
+constexpr std::size_t kMaxEntries = 48;
+
+enum class Front { AppWithFocus, AppWithoutFocus, Nobody, Own };
+
+double special(FuzzInput& in) {
+    static const double values[] = {
+        std::numeric_limits<double>::quiet_NaN(),
+        std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity(),
+        -0.0,
+        0.5,
+        40,
+        41,
+        1599.5,
+        1600,
+        4294967295.0,
+        4294967296.0,
+        2147483647.0,
+        -2147483649.0,
+        9007199254740993.0,
+        std::numeric_limits<double>::max(),
+        std::numeric_limits<double>::denorm_min(),
+    };
+    return values[in.byte() % std::size(values)];
+}
+
+// Any value of any type the list may carry.
+RawValue anyValue(FuzzInput& in) {
+    switch (in.byte() % 8) {
+        case 0:
+            return std::monostate{};
+        case 1:
+            return in.flag();
+        case 2:
+            return static_cast<std::int64_t>(in.raw<std::int8_t>());
+        case 3:
+            return in.raw<std::int64_t>();
+        case 4:
+            return special(in);
+        case 5:
+            return in.raw<double>();
+        case 6:
+            return in.bytes(in.byte() % 8);
+        default: {
+            RawBounds b;
+            auto member = [&in]() -> std::optional<double> {
+                if (in.byte() % 4 == 0)
+                    return std::nullopt;
+                return in.flag() ? special(in) : static_cast<double>(in.raw<std::int16_t>());
+            };
+            b.x = member();
+            b.y = member();
+            b.width = member();
+            b.height = member();
+            return b;
+        }
+    }
+}
+
+// Mostly what a real window list holds, so that the interesting cases (many ordinary windows
+// with a few broken ones) come up often.
+RawWindowEntry entry(FuzzInput& in) {
+    const std::uint8_t kinds = in.byte();
+    RawWindowEntry e;
+    e.number = kinds & 0x01 ? anyValue(in) : RawValue{static_cast<std::int64_t>(in.byte() % 32)};
+    if (kinds & 0x02) {
+        e.ownerPID = anyValue(in);
+    } else {
+        static const std::int64_t pids[] = {kApp, kOther, kOwnPID, kApp, kOther};
+        e.ownerPID = pids[in.byte() % std::size(pids)];
+    }
+    e.layer = kinds & 0x04 ? anyValue(in) : RawValue{std::int64_t{in.byte() % 8 == 0 ? 1 : 0}};
+    if (kinds & 0x08) {
+        e.bounds = anyValue(in);
+    } else {
+        e.bounds =
+            RawBounds{in.byte() * 16.0 - 256, in.byte() * 4.0, in.byte() * 8.0, in.byte() * 4.0};
+    }
+    return e;
+}
+
+struct Scene {
+    explicit Scene(std::size_t displayCount) {
+        displays.displays = {fakes::makeDisplay("left", kLeft)};
+        if (displayCount > 1)
+            displays.displays.push_back(fakes::makeDisplay("right", kRight));
+    }
+
+    fakes::FakeWindowServer server;
+    FakeAccessibility ax;
+    fakes::FakeWorkspace workspace;
+    fakes::FakeOwnApplication own{kOwnPID};
+    fakes::FakeDisplays displays;
+    fakes::FakeOverlayFactory factory{server, kOwnPID};
+    fakes::FakeWallpaperService wallpaper;
+    fakes::ManualClock clock;
+    fakes::ManualScheduler scheduler{clock};
+    fakes::MemoryDefaultsStore defaults;
+    DimController controller{EngineServices{server, ax, workspace, own, displays, factory,
+                                            wallpaper, clock, scheduler, defaults}};
+};
+
+// The window that must stay uncovered after a cycle, when the scene names one unambiguously:
+// a window number that one entry alone carries, that is no overlay's, and whose entry the engine
+// takes as a normal window large enough to stay bright on some display.
+struct Expectation {
+    std::uint32_t id = 0;
+    Rect display;
+};
+
+std::optional<Expectation> expectation(const Scene& s, const std::vector<RawWindowEntry>& entries,
+                                       std::optional<std::uint32_t> focused) {
+    if (!focused || *focused == 0)
+        return std::nullopt;
+    const RawWindowEntry* found = nullptr;
+    for (const auto& e : entries) {
+        if (rawToUInt32(e.number) != *focused)
+            continue;
+        if (found)
+            return std::nullopt;
+        found = &e;
+    }
+    if (!found || rawToInteger(found->layer) != 0)
+        return std::nullopt;
+    const auto info = DimController::WindowInfo::from(*found);
+    if (!info || !(info->bounds.width > 40 && info->bounds.height > 40))
+        return std::nullopt;
+    for (const auto& d : s.displays.displays) {
+        if (d.frame.containsHalfOpen(info->bounds.centre()))
+            return Expectation{info->id, d.frame};
+    }
+    return std::nullopt;
+}
+
+void checkUncovered(const Scene& s, const std::optional<Expectation>& expected) {
+    if (!expected)
+        return;
+    for (const auto* overlay : s.factory.live()) {
+        if (overlay->display().frame != expected->display || !overlay->isVisible())
+            continue;
+        check(!s.server.isAbove(overlay->windowNumber(), expected->id),
+              "an overlay lies above the focused window on its display");
+    }
+}
+
+// Entries that carry an overlay's number make the fake's bookkeeping ambiguous (a real server
+// never reuses a live window's number): such scenes are only run, not judged.
+bool collidesWithOverlays(const Scene& s, const std::vector<RawWindowEntry>& entries) {
+    for (const auto& e : entries) {
+        const auto n = rawToUInt32(e.number);
+        if (!n)
+            continue;
+        for (const auto* overlay : s.factory.live()) {
+            if (overlay->windowNumber() == *n)
+                return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int fuzzOne(const std::uint8_t* data, std::size_t size) {
+    FuzzInput in(data, size);
+    const std::uint8_t header = in.byte();
+    const std::uint8_t focusPick = in.byte();
+    const std::uint8_t raisePick = in.byte();
+    const auto front = static_cast<Front>((header >> 1) % 4);
+
+    std::vector<RawWindowEntry> entries;
+    while (!in.empty() && entries.size() < kMaxEntries)
+        entries.push_back(entry(in));
+
+    // The conversion alone: whatever it accepts is within the types' ranges and finite.
+    for (const auto& e : entries) {
+        if (const auto info = DimController::WindowInfo::from(e)) {
+            check(std::isfinite(info->bounds.x) && std::isfinite(info->bounds.y) &&
+                      std::isfinite(info->bounds.width) && std::isfinite(info->bounds.height),
+                  "a converted window has bounds that are not finite");
+        }
+    }
+
+    Scene s(1 + (header & 1));
+    for (const auto& e : entries)
+        s.server.addRawBack(e);
+
+    std::optional<std::uint32_t> focused;
+    if (!entries.empty() && focusPick < 224)
+        focused = rawToUInt32(entries[focusPick % entries.size()].number);
+    if (!focused)
+        focused = focusPick;
+
+    bool judged = false;
+    switch (front) {
+        case Front::AppWithFocus:
+            s.ax.setFocusedWindow(kApp, *focused);
+            if (header & 0x10)
+                s.ax.setAttribute(FakeAccessibility::window(kApp, *focused), ax::kFullScreen, true);
+            s.workspace.frontmost = RunningApplication{kApp, std::nullopt};
+            judged = true;
+            break;
+        case Front::AppWithoutFocus:
+            s.workspace.frontmost = RunningApplication{kApp, std::nullopt};
+            break;
+        case Front::Nobody:
+            break;
+        case Front::Own:
+            s.own.key = KeyWindow{*focused, (header & 0x20) != 0, (header & 0x40) != 0};
+            s.workspace.frontmost = RunningApplication{kOwnPID, std::nullopt};
+            judged = s.own.key->isVisible && !s.own.key->isOverlay;
+            break;
+    }
+    if (s.workspace.frontmost)
+        s.workspace.addRunning(*s.workspace.frontmost);
+    s.workspace.addRunning(RunningApplication{kOther, std::nullopt});
+
+    s.controller.startIfPossible();
+    judged = judged && !collidesWithOverlays(s, entries);
+    const auto expected = judged ? expectation(s, entries, focused) : std::nullopt;
+    checkUncovered(s, expected);
+
+    s.controller.refresh();
+    checkUncovered(s, expected);
+    const auto settled = s.server.onScreenOrder();
+    s.controller.refresh();
+    checkUncovered(s, expected);
+    if (!collidesWithOverlays(s, entries)) {
+        check(s.server.onScreenOrder() == settled,
+              "a cycle that found nothing changed moved a window");
+    }
+
+    // Another window comes to the front, then a display goes away.
+    if (!entries.empty()) {
+        if (const auto id = rawToUInt32(entries[raisePick % entries.size()].number)) {
+            s.server.raise(*id);
+            s.controller.refresh();
+            checkUncovered(s, expected);
+        }
+    }
+    if (s.displays.displays.size() > 1) {
+        s.displays.change({fakes::makeDisplay("left", kLeft)});
+        if (!collidesWithOverlays(s, entries))
+            checkUncovered(s, expected);
+    }
+    s.controller.stop();
+    return 0;
+}
+
+}  // namespace sombrix::fuzz::window_entries

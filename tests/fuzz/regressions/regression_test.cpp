@@ -1,0 +1,71 @@
+// Replays, without libFuzzer, the seed corpora and every input that once made a fuzz target
+// find a fault (tests/fuzz/regressions/<target>/), through the same functions the fuzzers run.
+// A fault shows as a crash or a failed invariant check, which aborts the test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fuzz_targets.h"
+
+namespace sombrix::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+using FuzzOne = int (*)(const std::uint8_t*, std::size_t);
+
+// Feeds every file of corpus/<target> and regressions/<target>; returns how many ran.
+int replay(const std::string& target, FuzzOne fuzzOne) {
+    int count = 0;
+    for (const char* folder : {"corpus", "regressions"}) {
+        const fs::path dir = fs::path(SOMBRIX_FUZZ_DIR) / folder / target;
+        if (!fs::is_directory(dir))
+            continue;
+        std::vector<fs::path> files;
+        for (const auto& item : fs::directory_iterator(dir)) {
+            if (item.is_regular_file())
+                files.push_back(item.path());
+        }
+        std::sort(files.begin(), files.end());
+        for (const auto& file : files) {
+            SCOPED_TRACE(file.string());
+            std::ifstream in(file, std::ios::binary);
+            const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+            EXPECT_EQ(fuzzOne(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+                      0);
+            ++count;
+        }
+    }
+    return count;
+}
+
+#ifdef SOMBRIX_FUZZ_HAS_WINDOW_ENTRIES
+TEST(FuzzRegressions, WindowListsKeepTheFocusedWindowUncovered) {
+    EXPECT_GT(replay("window_entries", window_entries::fuzzOne), 0);
+}
+#endif
+
+#ifdef SOMBRIX_FUZZ_HAS_X11_PROPERTIES
+TEST(FuzzRegressions, WindowPropertiesDecodeOrReadAsAbsent) {
+    EXPECT_GT(replay("x11_properties", x11_properties::fuzzOne), 0);
+}
+#endif
+
+#ifdef SOMBRIX_FUZZ_HAS_APPCAST
+TEST(FuzzRegressions, UpdateFeedsParseOrAreRefused) {
+    EXPECT_GT(replay("appcast", appcast::fuzzOne), 0);
+}
+#endif
+
+#ifdef SOMBRIX_FUZZ_HAS_SETTINGS
+TEST(FuzzRegressions, SettingsFilesReadWithinTheirDomain) {
+    EXPECT_GT(replay("settings", settings::fuzzOne), 0);
+}
+#endif
+
+}  // namespace
+}  // namespace sombrix::fuzz
