@@ -102,14 +102,5 @@ TEST_F(LaunchAtLoginModelTest, TheModelShowsTheFailureAndTheRealStateThenClearsI
     EXPECT_FALSE(model.launchAtLoginError());
 }
 
-TEST(LaunchAtLoginDirectory, FollowsXdgConfigHome) {
-    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", "/tmp/somewhere");
-    EXPECT_EQ(AutostartLoginItems::defaultDirectory(), QStringLiteral("/tmp/somewhere/autostart"));
-    qputenv("XDG_CONFIG_HOME", "");
-    EXPECT_EQ(AutostartLoginItems::defaultDirectory(), QDir::homePath() + "/.config/autostart");
-    qputenv("XDG_CONFIG_HOME", saved);
-}
-
 }  // namespace
 }  // namespace sombrix

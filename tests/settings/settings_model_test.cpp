@@ -39,17 +39,6 @@ TEST_F(SettingsModelTest, CreationReadsTheStoreThroughTheEngineAndWritesNothing)
     EXPECT_EQ(updater.automaticWrites, 0);
 }
 
-TEST_F(SettingsModelTest, EveryAssignmentNotifiesEvenWhenTheValueIsUnchanged) {
-    auto& m = makeModel();
-    QSignalSpy changed(&m, &SettingsModel::changed);
-    QSignalSpy strength(&m, &SettingsModel::strengthChanged);
-    m.setStrength(m.strength());
-    m.setIsEnabled(m.isEnabled());
-    m.setStyle(m.style());
-    EXPECT_EQ(strength.count(), 1);
-    EXPECT_EQ(changed.count(), 3);
-}
-
 TEST_F(SettingsModelTest, SwitchingOffAndOnInTheWindowStopsAndStartsTheEngine) {
     controller->startIfPossible();
     ASSERT_TRUE(controller->isRunning());

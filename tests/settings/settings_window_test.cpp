@@ -231,15 +231,5 @@ TEST_F(SettingsWindowTest, ClosingStopsTheSyncAndRearrangesAfterTheWindowIsGone)
     EXPECT_TRUE(model->isSyncing());
 }
 
-TEST_F(SettingsWindowTest, TheWindowCanOnlyBeClosed) {
-    makeWindow();
-    window->show();
-    const Qt::WindowFlags flags = window->window()->windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
-    EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(window->window()->minimumSize(), window->window()->maximumSize());
-}
-
 }  // namespace
 }  // namespace sombrix::fakes
