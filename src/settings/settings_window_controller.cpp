@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "settings/settings_model.h"
@@ -20,6 +21,8 @@ SettingsWindow::SettingsWindow()
     // Closing hides the window; the same one comes back at the next show().
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAttribute(Qt::WA_QuitOnClose, false);
+    auto* closeShortcut = new QShortcut(QKeySequence::Close, this);
+    connect(closeShortcut, &QShortcut::activated, this, &QWidget::close);
 }
 
 bool SettingsWindow::event(QEvent* event) {

@@ -249,7 +249,7 @@ TEST_F(UpdaterTest, ScheduledChecksRunOnlyWhenSwitchedOnAndStayQuietWithoutNews)
     EXPECT_FALSE(updater->window());  // nothing to tell the user
     EXPECT_TRUE(updater->lastUpdateCheckDate());
     // The next one waits a day.
-    EXPECT_TRUE(updater->isCheckScheduled());
+    EXPECT_GT(updater->msUntilScheduledCheck(), 23 * 3600 * 1000);
     EXPECT_EQ(server.requests, 1);
 
     // News from a scheduled check is shown.
@@ -266,6 +266,21 @@ TEST_F(UpdaterTest, ScheduledChecksRunOnlyWhenSwitchedOnAndStayQuietWithoutNews)
     EXPECT_EQ(results.back().kind, Kind::updateAvailable);
     ASSERT_TRUE(updater->window());
     EXPECT_TRUE(updater->window()->isVisible());
+}
+
+TEST_F(UpdaterTest, AFailedScheduledCheckWaitsAnIntervalInsteadOfRetryingAtOnce) {
+    server.status = 500;
+    server.body = "down for maintenance";
+    AppcastUpdater::Options options;
+    options.minimumScheduleDelayMs = 0;
+    make(server.url(), options);
+    updater->setAutomaticallyChecksForUpdates(true);
+    updater->start();
+    ASSERT_TRUE(waitFor([&] { return !results.empty(); }));
+    EXPECT_EQ(results.back().kind, Kind::error);
+    EXPECT_FALSE(updater->window());  // a failed background check does not interrupt the user
+    EXPECT_FALSE(updater->lastUpdateCheckDate());
+    EXPECT_GT(updater->msUntilScheduledCheck(), 23 * 3600 * 1000);
 }
 
 }  // namespace

@@ -70,6 +70,8 @@ public:
 
     bool isChecking() const { return reply_ != nullptr; }
     bool isCheckScheduled() const { return scheduleTimer_.isActive(); }
+    // Milliseconds until the next scheduled check; negative when none is scheduled.
+    int msUntilScheduledCheck() const { return scheduleTimer_.remainingTime(); }
     // The window last shown, if any (it stays alive hidden after the user closed it).
     updater::UpdateWindow* window() const { return window_; }
 
