@@ -18,14 +18,26 @@ namespace sombrix {
 
 namespace {
 
-// Desktop entries quote arguments with double quotes and escape a few characters inside them.
+// An Exec argument in double quotes. Desktop entries unescape the value first and the quoted
+// argument second, so the characters special inside quotes need two backslashes, a backslash
+// itself four; "%" starts a field code and is doubled; line breaks use the value escapes so that
+// a path can never start a new key.
 QString quotedExec(const QString& path) {
     QString escaped;
     for (QChar c : path) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\') {
-            escaped += u'\\';
+        if (c == u'"' || c == u'`' || c == u'$') {
+            escaped += QStringLiteral("\\\\") + c;
+        } else if (c == u'\\') {
+            escaped += QStringLiteral("\\\\\\\\");
+        } else if (c == u'%') {
+            escaped += QStringLiteral("%%");
+        } else if (c == u'\n') {
+            escaped += QStringLiteral("\\n");
+        } else if (c == u'\r') {
+            escaped += QStringLiteral("\\r");
+        } else {
+            escaped += c;
         }
-        escaped += c;
     }
     return u'"' + escaped + u'"';
 }

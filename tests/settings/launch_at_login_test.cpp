@@ -45,6 +45,15 @@ TEST_F(LaunchAtLoginTest, RegisteringWritesAnEntryThatStartsTheBinaryAndRemoving
     EXPECT_FALSE(QFile::exists(autostart() + "/sombrix.desktop"));
 }
 
+TEST_F(LaunchAtLoginTest, AnOddBinaryPathIsQuotedAndCannotAddKeys) {
+    AutostartLoginItems items(autostart(), "/opt/100% $HOME\nHidden=true/sombrix");
+    std::string error;
+    ASSERT_TRUE(items.registerItem(error)) << error;
+    EXPECT_TRUE(items.isEnabled());
+    EXPECT_TRUE(readAll(autostart() + "/sombrix.desktop")
+                    .contains("\nExec=\"/opt/100%% \\\\$HOME\\nHidden=true/sombrix\"\n"));
+}
+
 TEST_F(LaunchAtLoginTest, AnEntryTheSessionHidIsOffAndIsReplacedWhenSwitchedOn) {
     ASSERT_TRUE(QDir().mkpath(autostart()));
     writeFile(autostart() + "/sombrix.desktop",
