@@ -1,0 +1,34 @@
+// Qt hands over every X event it reads; all events Qt reads in one go are handled before a
+// queued call runs, so the flush queued by the first one sees the whole batch (a window drag
+// produces hundreds of ConfigureNotify a second, and costs one refresh per batch).
+#include "platform/x11/x11_event_filter.h"
+
+#include <xcb/xcb.h>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+namespace sombrix::x11 {
+
+X11EventFilter::X11EventFilter(X11Events& events) : events_(events) {}
+
+X11EventFilter::~X11EventFilter() = default;
+
+bool X11EventFilter::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t" || message == nullptr) {
+        return false;
+    }
+    if (events_.handleEvent(static_cast<const xcb_generic_event_t*>(message)) && !flushQueued_) {
+        flushQueued_ = true;
+        QMetaObject::invokeMethod(
+            &context_,
+            [this] {
+                flushQueued_ = false;
+                events_.flush();
+            },
+            Qt::QueuedConnection);
+    }
+    return false;  // Qt keeps handling its own windows' events
+}
+
+}  // namespace sombrix::x11

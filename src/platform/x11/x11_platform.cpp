@@ -1,0 +1,67 @@
+// Assembly of the X11 services for one connection.
+#include "platform/x11/x11_platform.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include "platform/x11/x11_event_filter.h"
+
+namespace sombrix::x11 {
+
+X11Platform::X11Platform(xcb_connection_t* connection, xcb_window_t root)
+    : context_(connection, root),
+      windowList_(context_),
+      events_(context_, windowList_),
+      accessibility_(context_, windowList_, events_),
+      workspace_(context_, events_, accessibility_) {}
+
+X11Platform::~X11Platform() {
+    if (filter_ && QCoreApplication::instance() != nullptr) {
+        QCoreApplication::instance()->removeNativeEventFilter(filter_.get());
+    }
+}
+
+std::unique_ptr<X11Platform> X11Platform::fromQt() {
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    if (app == nullptr) {
+        return nullptr;
+    }
+    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) {
+        return nullptr;
+    }
+    xcb_connection_t* c = x11->connection();
+    // Qt opens the default screen; its root is the first in the setup for a local display.
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    if (setup == nullptr) {
+        return nullptr;
+    }
+    xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
+    return std::make_unique<X11Platform>(c, root);
+}
+
+void X11Platform::installEventFilter() {
+    if (filter_ || QCoreApplication::instance() == nullptr) {
+        return;
+    }
+    filter_ = std::make_unique<X11EventFilter>(events_);
+    QCoreApplication::instance()->installNativeEventFilter(filter_.get());
+    events_.startListening();
+}
+
+void X11Platform::setStackingChangedHandler(std::function<void()> handler) {
+    events_.setStackingChangedHandler(std::move(handler));
+}
+
+void X11Platform::setConnectionLostHandler(std::function<void(int)> handler) {
+    context_.setConnectionLostHandler(std::move(handler));
+}
+
+Displays& X11Platform::displays() {
+    if (!displays_) {
+        displays_ = std::make_unique<X11Displays>(context_);
+    }
+    return *displays_;
+}
+
+}  // namespace sombrix::x11
