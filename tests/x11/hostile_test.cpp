@@ -1,0 +1,132 @@
+// Other programs' windows may carry any bytes in any property, have absurd sizes, or vanish
+// while we look at them: the backend must neither crash nor believe the garbage.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "backend.h"
+#include "test_client.h"
+#include "xsession.h"
+
+namespace sombrix::x11 {
+namespace {
+
+using test::TestClient;
+using test::TestWindowSpec;
+using test::waitUntil;
+using test::XSession;
+using test::XSessionOptions;
+
+const X11Window* find(const std::vector<X11Window>& windows, xcb_window_t id) {
+    auto it = std::find_if(windows.begin(), windows.end(), [&](auto& w) { return w.id == id; });
+    return it == windows.end() ? nullptr : &*it;
+}
+
+TEST(X11Hostile, MalformedPropertiesReadAsAbsent) {
+    SOMBRIX_XSESSION_OR_SKIP(session, XSessionOptions{});
+    TestClient client(session.display());
+    Backend backend(session.display());
+    backend.listen();
+
+    TestWindowSpec spec;
+    spec.types = {};
+    xcb_window_t w = client.createWindow(spec);
+    ASSERT_NE(w, 0u);
+    const std::uint32_t huge[] = {0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu};
+    const std::uint16_t shorts[] = {1, 2, 3, 4};
+    const char text[] = "garbage";
+    std::vector<std::uint32_t> manyAtoms(100000, client.atom("_NET_WM_STATE_HIDDEN"));
+    client.setProperty(w, "_NET_WM_PID", XCB_ATOM_CARDINAL, 32, huge, 1);
+    client.setProperty(w, "_NET_WM_WINDOW_TYPE", XCB_ATOM_ATOM, 16, shorts, 4);
+    client.setProperty(w, "_NET_FRAME_EXTENTS", XCB_ATOM_CARDINAL, 32, huge, 4);
+    client.setProperty(w, "WM_CLASS", XCB_ATOM_STRING, 8, text, 7);
+    // A state list far beyond any real one, all saying hidden, but of the wrong type.
+    client.setProperty(w, "_NET_WM_STATE", XCB_ATOM_CARDINAL, 32, manyAtoms.data(),
+                       static_cast<std::uint32_t>(manyAtoms.size()));
+    TestWindowSpec other;
+    other.x = 600;
+    other.wmClass = "Other";
+    xcb_window_t decoy = client.createWindow(other);
+    ASSERT_NE(decoy, 0u);
+
+    auto list = backend.platform.x11WindowList().windows();
+    ASSERT_TRUE(list);
+    const X11Window* entry = find(*list, w);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->pid, ::getpid()) << "the server's answer, not the property";
+    EXPECT_EQ(entry->layer, layer::kNormal) << "an unreadable type is no type";
+    EXPECT_FALSE(entry->state.hidden);
+    auto frame = client.rootGeometry(*client.topLevelOf(w));
+    EXPECT_EQ(entry->bounds->width, (*frame)[2]);
+
+    Accessibility& ax = backend.platform.accessibility();
+    AXElement element{AXElement::Kind::Window, ::getpid(), w};
+    EXPECT_EQ(ax.copyAttributeValue(element, ax::kMinimized), AXAttributeValue{false});
+    client.activate(w);
+    ASSERT_TRUE(waitUntil([&] { return client.activeWindow() == w; }));
+    backend.pump();
+    auto front = backend.platform.workspace().frontmostApplication();
+    ASSERT_TRUE(front);
+    EXPECT_TRUE(front->bundleIdentifier == std::nullopt || front->bundleIdentifier == "Other");
+}
+
+TEST(X11Hostile, TinyAndGiganticWindowsAndOnesThatVanish) {
+    SOMBRIX_XSESSION_OR_SKIP(session, XSessionOptions{});
+    TestClient client(session.display());
+    Backend backend(session.display());
+
+    TestWindowSpec spec;
+    spec.width = 1;
+    spec.height = 1;
+    xcb_window_t tiny = client.createWindow(spec);
+    spec.x = -30000;
+    spec.y = -30000;
+    spec.width = 65535;
+    spec.height = 65535;
+    spec.waitUntilManaged = false;
+    xcb_window_t giant = client.createWindow(spec);
+    ASSERT_NE(tiny, 0u);
+    ASSERT_TRUE(waitUntil([&] { return client.isManaged(giant); }));
+    auto list = backend.platform.windowList().copyWindowInfo();
+    ASSERT_TRUE(list);
+
+    // Known to the list, then destroyed before its next pass: the pass still works and the
+    // window is simply not there; its attributes are absent.
+    xcb_window_t doomed = client.createWindow(TestWindowSpec{});
+    ASSERT_NE(doomed, 0u);
+    ASSERT_TRUE(backend.platform.x11WindowList().windows());
+    client.destroy(doomed);
+    free(xcb_get_input_focus_reply(client.connection(), xcb_get_input_focus(client.connection()),
+                                   nullptr));
+    auto after = backend.platform.x11WindowList().windows();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(find(*after, doomed), nullptr);
+    AXElement element{AXElement::Kind::Window, ::getpid(), doomed};
+    EXPECT_EQ(backend.platform.accessibility().copyAttributeValue(element, ax::kFullScreen),
+              std::nullopt);
+    EXPECT_FALSE(backend.platform.stacking().topLevelOf(doomed));
+    EXPECT_NE(find(*after, tiny), nullptr);
+}
+
+TEST(X11Hostile, LostServerBecomesOneCallAndAbsentAnswers) {
+    auto session = std::make_unique<XSession>(XSessionOptions{});
+    if (session->unavailable()) {
+        GTEST_SKIP() << session->error();
+    }
+    ASSERT_TRUE(session->ok()) << session->error();
+    Backend backend(session->display());
+    int calls = 0;
+    backend.platform.setConnectionLostHandler([&](int) { ++calls; });
+    ASSERT_TRUE(backend.platform.windowList().copyWindowInfo());
+
+    session.reset();  // the server goes away under us
+    EXPECT_FALSE(backend.platform.windowList().copyWindowInfo());
+    EXPECT_FALSE(backend.platform.accessibility().isProcessTrusted());
+    EXPECT_FALSE(backend.platform.workspace().frontmostApplication());
+    EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
+}  // namespace sombrix::x11
