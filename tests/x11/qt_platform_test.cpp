@@ -1,0 +1,97 @@
+// The backend inside a real Qt application on the xcb platform: displays from Qt's screens with
+// struts, screen-change notifications, and X events arriving through Qt's event filter.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <cstdlib>
+#include <memory>
+
+#include "platform/x11/x11_platform.h"
+#include "test_client.h"
+#include "xsession.h"
+
+namespace sombrix::x11 {
+namespace {
+
+using test::TestClient;
+using test::TestWindowSpec;
+using test::waitUntil;
+using test::XSessionOptions;
+
+// Qt allows one application per process, so this is the only test here.
+TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
+    XSessionOptions options;
+    options.twoMonitors = true;
+    SOMBRIX_XSESSION_OR_SKIP(session, options);
+    TestClient client(session.display());
+
+    // A panel across the top of the left monitor only.
+    TestWindowSpec dock;
+    dock.types = {"_NET_WM_WINDOW_TYPE_DOCK"};
+    dock.x = 0;
+    dock.y = 0;
+    dock.width = 800;
+    dock.height = 30;
+    dock.strutPartial = std::array<std::uint32_t, 12>{0, 0, 30, 0, 0, 0, 0, 0, 0, 799, 0, 0};
+    ASSERT_NE(client.createWindow(dock), 0u);
+
+    ::setenv("DISPLAY", session.display().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    static int argc = 1;
+    static char name[] = "x11_qt_tests";
+    static char* argv[] = {name, nullptr};
+    auto app = std::make_unique<QGuiApplication>(argc, argv);
+    auto platform = X11Platform::fromQt();
+    ASSERT_TRUE(platform) << "Qt runs on xcb here";
+
+    auto screens = platform->displays().screens();
+    ASSERT_EQ(screens.size(), 2u);
+    EXPECT_EQ(screens[0].frame, (Rect{0, 0, 800, 900}));
+    EXPECT_EQ(screens[1].frame, (Rect{800, 0, 800, 900}));
+    EXPECT_EQ(screens[0].visibleFrame, (Rect{0, 30, 800, 870}));
+    EXPECT_EQ(screens[1].visibleFrame, screens[1].frame);
+    EXPECT_EQ(screens[0].scale, 1.0);
+
+    // X events reach the backend through Qt, one stacking-changed call per batch.
+    int stackingChanges = 0;
+    platform->setStackingChangedHandler([&] { ++stackingChanges; });
+    int activations = 0;
+    platform->workspace().addObserver(WorkspaceNotification::DidActivateApplication,
+                                      [&] { ++activations; });
+    platform->installEventFilter();
+    auto spin = [&](auto predicate) {
+        return waitUntil([&] {
+            QCoreApplication::processEvents();
+            return predicate();
+        });
+    };
+    TestWindowSpec spec;
+    spec.x = 900;
+    xcb_window_t a = client.createWindow(spec);
+    spec.x = 1000;
+    xcb_window_t b = client.createWindow(spec);
+    ASSERT_TRUE(a && b);
+    EXPECT_TRUE(spin([&] { return activations > 0; })) << "our own window came to the front";
+    const int before = stackingChanges;
+    // A restack with no other notification: only the stacking hook runs.
+    const std::uint32_t below[] = {XCB_STACK_MODE_BELOW};
+    xcb_configure_window(client.connection(), *client.topLevelOf(b), XCB_CONFIG_WINDOW_STACK_MODE,
+                         below);
+    client.flush();
+    EXPECT_TRUE(spin([&] { return stackingChanges > before; }));
+
+    // The right monitor goes away: the screen-parameters observers hear of it.
+    int screenChanges = 0;
+    platform->displays().addScreenParametersObserver([&] { ++screenChanges; });
+    session.removeRightMonitor();
+    EXPECT_TRUE(
+        spin([&] { return screenChanges > 0 && platform->displays().screens().size() == 1; }));
+
+    platform.reset();
+    app.reset();
+}
+
+}  // namespace
+}  // namespace sombrix::x11
