@@ -64,6 +64,14 @@ std::optional<AXAttributeValue> X11Accessibility::copyAttributeValue(const AXEle
     }
     if (element.kind == AXElement::Kind::Application) {
         if (attribute == ax::kFocusedWindow) {
+            if (events_.quiet()) {
+                const DesktopState& state = events_.lastState();
+                auto pid = state.active ? state.pids.find(*state.active) : state.pids.end();
+                if (pid == state.pids.end() || pid->second != element.pid) {
+                    return std::nullopt;
+                }
+                return AXElement{AXElement::Kind::Window, element.pid, *state.active};
+            }
             auto active = ctx_.activeWindow();
             if (!active) {
                 return std::nullopt;
@@ -92,6 +100,14 @@ std::optional<AXAttributeValue> X11Accessibility::copyAttributeValue(const AXEle
     }
     const auto window = static_cast<xcb_window_t>(element.handle);
     if (attribute == ax::kMinimized || attribute == ax::kFullScreen) {
+        if (events_.quiet()) {
+            const DesktopState& known = events_.lastState();
+            const auto& flags = attribute == ax::kMinimized ? known.hidden : known.fullscreen;
+            auto it = flags.find(window);
+            if (it != flags.end()) {
+                return it->second;
+            }
+        }
         auto state = ctx_.windowState(window);
         if (!state) {
             return std::nullopt;

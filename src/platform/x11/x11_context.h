@@ -42,8 +42,14 @@ public:
     // Our own override-redirect overlays: application-layer windows of this process, listed at
     // their true stacking place. The overlay side registers each window id once its flags are
     // final and unregisters it before the window is destroyed.
-    void registerOverlay(xcb_window_t window) { overlays_.insert(window); }
-    void unregisterOverlay(xcb_window_t window) { overlays_.erase(window); }
+    void registerOverlay(xcb_window_t window) {
+        overlays_.insert(window);
+        ++eventGeneration_;  // reused answers listed it otherwise
+    }
+    void unregisterOverlay(xcb_window_t window) {
+        overlays_.erase(window);
+        ++eventGeneration_;
+    }
     bool isOverlay(xcb_window_t window) const { return overlays_.count(window) != 0; }
 
     // Pipelined property read: send now, collect later. Collecting swallows X errors (the
@@ -77,6 +83,14 @@ public:
 
     std::int32_t ownPid() const { return ownPid_; }
 
+    // Event bookkeeping for answers that may be reused: while the backend receives the server's
+    // events, anything that changes is announced by one, so an answer stays good until the next
+    // event arrives (and, to stay safe against events still on their way, only briefly).
+    void setListening() { listening_ = true; }
+    bool listening() const { return listening_; }
+    void noteEvent() { ++eventGeneration_; }
+    std::uint64_t eventGeneration() const { return eventGeneration_; }
+
 private:
     xcb_connection_t* c_;
     xcb_window_t root_;
@@ -84,6 +98,8 @@ private:
     X11Stats stats_;
     bool xresPresent_ = false;
     bool broken_ = false;
+    bool listening_ = false;
+    std::uint64_t eventGeneration_ = 0;
     std::int32_t ownPid_ = 0;
     std::function<void(int)> lostHandler_;
     std::unordered_set<xcb_window_t> overlays_;

@@ -58,6 +58,7 @@ void X11Events::startListening() {
     xcb_change_window_attributes(c, ctx_.root(), XCB_CW_EVENT_MASK, &mask);
     xcb_flush(c);
     listening_ = true;
+    ctx_.setListening();
     state_ = readState();
     selectOnClients(state_.clients);
 }
@@ -115,7 +116,9 @@ DesktopState X11Events::readState() {
     }
     for (std::size_t i = 0; i < s.clients.size(); ++i) {
         auto reply = ctx_.collect(stateCookies[i]);
-        s.hidden[s.clients[i]] = decodeWindowState(PropertyView::of(reply.get()), a).hidden;
+        const WindowState ws = decodeWindowState(PropertyView::of(reply.get()), a);
+        s.hidden[s.clients[i]] = ws.hidden;
+        s.fullscreen[s.clients[i]] = ws.fullscreen;
         if (auto pid = ctx_.cachedPid(s.clients[i])) {
             s.pids[s.clients[i]] = *pid;
         }
@@ -158,6 +161,7 @@ std::int32_t X11Events::frontmostPid() {
 }
 
 bool X11Events::handleEvent(const xcb_generic_event_t* event) {
+    ctx_.noteEvent();
     const Atoms& a = ctx_.atoms();
     const xcb_window_t root = ctx_.root();
     switch (event->response_type & 0x7f) {

@@ -31,6 +31,7 @@ struct DesktopState {
     std::vector<xcb_window_t> clients;  // _NET_CLIENT_LIST order
     std::unordered_map<xcb_window_t, std::int32_t> pids;
     std::unordered_map<xcb_window_t, bool> hidden;
+    std::unordered_map<xcb_window_t, bool> fullscreen;
     std::optional<std::uint32_t> desktop;
     std::int32_t frontPid = 0;  // 0: no frontmost application
 };
@@ -68,6 +69,8 @@ public:
     // _NET_ACTIVE_WINDOW while it still has a window"; reads the server now. 0 when none.
     std::int32_t frontmostPid();
     const DesktopState& lastState() const { return state_; }
+    // No event arrived since the last flush: lastState() is the desktop as it is.
+    bool quiet() const { return listening_ && !dirty_ && !stackingDirty_ && gone_.empty(); }
 
     // Whether the accessibility trust may be answered from the cache.
     bool trustCacheValid() const { return listening_ && trustValid_; }

@@ -155,7 +155,26 @@ std::unordered_map<xcb_window_t, xcb_window_t> X11WindowList::resolveTopLevels(
     return result;
 }
 
+namespace {
+// Long enough for the several list reads of one refresh cycle, far shorter than the reconcile
+// timer: a change whose event is still on its way is seen by the refresh that event triggers.
+constexpr auto kReuseFor = std::chrono::milliseconds(20);
+}  // namespace
+
 std::optional<std::vector<X11Window>> X11WindowList::windows() {
+    const auto now = std::chrono::steady_clock::now();
+    if (lastPass_ && ctx_.listening() && ctx_.eventGeneration() == lastPassGeneration_ &&
+        now - lastPassTime_ < kReuseFor && !ctx_.connectionBroken()) {
+        return lastPass_;
+    }
+    auto pass = freshWindows();
+    lastPass_ = pass;
+    lastPassGeneration_ = ctx_.eventGeneration();
+    lastPassTime_ = now;
+    return pass;
+}
+
+std::optional<std::vector<X11Window>> X11WindowList::freshWindows() {
     if (ctx_.connectionBroken()) {
         return std::nullopt;
     }
@@ -466,6 +485,7 @@ std::optional<Rect> X11WindowList::boundsOf(xcb_window_t client) {
 }
 
 void X11WindowList::forget(xcb_window_t window) {
+    lastPass_.reset();
     clients_.erase(window);
     ctx_.forget(window);
 }

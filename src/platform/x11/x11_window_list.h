@@ -5,6 +5,7 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -57,6 +58,8 @@ public:
     // Every top-level window, on screen or not, front to back; absent when the server could not
     // be asked. One round trip while the set of windows stays the same.
     std::optional<std::vector<X11Window>> windows();
+    // The same, always asking the server.
+    std::optional<std::vector<X11Window>> freshWindows();
 
     // The outer frame of a window in root coordinates, computed as in the list; absent when
     // the window is gone.
@@ -85,6 +88,11 @@ private:
     // Root children of the last pass that hold no client.
     std::vector<xcb_window_t> others_;
     std::unordered_set<xcb_window_t> rootChildren_;
+    // The last pass, reused while no event has arrived since and it is only moments old (one
+    // refresh cycle asks for the list more than once).
+    std::optional<std::vector<X11Window>> lastPass_;
+    std::uint64_t lastPassGeneration_ = 0;
+    std::chrono::steady_clock::time_point lastPassTime_;
 };
 
 }  // namespace sombrix::x11
