@@ -3,6 +3,7 @@
 // engine's readers exactly as the running program reads them.
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <cmath>
 
@@ -26,9 +27,23 @@ QString directory() {
     return dir.path();
 }
 
+// The program reads its settings inside a running QApplication, and a value may name a GUI type
+// (a pixmap, say) that only exists with one: read them under the same conditions.
+void ensureApplication() {
+    if (QCoreApplication::instance())
+        return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "fuzz_settings";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication application(argc, argv);
+}
+
 }  // namespace
 
 int fuzzOne(const std::uint8_t* data, std::size_t size) {
+    ensureApplication();
     static unsigned serial = 0;
     const QString path = directory() + QStringLiteral("/%1.conf").arg(serial++);
     {
