@@ -145,6 +145,7 @@ void X11Accessibility::requestActivation(xcb_window_t window) {
     ev.type = ctx_.atoms().netActiveWindow;
     ev.data.data32[0] = kSourcePager;
     ev.data.data32[1] = XCB_CURRENT_TIME;
+    ++ctx_.stats().requests;
     xcb_send_event(ctx_.connection(), 0, ctx_.root(),
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&ev));

@@ -22,7 +22,7 @@ namespace sombrix::x11 {
 
 struct X11Stats {
     std::uint64_t roundTrips = 0;  // batches of replies waited for
-    std::uint64_t requests = 0;    // requests sent that have a reply
+    std::uint64_t requests = 0;    // every request the backend sent
 };
 
 class X11Context {

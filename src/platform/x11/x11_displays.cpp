@@ -96,6 +96,7 @@ std::vector<Strut> X11Displays::struts() {
     };
     std::vector<Pending> pending;
     for (xcb_window_t w : clients) {
+        ++ctx_.stats().requests;
         pending.push_back({xcb_get_window_attributes(c, w),
                            ctx_.requestProperty(w, a.netWmStrutPartial, XCB_ATOM_CARDINAL, 12),
                            ctx_.requestProperty(w, a.netWmStrut, XCB_ATOM_CARDINAL, 4)});

@@ -56,6 +56,7 @@ void X11Events::startListening() {
     std::uint32_t mask = attrs ? attrs->your_event_mask : 0;
     mask |= XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c, ctx_.root(), XCB_CW_EVENT_MASK, &mask);
+    ctx_.stats().requests += 2;
     xcb_flush(c);
     listening_ = true;
     ctx_.setListening();
@@ -84,6 +85,7 @@ void X11Events::selectOnClients(const std::vector<xcb_window_t>& clients) {
             continue;
         }
         selected_.insert(w);
+        ++ctx_.stats().requests;
         ctx_.discard(xcb_change_window_attributes_checked(c, w, XCB_CW_EVENT_MASK, &mask));
     }
     xcb_flush(c);

@@ -58,6 +58,8 @@ public:
     // Every top-level window, on screen or not, front to back; absent when the server could not
     // be asked. One round trip while the set of windows stays the same.
     std::optional<std::vector<X11Window>> windows();
+    // The next windows() asks the server again (a new refresh cycle, for benchmarks).
+    void invalidate() { lastPass_.reset(); }
     // The same, always asking the server.
     std::optional<std::vector<X11Window>> freshWindows();
 

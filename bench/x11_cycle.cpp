@@ -1,0 +1,283 @@
+// What one refresh cycle costs the X11 backend on a real server: a private Xvfb with openbox,
+// two virtual monitors and 50 client windows of another process. Part one measures the backend's
+// share of a cycle (the window list, read twice as the engine does, plus the focus reads);
+// part two, when the engine and the overlays are built, runs real DimController::refresh cycles
+// with real overlay windows. Round trips and ordering requests are counted per cycle; the last
+// line is the summary the project tracks.
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "platform/x11/x11_platform.h"
+#include "test_client.h"
+#include "xsession.h"
+
+#ifdef SOMBRIX_BENCH_WITH_ENGINE
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include "engine/dim_controller.h"
+#include "overlay/x11_overlay_factory.h"
+#include "overlay/x11_wallpaper_service.h"
+#include "platform/qt/qsettings_defaults_store.h"
+#include "platform/qt/qt_clock.h"
+#include "platform/qt/qt_own_application.h"
+#include "platform/qt/qt_scheduler.h"
+#endif
+
+namespace {
+
+using namespace sombrix;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWindows = 50;
+constexpr int kCycles = 2000;
+
+// The windows belong to a child process, as the user's applications would: the engine ignores
+// its own process's windows. The child lives until the parent closes the pipe (or dies).
+pid_t startWindowOwner(const std::string& display) {
+    int ready[2];
+    int hold[2];
+    if (::pipe(ready) != 0 || ::pipe(hold) != 0) {
+        return -1;
+    }
+    const pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid != 0) {
+        ::close(ready[1]);
+        ::close(hold[0]);
+        char c = 0;
+        if (pid < 0 || ::read(ready[0], &c, 1) != 1 || c != 'r') {
+            return -1;
+        }
+        ::close(ready[0]);
+        return pid;  // hold[1] stays open for the parent's life
+    }
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) {
+        ::_exit(1);
+    }
+    ::close(ready[0]);
+    ::close(hold[1]);
+    {
+        test::TestClient client(display);
+        bool ok = client.ok();
+        for (int i = 0; i < kWindows && ok; ++i) {
+            test::TestWindowSpec spec;
+            spec.title = "window " + std::to_string(i);
+            spec.wmClass = "BenchApp";
+            // Half on each monitor, overlapping like a busy desktop.
+            spec.x = (i % 2 ? 800 : 0) + 10 * (i / 2);
+            spec.y = 40 + 12 * (i / 2);
+            spec.width = 420;
+            spec.height = 300;
+            ok = client.createWindow(spec) != 0;
+        }
+        char c = ok ? 'r' : 'x';
+        if (::write(ready[1], &c, 1) != 1) {
+            ::_exit(1);
+        }
+        char buf;
+        while (::read(hold[0], &buf, 1) > 0) {
+        }
+    }
+    ::_exit(0);
+}
+
+// Requests sent on a connection between two points: the difference of sequence numbers of two
+// probe requests, less the probe itself.
+std::uint64_t sequenceNow(xcb_connection_t* c) {
+    auto cookie = xcb_get_input_focus(c);
+    std::free(xcb_get_input_focus_reply(c, cookie, nullptr));
+    return cookie.sequence;
+}
+
+struct Figures {
+    int overlays = 0;
+    int visibleOverlays = 0;
+    double usPerCycle = 0;
+    double roundTrips = 0;
+    double orderingRequests = 0;
+};
+
+// The backend's part of a cycle, on its own connection, events pumped between cycles.
+Figures measureBackend(const std::string& display) {
+    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    Figures f;
+    {
+        x11::X11Platform platform(c, root);
+        platform.events().startListening();
+        auto pump = [&] {
+            while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+                platform.events().handleEvent(e);
+                std::free(e);
+            }
+            platform.events().flush();
+        };
+        Accessibility& ax = platform.accessibility();
+        auto cycle = [&] {
+            platform.x11WindowList().invalidate();  // a new cycle reads the server afresh
+            bool trusted = ax.isProcessTrusted();
+            auto front = platform.workspace().frontmostApplication();
+            auto snapshot = platform.windowList().copyWindowInfo();
+            if (trusted && front) {
+                auto app = ax.applicationElement(front->pid);
+                auto window = ax.copyAttributeValue(app, ax::kFocusedWindow);
+                if (window && std::holds_alternative<AXElement>(*window)) {
+                    const AXElement& w = std::get<AXElement>(*window);
+                    ax.copyAttributeValue(w, ax::kMinimized);
+                    ax.windowNumber(w);
+                    platform.windowList().copyWindowInfo();  // the focused-window check
+                    ax.copyAttributeValue(w, ax::kFullScreen);
+                }
+            }
+            return snapshot.has_value();
+        };
+        for (int i = 0; i < 50; ++i) {
+            pump();
+            cycle();
+        }
+        pump();
+        const auto trips = platform.context().stats().roundTrips;
+        const auto ourRequests = platform.context().stats().requests;
+        const auto seq = sequenceNow(c);
+        Clock::duration spent{};
+        for (int i = 0; i < kCycles; ++i) {
+            pump();
+            const auto t0 = Clock::now();
+            cycle();
+            spent += Clock::now() - t0;
+        }
+        const auto total = sequenceNow(c) - seq - 1;
+        const auto backend = platform.context().stats().requests - ourRequests;
+        f.usPerCycle =
+            std::chrono::duration<double, std::micro>(spent).count() / static_cast<double>(kCycles);
+        f.roundTrips = double(platform.context().stats().roundTrips - trips) / kCycles;
+        f.orderingRequests = double(total - backend) / kCycles;
+    }
+    xcb_disconnect(c);
+    return f;
+}
+
+#ifdef SOMBRIX_BENCH_WITH_ENGINE
+// Real refresh cycles with real overlays on Qt's connection.
+Figures measureEngine(const std::string& display) {
+    ::setenv("DISPLAY", display.c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    static int argc = 1;
+    static char name[] = "bench_x11_cycle";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    Figures f;
+    auto platform = x11::X11Platform::fromQt();
+    if (!platform) {
+        return f;
+    }
+    auto* connection = app.nativeInterface<QNativeInterface::QX11Application>()->connection();
+    QTemporaryDir dir;
+    QSettingsDefaultsStore defaults(dir.filePath("Sombrix.conf"));
+    defaults.setBool(keys::kDimEnabled, true);
+    defaults.setString(keys::kDimStyle, "black");
+    defaults.setDouble(keys::kDimStrength, 0.5);
+    X11WallpaperService wallpaper(connection, platform->context().root());
+    OverlayEnvironment env{nullptr,
+                           platform->stacking(),
+                           wallpaper,
+                           display,
+                           [&](xcb_window_t w) { platform->registerOverlay(w); },
+                           [&](xcb_window_t w) { platform->unregisterOverlay(w); }};
+    X11OverlayFactory overlays(env);
+    QtOwnApplication own;
+    QtClock clock;
+    QtScheduler scheduler;
+    {
+        DimController controller(EngineServices{platform->windowList(), platform->accessibility(),
+                                                platform->workspace(), own, platform->displays(),
+                                                overlays, wallpaper, clock, scheduler, defaults});
+        platform->setStackingChangedHandler([&] { controller.refresh(); });
+        platform->installEventFilter();
+        controller.startIfPossible();
+        // Let the overlays map and settle.
+        test::waitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return false;
+            },
+            std::chrono::milliseconds(500));
+        const auto trips = platform->context().stats().roundTrips;
+        const auto ourRequests = platform->context().stats().requests;
+        const auto seq = sequenceNow(connection);
+        Clock::duration spent{};
+        for (int i = 0; i < kCycles; ++i) {
+            QCoreApplication::processEvents();
+            platform->x11WindowList().invalidate();
+            const auto t0 = Clock::now();
+            controller.refresh();
+            spent += Clock::now() - t0;
+        }
+        const auto total = sequenceNow(connection) - seq - 1;
+        const auto backend = platform->context().stats().requests - ourRequests;
+        f.usPerCycle =
+            std::chrono::duration<double, std::micro>(spent).count() / static_cast<double>(kCycles);
+        f.roundTrips = double(platform->context().stats().roundTrips - trips) / kCycles;
+        f.orderingRequests = double(total - backend) / kCycles;
+        for (const auto& overlay : controller.overlays()) {
+            ++f.overlays;
+            f.visibleOverlays += overlay->isVisible() ? 1 : 0;
+        }
+        controller.stop();
+    }
+    return f;
+}
+#endif
+
+}  // namespace
+
+int main() {
+    test::XSessionOptions options;
+    options.twoMonitors = true;
+    test::XSession session(options);
+    if (!session.ok()) {
+        std::fprintf(stderr, "x11_cycle: no X session: %s\n", session.error().c_str());
+        return session.unavailable() ? 0 : 1;
+    }
+    const pid_t owner = startWindowOwner(session.display());
+    if (owner <= 0) {
+        std::fprintf(stderr, "x11_cycle: could not create the client windows\n");
+        return 1;
+    }
+
+    const Figures backend = measureBackend(session.display());
+    std::printf(
+        "x11_backend_part windows=%d displays=2 us_per_cycle=%.1f round_trips=%.2f "
+        "other_requests=%.2f\n",
+        kWindows, backend.usPerCycle, backend.roundTrips, backend.orderingRequests);
+    Figures last = backend;
+#ifdef SOMBRIX_BENCH_WITH_ENGINE
+    const Figures engine = measureEngine(session.display());
+    std::printf(
+        "x11_engine_refresh windows=%d displays=2 us_per_cycle=%.1f round_trips=%.2f "
+        "ordering_requests=%.2f (real DimController::refresh, %d overlays, %d showing)\n",
+        kWindows, engine.usPerCycle, engine.roundTrips, engine.orderingRequests, engine.overlays,
+        engine.visibleOverlays);
+    last = engine;
+#else
+    std::printf("(engine or overlays not built: the figures below are the backend's part)\n");
+#endif
+    ::kill(owner, SIGKILL);
+    ::waitpid(owner, nullptr, 0);
+    std::printf(
+        "x11_cycle windows=%d displays=2 us_per_cycle=%.0f round_trips=%.2f "
+        "ordering_requests=%.2f\n",
+        kWindows, last.usPerCycle, last.roundTrips, last.orderingRequests);
+    return 0;
+}
