@@ -2,10 +2,11 @@
 // managed windows: one round trip (GetInputFocus and its reply), one bare restack
 // (ConfigureWindow with a sibling) followed by a sync, and the window list the backend reads
 // (root tree, client list, then per window its parent, attributes, frame geometry, state, type,
-// frame extents and pid) asked one reply at a time and, for comparison, pipelined.
+// frame extents and pid) asked one reply at a time and, for comparison, pipelined; and one
+// GetImage of the whole 1920x1080 screen, the least a wallpaper picture costs.
 // Summary line (medians):
 //   floors round_trip_us=A configure_sync_us=B list_serial_ms=C list_pipelined_ms=D
-//          windows=50 requests=R
+//          windows=50 requests=R get_image_ms=G
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -128,8 +129,8 @@ void listPipelined(xcb_connection_t* c, xcb_window_t root, const Atoms& a) {
 int main() {
     using namespace sombrix;
     test::XSessionOptions options;
-    options.width = 1600;
-    options.height = 900;
+    options.width = 1920;
+    options.height = 1080;
     test::XSession session(options);
     if (!session.ok()) {
         std::fprintf(stderr, "bench_floors: %s\n", session.error().c_str());
@@ -193,10 +194,19 @@ int main() {
         pipelined.push_back(microseconds([&] { listPipelined(c, root, atoms); }));
     }
 
+    std::vector<double> images;
+    for (int i = 0; i < 20; ++i) {
+        images.push_back(microseconds([&] {
+            std::free(xcb_get_image_reply(
+                c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, 0, 0, 1920, 1080, ~0u),
+                nullptr));
+        }));
+    }
+
     std::printf(
         "floors round_trip_us=%.1f configure_sync_us=%.1f list_serial_ms=%.2f "
-        "list_pipelined_ms=%.2f windows=%d requests=%d\n",
+        "list_pipelined_ms=%.2f windows=%d requests=%d get_image_ms=%.2f\n",
         median(roundTrips), median(restacks), median(serial) / 1000, median(pipelined) / 1000,
-        kWindows, requests);
+        kWindows, requests, median(images) / 1000);
     return 0;
 }
