@@ -1,0 +1,54 @@
+// Every platform service of an X11 session and the dim engine built over them: what main and the
+// application shell share.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/dim_controller.h"
+#include "overlay/x11_overlay_factory.h"
+#include "overlay/x11_wallpaper_service.h"
+#include "platform/qt/qsettings_defaults_store.h"
+#include "platform/qt/qt_clock.h"
+#include "platform/qt/qt_own_application.h"
+#include "platform/qt/qt_scheduler.h"
+#include "platform/x11/x11_platform.h"
+
+namespace sombrix {
+
+class PlatformHost {
+public:
+    // Needs a QApplication on the xcb platform; null with the reason in `error` otherwise.
+    static std::unique_ptr<PlatformHost> create(std::string* error);
+    ~PlatformHost();
+    PlatformHost(const PlatformHost&) = delete;
+    PlatformHost& operator=(const PlatformHost&) = delete;
+
+    // Runs once when the X connection breaks; the engine can do nothing after that.
+    void setConnectionLostHandler(std::function<void()> handler);
+
+    DimController& controller() { return *controller_; }
+    Accessibility& accessibility() { return x11_->accessibility(); }
+    Workspace& workspace() { return x11_->workspace(); }
+    Displays& displays() { return x11_->displays(); }
+    DefaultsStore& defaults() { return defaults_; }
+    Scheduler& scheduler() { return scheduler_; }
+    Clock& clock() { return clock_; }
+    WallpaperService& wallpaper() { return *wallpaper_; }
+    x11::X11Platform& x11() { return *x11_; }
+
+private:
+    explicit PlatformHost(std::unique_ptr<x11::X11Platform> x11);
+
+    std::unique_ptr<x11::X11Platform> x11_;
+    QtClock clock_;
+    QtScheduler scheduler_;
+    QSettingsDefaultsStore defaults_;
+    QtOwnApplication ownApplication_;
+    std::unique_ptr<X11WallpaperService> wallpaper_;
+    std::unique_ptr<X11OverlayFactory> overlayFactory_;
+    std::unique_ptr<DimController> controller_;
+};
+
+}  // namespace sombrix
