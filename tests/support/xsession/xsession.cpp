@@ -471,6 +471,39 @@ bool XSession::startWindowManager() {
         fail("openbox did not take over the screen");
         return false;
     }
+    // openbox publishes all of the above before its main loop runs, and a map request that
+    // arrives in between is sometimes dropped. A probe window it has really managed proves the
+    // manager is running; the probe is mapped again until then.
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c.get())).data;
+    xcb_window_t probe = xcb_generate_id(c.get());
+    xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, probe, root, 0, 0, 10, 10, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_atom_t clients = internAtom(c.get(), "_NET_CLIENT_LIST");
+    auto managed = [&] {
+        auto* reply = xcb_get_property_reply(
+            c.get(), xcb_get_property(c.get(), 0, root, clients, XCB_ATOM_WINDOW, 0, 1024),
+            nullptr);
+        bool found = false;
+        if (reply && reply->format == 32) {
+            auto* ids = static_cast<xcb_window_t*>(xcb_get_property_value(reply));
+            int n = xcb_get_property_value_length(reply) / 4;
+            found = std::find(ids, ids + n, probe) != ids + n;
+        }
+        std::free(reply);
+        return found;
+    };
+    bool running = false;
+    for (int attempt = 0; attempt < 20 && !running; ++attempt) {
+        xcb_map_window(c.get(), probe);
+        xcb_flush(c.get());
+        running = waitUntil(managed, std::chrono::milliseconds(500));
+    }
+    xcb_destroy_window(c.get(), probe);
+    xcb_flush(c.get());
+    if (!running || !waitUntil([&] { return !managed(); })) {
+        fail("openbox does not manage windows");
+        return false;
+    }
     return true;
 }
 
