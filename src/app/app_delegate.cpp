@@ -178,8 +178,10 @@ void AppDelegate::menuNeedsUpdate() {
 
 void AppDelegate::onStatusItemActivated(int reason) {
     // A click on the item opens its menu, as a status-bar item does; the context-menu request is
-    // handled by the tray itself.
-    if (reason == QSystemTrayIcon::Trigger && statusMenu_) {
+    // handled by the tray itself. A click soon after the previous one arrives as a double click:
+    // it must open the menu too, or a quick second visit to the menu does nothing.
+    const bool click = reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick;
+    if (click && statusMenu_ && !statusMenu_->isVisible()) {
         statusMenu_->popup(QCursor::pos());
     }
 }

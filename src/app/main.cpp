@@ -1,14 +1,52 @@
-// Starts Sombrix: the Qt application on X11, the platform services and the dim engine, and an
-// orderly stop on quit, SIGTERM or SIGINT.
+// Starts Sombrix: the Qt application on X11, one instance per user, the platform services and the
+// dim engine, the tray item with its delegate, and an orderly stop on quit, SIGTERM or SIGINT.
 #include <QApplication>
+#include <QMetaObject>
+#include <QSettings>
 #include <QTimer>
+#include <QUrl>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
+#include "app/app_delegate.h"
+#include "app/icons.h"
 #include "app/platform_host.h"
+#include "app/single_instance.h"
 #include "app/unix_signals.h"
+// The updater header keeps a QPointer to its window class: that class must be complete here.
+#include "platform/updater/appcast_updater.h"
+#include "platform/updater/update_window.h"
+#include "settings/build_info.h"
+#include "settings/launch_at_login.h"
+#include "settings/process_relauncher.h"
+#include "settings/settings_model.h"
+#include "settings/settings_window_controller.h"
+
+namespace sombrix {
+namespace {
+
+// The settings model and its window, made together the first time the settings are opened.
+class SettingsWindowPresenter final : public SettingsPresenter {
+public:
+    SettingsWindowPresenter(DimController& controller, Updater& updater, SettingsServices services,
+                            std::function<void()> onChange, std::function<void()> onFocusChange)
+        : model_(controller, updater, services, std::move(onChange)),
+          window_(model_, std::move(onFocusChange)) {}
+
+    void show() override { window_.show(); }
+
+private:
+    SettingsModel model_;
+    SettingsWindowController window_;
+};
+
+}  // namespace
+}  // namespace sombrix
 
 int main(int argc, char** argv) {
+    using namespace sombrix;
+
     // Without this check Qt aborts with a message about platform plugins that hides the cause.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fprintf(stderr,
@@ -18,8 +56,11 @@ int main(int argc, char** argv) {
     }
     QApplication::setOrganizationName(QStringLiteral("Sombrix"));
     QApplication::setApplicationName(QStringLiteral("Sombrix"));
+    QApplication::setApplicationVersion(QString::fromUtf8(buildinfo::kShortVersion));
     QApplication app(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("sombrix"));
     app.setQuitOnLastWindowClosed(false);
+    app.setWindowIcon(applicationIcon());
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
         std::fprintf(stderr,
                      "sombrix: this session uses the Qt platform '%s'. Sombrix stacks its "
@@ -28,8 +69,14 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // A second launch only asks the running Sombrix to open its settings window.
+    SingleInstance instance(SingleInstance::privateDirectory());
+    if (instance.start() == SingleInstance::Role::Secondary) {
+        return 0;
+    }
+
     std::string error;
-    auto host = sombrix::PlatformHost::create(&error);
+    auto host = PlatformHost::create(&error);
     if (!host) {
         std::fprintf(stderr, "sombrix: %s\n", error.c_str());
         return 1;
@@ -42,20 +89,49 @@ int main(int argc, char** argv) {
         std::_Exit(2);
     });
 
-    sombrix::DimController& controller = host->controller();
-    sombrix::UnixSignals unixSignals;
-    QObject::connect(&unixSignals, &sombrix::UnixSignals::terminationRequested, &app,
-                     &QCoreApplication::quit);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&controller] { controller.stop(); });
+    // The updater keeps its two settings in the application's settings file, under "updater/".
+    QSettings updaterSettings;
+    AutostartLoginItems loginItems(AutostartLoginItems::defaultDirectory(),
+                                   AutostartLoginItems::defaultExecutable());
+    ProcessRelauncher relauncher;
+    DimController& controller = host->controller();
 
-    controller.startIfPossible();
-    // Starts the engine once the window manager appears (or the dim is switched back on).
-    QTimer permissionPoll;
-    QObject::connect(&permissionPoll, &QTimer::timeout,
-                     [&controller] { controller.startIfPossible(); });
-    permissionPoll.start(2000);
+    AppDelegate delegate(AppDelegateServices{
+        controller, host->accessibility(), host->defaults(), host->scheduler(),
+        [&updaterSettings](UpdaterUserDriverDelegate& userDriver) {
+            auto updater = std::make_unique<AppcastUpdater>(
+                QUrl(QString::fromUtf8(buildinfo::kAppcastUrl)), &userDriver, updaterSettings,
+                AppcastUpdater::Options{});
+            updater->start();
+            return std::unique_ptr<Updater>(std::move(updater));
+        },
+        [&](Updater& updater, std::function<void()> onChange,
+            std::function<void()> onFocusChange) -> std::unique_ptr<SettingsPresenter> {
+            return std::make_unique<SettingsWindowPresenter>(
+                controller, updater,
+                SettingsServices{host->accessibility(), host->wallpaper(), loginItems,
+                                 host->workspace(), relauncher, host->defaults()},
+                std::move(onChange), std::move(onFocusChange));
+        },
+        [] {
+            // Queued, so that the menu that asked has finished with its own event first.
+            QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                                      Qt::QueuedConnection);
+        }});
+    delegate.setActivationPolicy(ActivationPolicy::Accessory);
+
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
+                     [&delegate] { delegate.applicationShouldHandleReopen(); });
+    UnixSignals unixSignals;
+    QObject::connect(&unixSignals, &UnixSignals::terminationRequested, &app,
+                     &QCoreApplication::quit);
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+
+    // Launch runs from the event loop, as soon as it turns, like any other event.
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
 
     const int status = app.exec();
-    controller.stop();
+    delegate.applicationWillTerminate();
     return status;
 }

@@ -37,11 +37,8 @@ target_include_directories(sombrix_shell PUBLIC ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(sombrix_shell
     PUBLIC sombrix_engine sombrix_icons Qt6::Core Qt6::Gui Qt6::Widgets Qt6::Network)
 
-# What an installed Sombrix needs: the program, its desktop entry and icon so that menus and the
+# What an installed Sombrix needs besides the program: its desktop entry and icon so that menus and the
 # autostart entry find it, the manual page, and the user documentation.
-if(TARGET sombrix)
-    install(TARGETS sombrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
 install(FILES ${PROJECT_SOURCE_DIR}/data/sombrix.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/data/icons/hicolor/scalable/apps/sombrix.svg
