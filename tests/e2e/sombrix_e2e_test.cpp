@@ -193,7 +193,7 @@ TEST_F(SombrixE2E, TheFocusedMonitorsOverlayFollowsEveryActivation) {
     for (std::size_t index : order) {
         const auto [window, monitor] = windows[index];
         activate(window);
-        EXPECT_TRUE(
+        ASSERT_TRUE(
             waitUntil([&] { return directlyBeneath(overlayAt(monitor), window); }, kDeadline))
             << "overlay not beneath window " << window;
         EXPECT_NE(client_->activeWindow(), overlayAt(0));
