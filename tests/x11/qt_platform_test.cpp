@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <cstdlib>
 #include <memory>
 
@@ -37,6 +42,17 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     dock.strutPartial = std::array<std::uint32_t, 12>{0, 0, 30, 0, 0, 0, 0, 0, 0, 799, 0, 0};
     ASSERT_NE(client.createWindow(dock), 0u);
 
+    // A private bus standing in for the system bus, where a stand-in for logind announces the
+    // end of a sleep.
+    QTemporaryDir busDir;
+    const std::string busPath = busDir.filePath("bus").toStdString();
+    const std::string busAddress = "unix:path=" + busPath;
+    ASSERT_GT(session.spawn({"dbus-daemon", "--session", "--nofork", "--address=" + busAddress}),
+              0);
+    struct stat st {};
+    ASSERT_TRUE(waitUntil([&] { return ::stat(busPath.c_str(), &st) == 0; }));
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", busAddress.c_str(), 1);
+
     ::setenv("DISPLAY", session.display().c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     static int argc = 1;
@@ -57,9 +73,11 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     // X events reach the backend through Qt, one stacking-changed call per batch.
     int stackingChanges = 0;
     platform->setStackingChangedHandler([&] { ++stackingChanges; });
-    int activations = 0;
-    platform->workspace().addObserver(WorkspaceNotification::DidActivateApplication,
-                                      [&] { ++activations; });
+    int spaceChanges = 0;
+    platform->workspace().addObserver(WorkspaceNotification::ActiveSpaceDidChange,
+                                      [&] { ++spaceChanges; });
+    int wakes = 0;
+    platform->workspace().addObserver(WorkspaceNotification::DidWake, [&] { ++wakes; });
     platform->installEventFilter();
     auto spin = [&](auto predicate) {
         return waitUntil([&] {
@@ -73,7 +91,10 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     spec.x = 1000;
     xcb_window_t b = client.createWindow(spec);
     ASSERT_TRUE(a && b);
-    EXPECT_TRUE(spin([&] { return activations > 0; })) << "our own window came to the front";
+    client.switchDesktop(1);
+    EXPECT_TRUE(spin([&] { return spaceChanges == 1; }));
+    client.switchDesktop(0);
+    EXPECT_TRUE(spin([&] { return spaceChanges == 2; }));
     const int before = stackingChanges;
     // A restack with no other notification: only the stacking hook runs.
     const std::uint32_t below[] = {XCB_STACK_MODE_BELOW};
@@ -81,6 +102,22 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
                          below);
     client.flush();
     EXPECT_TRUE(spin([&] { return stackingChanges > before; }));
+
+    // Waking from sleep (logind says PrepareForSleep(false); true is the way down).
+    {
+        QDBusConnection logind =
+            QDBusConnection::connectToBus(QString::fromStdString(busAddress), "logind");
+        ASSERT_TRUE(logind.registerService("org.freedesktop.login1"));
+        for (bool starting : {true, false}) {
+            auto signal = QDBusMessage::createSignal(
+                "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep");
+            signal << starting;
+            logind.send(signal);
+        }
+        EXPECT_TRUE(spin([&] { return wakes > 0; }));
+        EXPECT_EQ(wakes, 1);
+    }
+    QDBusConnection::disconnectFromBus("logind");
 
     // The right monitor goes away: the screen-parameters observers hear of it.
     int screenChanges = 0;

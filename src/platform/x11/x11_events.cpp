@@ -370,6 +370,22 @@ void X11Events::flush() {
     }
 }
 
+void X11Events::notifyWake() {
+    std::vector<ObserverToken> tokens;
+    for (const auto& [token, entry] : workspace_) {
+        if (entry.first == WorkspaceNotification::DidWake) {
+            tokens.push_back(token);
+        }
+    }
+    for (ObserverToken t : tokens) {
+        auto it = workspace_.find(t);
+        if (it != workspace_.end()) {
+            auto handler = it->second.second;
+            handler();
+        }
+    }
+}
+
 ObserverToken X11Events::addWorkspaceObserver(WorkspaceNotification name,
                                               std::function<void()> handler) {
     ObserverToken token = nextToken_++;

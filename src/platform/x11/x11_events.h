@@ -57,6 +57,9 @@ public:
         stackingChanged_ = std::move(handler);
     }
 
+    // The system woke from sleep: the wake observers run now.
+    void notifyWake();
+
     // Workspace side.
     ObserverToken addWorkspaceObserver(WorkspaceNotification name, std::function<void()> handler);
     void removeWorkspaceObserver(ObserverToken token);

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 
 #include "platform/x11/x11_event_filter.h"
+#include "platform/x11/x11_sleep_watch.h"
 
 namespace sombrix::x11 {
 
@@ -47,6 +48,7 @@ void X11Platform::installEventFilter() {
     filter_ = std::make_unique<X11EventFilter>(events_);
     QCoreApplication::instance()->installNativeEventFilter(filter_.get());
     events_.startListening();
+    sleepWatch_ = std::make_unique<X11SleepWatch>([this] { events_.notifyWake(); });
 }
 
 void X11Platform::setStackingChangedHandler(std::function<void()> handler) {

@@ -28,6 +28,7 @@
 namespace sombrix::x11 {
 
 class X11EventFilter;
+class X11SleepWatch;
 
 class X11Platform {
 public:
@@ -43,7 +44,8 @@ public:
 
     // Starts receiving X events through Qt: adds substructure and property events to the root's
     // mask and turns each batch of pending events into notifications and at most one
-    // stacking-changed call. Needs a running Qt event loop; harmless to call twice.
+    // stacking-changed call; also listens for the end of system sleep (wake notifications).
+    // Needs a running Qt event loop; harmless to call twice.
     void installEventFilter();
 
     // Runs after a batch of events changed the stacking (a restack, map, unmap, a window's state)
@@ -75,6 +77,7 @@ private:
     X11Workspace workspace_;
     std::unique_ptr<X11Displays> displays_;
     std::unique_ptr<X11EventFilter> filter_;
+    std::unique_ptr<X11SleepWatch> sleepWatch_;
 };
 
 }  // namespace sombrix::x11

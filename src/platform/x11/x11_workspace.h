@@ -1,7 +1,6 @@
 // The workspace on X11: the frontmost application is the owner of the most recent active window
 // while it still has a window; its bundle identifier is the WM_CLASS class of its windows.
-// Wake notifications are not produced (no session-bus dependency); the reconcile timer covers
-// the moments after a resume.
+// Wake notifications come from logind over the system bus when there is one.
 #pragma once
 
 #include <functional>
