@@ -52,6 +52,8 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     struct stat st {};
     ASSERT_TRUE(waitUntil([&] { return ::stat(busPath.c_str(), &st) == 0; }));
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", busAddress.c_str(), 1);
+    // Also the session bus: otherwise one may be started for the private display and outlive it.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", busAddress.c_str(), 1);
 
     ::setenv("DISPLAY", session.display().c_str(), 1);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
