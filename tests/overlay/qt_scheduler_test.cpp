@@ -1,0 +1,59 @@
+// The Qt timers: a repeating timer runs until its handle is dropped or invalidated, and a
+// deferred call never outlives the scheduler. Order, not time, shows that a timer stopped: a
+// later one-shot call has run and the stopped timer did not tick in between.
+#include "platform/qt/qt_scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <chrono>
+
+namespace sombrix {
+namespace {
+
+bool spinUntil(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+TEST(QtScheduler, RepeatingTimersStopWhenInvalidatedOrDropped) {
+    QtScheduler scheduler;
+    int invalidatedTicks = 0;
+    int droppedTicks = 0;
+    auto invalidated = scheduler.scheduleRepeating(0.005, [&] { ++invalidatedTicks; });
+    auto dropped = scheduler.scheduleRepeating(0.005, [&] { ++droppedTicks; });
+    EXPECT_TRUE(invalidated->isValid());
+    ASSERT_TRUE(spinUntil([&] { return invalidatedTicks >= 2 && droppedTicks >= 2; }));
+
+    invalidated->invalidate();
+    EXPECT_FALSE(invalidated->isValid());
+    dropped.reset();
+    const int invalidatedAt = invalidatedTicks;
+    const int droppedAt = droppedTicks;
+    bool later = false;
+    scheduler.scheduleOnce(0.05, [&] { later = true; });
+    ASSERT_TRUE(spinUntil([&] { return later; }));
+    EXPECT_EQ(invalidatedTicks, invalidatedAt);
+    EXPECT_EQ(droppedTicks, droppedAt);
+}
+
+TEST(QtScheduler, DeferredCallsDieWithTheScheduler) {
+    bool ranAfterDestruction = false;
+    {
+        QtScheduler doomed;
+        doomed.scheduleOnce(0.0, [&] { ranAfterDestruction = true; });
+    }
+    QtScheduler other;
+    bool marker = false;
+    other.scheduleOnce(0.02, [&] { marker = true; });
+    ASSERT_TRUE(spinUntil([&] { return marker; }));
+    EXPECT_FALSE(ranAfterDestruction);
+}
+
+}  // namespace
+}  // namespace sombrix
