@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <cstdlib>
 
 #include "platform/x11/x11_event_filter.h"
 #include "platform/x11/x11_sleep_watch.h"
@@ -32,13 +33,23 @@ std::unique_ptr<X11Platform> X11Platform::fromQt() {
         return nullptr;
     }
     xcb_connection_t* c = x11->connection();
-    // Qt opens the default screen; its root is the first in the setup for a local display.
     const xcb_setup_t* setup = xcb_get_setup(c);
     if (setup == nullptr) {
         return nullptr;
     }
-    xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
-    return std::make_unique<X11Platform>(c, root);
+    // Qt opens the screen that DISPLAY names (":0.1" is screen 1), the first one otherwise.
+    int screen = 0;
+    char* host = nullptr;
+    int display = 0;
+    if (xcb_parse_display(nullptr, &host, &display, &screen) == 0) {
+        screen = 0;
+    }
+    std::free(host);
+    auto it = xcb_setup_roots_iterator(setup);
+    for (int i = 0; i < screen && it.rem > 1; ++i) {
+        xcb_screen_next(&it);
+    }
+    return std::make_unique<X11Platform>(c, it.data->root);
 }
 
 void X11Platform::installEventFilter() {
