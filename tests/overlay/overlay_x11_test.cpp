@@ -213,7 +213,7 @@ TEST_F(OverlayX11, OrderFrontRegardlessStaysBelowADock) {
     EXPECT_LT(overlayAt, index(*client_->topLevelOf(dock)));
 }
 
-TEST_F(OverlayX11, CoversTheDisplayLessTheTopBandAndCarriesTheStrengthAsOpacity) {
+TEST_F(OverlayX11, CoversTheDisplayBelowTheTopBandWithTheRightLook) {
     auto o = overlay(1, 30);
     // Another connection sees the property once the server has read our request: wait for it.
     o->apply(Style::black, 0.3);
@@ -231,6 +231,21 @@ TEST_F(OverlayX11, CoversTheDisplayLessTheTopBandAndCarriesTheStrengthAsOpacity)
     const auto g = client_->rootGeometry(o->windowNumber());
     ASSERT_TRUE(g);
     EXPECT_EQ(*g, (std::array<int, 4>{800, 30, 800, 870}));
+
+    // The picture covers the whole display: its top band is cut off and every other row lies
+    // over the same row of the display.
+    QImage rows(800, 900, QImage::Format_RGB32);
+    for (int y = 0; y < rows.height(); ++y)
+        for (int x = 0; x < rows.width(); ++x)
+            rows.setPixel(x, y, qRgb(y % 256, y / 256, x % 256));
+    o->setPicture(rows);
+    o->apply(Style::wallpaper, 0.5);
+    const QImage shown = o->grab().toImage();
+    ASSERT_EQ(shown.size(), QSize(800, 870));
+    EXPECT_EQ(shown.pixel(10, 0), rows.pixel(10, 30));
+    EXPECT_EQ(shown.pixel(700, 869), rows.pixel(700, 899));
+    o->apply(Style::black, 0.5);
+    EXPECT_EQ(o->grab().toImage().pixel(10, 0), qRgb(0, 0, 0));
 }
 
 // Sets the wallpaper through hsetroot in the session.
