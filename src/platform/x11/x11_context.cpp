@@ -11,9 +11,8 @@ namespace sombrix::x11 {
 
 X11Context::X11Context(xcb_connection_t* connection, xcb_window_t root)
     : c_(connection), root_(root), ownPid_(static_cast<std::int32_t>(::getpid())) {
+    // A connection that is already broken is reported at its first use.
     if (c_ == nullptr || xcb_connection_has_error(c_)) {
-        broken_ = c_ != nullptr;
-        c_ = c_ ? c_ : nullptr;
         return;
     }
     atoms_ = Atoms::intern(c_);
