@@ -41,9 +41,12 @@ bool X11Context::connectionBroken() {
     if (lostHandler_) {
         lostHandler_(error);
     } else {
+        // Nothing can be shown any more; leave at once rather than run destructors that would
+        // talk to the dead connection.
         std::fprintf(stderr, "Sombrix: the connection to the X server was lost (error %d).\n",
                      error);
-        std::exit(1);
+        std::fflush(stderr);
+        std::_Exit(1);
     }
     return true;
 }

@@ -51,8 +51,8 @@ public:
     // Runs after a batch of events changed the stacking (a restack, map, unmap, a window's state)
     // when no notification of the same batch already ran.
     void setStackingChangedHandler(std::function<void()> handler);
-    // Runs once when the X connection is found broken; the default prints a message and exits
-    // with status 1.
+    // Runs once when the X connection is found broken; the default prints a message and ends
+    // the process at once with status 1. Every query answers "absent" afterwards.
     void setConnectionLostHandler(std::function<void(int error)> handler);
 
     void registerOverlay(xcb_window_t window) { context_.registerOverlay(window); }
