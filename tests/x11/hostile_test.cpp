@@ -128,5 +128,20 @@ TEST(X11Hostile, LostServerBecomesOneCallAndAbsentAnswers) {
     EXPECT_EQ(calls, 1);
 }
 
+TEST(X11HostileDeathTest, LostServerWithoutAHandlerEndsWithAMessageAndStatusOne) {
+    if (!XSession::missingPrograms(XSessionOptions{}).empty()) {
+        GTEST_SKIP() << "Xvfb or openbox not installed";
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto session = std::make_unique<XSession>(XSessionOptions{});
+            Backend backend(session->display());
+            session.reset();
+            backend.platform.windowList().copyWindowInfo();
+        },
+        ::testing::ExitedWithCode(1), "connection to the X server was lost");
+}
+
 }  // namespace
 }  // namespace sombrix::x11
