@@ -61,7 +61,6 @@ void X11Events::startListening() {
     listening_ = true;
     ctx_.setListening();
     state_ = readState();
-    selectOnClients(state_.clients);
 }
 
 void X11Events::watchStructure(xcb_window_t window) {
@@ -108,6 +107,8 @@ DesktopState X11Events::readState() {
     s.clients = decodeWindowList(PropertyView::of(list.get()));
     s.desktop = decodeCardinal(PropertyView::of(desk.get()));
 
+    // Select first, read after: a change made after our read then always sends an event.
+    selectOnClients(s.clients);
     ctx_.resolvePids(s.clients);
     std::vector<xcb_get_property_cookie_t> stateCookies;
     for (xcb_window_t w : s.clients) {
@@ -244,7 +245,6 @@ void X11Events::flush() {
     if (!listening_) {
         return;
     }
-    selectOnClients(now.clients);
 
     // What happened, per process.
     auto focusChangedFor = [&](std::int32_t pid) {
