@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // A second launch only asks the running Sombrix to open its settings window.
-    SingleInstance instance(SingleInstance::privateDirectory());
+    // A second launch on this display only asks the running Sombrix to open its settings window.
+    SingleInstance instance(SingleInstance::privateDirectory(),
+                            SingleInstance::sessionKeyForDisplay(qEnvironmentVariable("DISPLAY")));
     if (instance.start() == SingleInstance::Role::Secondary) {
         return 0;
     }

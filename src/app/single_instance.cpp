@@ -15,8 +15,6 @@
 namespace sombrix {
 namespace {
 
-constexpr const char* kSocketName = "sombrix.socket";
-constexpr const char* kLockName = "sombrix.lock";
 constexpr QByteArrayView kRequest = "reopen\n";
 constexpr QByteArrayView kAnswer = "ok\n";
 constexpr int kConnectTimeoutMs = 1000;
@@ -81,15 +79,43 @@ SocketFile inspectSocketFile(const QString& path) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(QString directory, QObject* parent)
-    : QObject(parent), directory_(std::move(directory)) {}
+SingleInstance::SingleInstance(QString directory, QString sessionKey, QObject* parent)
+    : QObject(parent),
+      directory_(std::move(directory)),
+      baseName_(sessionKey.isEmpty() ? QStringLiteral("sombrix")
+                                     : QStringLiteral("sombrix-") + sessionKey) {}
 
 SingleInstance::~SingleInstance() {
     stopListening();
 }
 
 QString SingleInstance::socketPath() const {
-    return directory_ + QLatin1Char('/') + QLatin1String(kSocketName);
+    return directory_ + QLatin1Char('/') + baseName_ + QStringLiteral(".socket");
+}
+
+QString SingleInstance::lockPath() const {
+    return directory_ + QLatin1Char('/') + baseName_ + QStringLiteral(".lock");
+}
+
+QString SingleInstance::sessionKeyForDisplay(const QString& display) {
+    // The screen number after the last dot of the display part does not make another display.
+    QString name = display;
+    const qsizetype colon = name.lastIndexOf(QLatin1Char(':'));
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (colon >= 0 && dot > colon) {
+        name.truncate(dot);
+    }
+    if (name.startsWith(QLatin1Char(':'))) {
+        name.remove(0, 1);
+    }
+    QString key;
+    for (const QChar c : name) {
+        const bool safe = (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                          (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                          (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+        key += safe ? c : QLatin1Char('_');
+    }
+    return key.left(64);
 }
 
 bool SingleInstance::isListening() const {
@@ -124,7 +150,7 @@ SingleInstance::Role SingleInstance::start() {
     if (!isPrivateDirectory(directory_)) {
         return Role::Primary;
     }
-    FileLock lock(directory_ + QLatin1Char('/') + QLatin1String(kLockName));
+    FileLock lock(lockPath());
     if (!lock.held()) {
         return Role::Primary;
     }

@@ -1,6 +1,7 @@
-// One Sombrix per user and display session: the first launch listens on a local socket; a later
-// launch asks that instance to open its settings window and ends. The socket lives in a directory
-// only this user can enter, and nothing found there is trusted unless this user owns it.
+// One Sombrix per user and X display: the first launch listens on a local socket; a later launch
+// on the same display asks that instance to open its settings window and ends. The socket lives in
+// a directory only this user can enter, and nothing found there is trusted unless this user owns
+// it.
 #pragma once
 
 #include <QObject>
@@ -20,8 +21,9 @@ public:
         Secondary,
     };
 
-    // `directory` holds the socket and its lock file; see privateDirectory().
-    explicit SingleInstance(QString directory, QObject* parent = nullptr);
+    // `directory` holds the socket and its lock file; see privateDirectory(). `sessionKey` tells
+    // apart the instances of one user on different displays (see sessionKeyForDisplay()).
+    explicit SingleInstance(QString directory, QString sessionKey = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
     // Decides this process's role. Two launches at the same moment are serialised by a lock on a
@@ -36,6 +38,11 @@ public:
     void stopListening();
 
     QString socketPath() const;
+    QString lockPath() const;
+
+    // A file-name-safe key for an X display name: ":0" and ":0.1" give "0", "host:10.0" gives
+    // "host_10". Two screens of one display share an instance, two displays never do.
+    static QString sessionKeyForDisplay(const QString& display);
 
     // The directory for the socket: $XDG_RUNTIME_DIR when it is private to this user, otherwise
     // /tmp/sombrix-<uid>, created with mode 0700. Empty when neither can be trusted.
@@ -53,6 +60,7 @@ private:
     void acceptConnections();
 
     QString directory_;
+    QString baseName_;
     QLocalServer* server_ = nullptr;
 };
 

@@ -1,6 +1,6 @@
 // A stand-in launch for the single-instance tests: decides its role in the directory given as
-// the first argument and prints it; as the primary it prints "reopen" for every later launch
-// and runs until it is terminated.
+// the first argument (for the session key given as the second, if any) and prints it; as the
+// primary it prints "reopen" for every later launch and runs until it is terminated.
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -17,7 +17,8 @@ int main(int argc, char** argv) {
     sombrix::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &sombrix::UnixSignals::terminationRequested, &app,
                      &QCoreApplication::quit);
-    sombrix::SingleInstance instance(QString::fromLocal8Bit(argv[1]));
+    sombrix::SingleInstance instance(QString::fromLocal8Bit(argv[1]),
+                                     argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
     if (instance.start() == sombrix::SingleInstance::Role::Secondary) {
         std::printf("secondary\n");
         return 0;

@@ -62,9 +62,9 @@ class SingleInstanceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
 
-    std::unique_ptr<QProcess> launch() {
+    std::unique_ptr<QProcess> launch(const QString& sessionKey = {}) {
         auto process = std::make_unique<QProcess>();
-        process->start(QStringLiteral(SOMBRIX_PROBE), {dir.path()});
+        process->start(QStringLiteral(SOMBRIX_PROBE), {dir.path(), sessionKey});
         return process;
     }
 
@@ -100,6 +100,26 @@ TEST_F(SingleInstanceTest, LaterLaunchAsksTheRunningInstanceAndEnds) {
     ASSERT_TRUE(third->waitForFinished(20000));
     EXPECT_EQ(third->exitCode(), 0);
     EXPECT_FALSE(QFile::exists(socketPath())) << "a clean exit removes its socket";
+}
+
+TEST_F(SingleInstanceTest, InstancesOnDifferentDisplaysRunSideBySide) {
+    const QString left = SingleInstance::sessionKeyForDisplay(QStringLiteral(":7"));
+    SingleInstance first(dir.path(), left);
+    ASSERT_EQ(first.start(), SingleInstance::Role::Primary);
+
+    auto other = launch(SingleInstance::sessionKeyForDisplay(QStringLiteral(":8")));
+    ASSERT_TRUE(other->waitForReadyRead(20000));
+    EXPECT_EQ(output(*other), QStringLiteral("primary\n"));
+    other->terminate();
+    ASSERT_TRUE(other->waitForFinished(20000));
+
+    // Another screen of the same display is the same session.
+    EXPECT_EQ(SingleInstance::sessionKeyForDisplay(QStringLiteral(":7.1")), left);
+    auto same = launch(SingleInstance::sessionKeyForDisplay(QStringLiteral(":7.1")));
+    ASSERT_TRUE(spinUntil([&] { return same->state() == QProcess::NotRunning; }));
+    EXPECT_EQ(output(*same), QStringLiteral("secondary\n"));
+    // A display name never escapes the directory.
+    EXPECT_EQ(SingleInstance::sessionKeyForDisplay(QStringLiteral("../../x:1.0")), "______x_1");
 }
 
 TEST_F(SingleInstanceTest, SocketLeftByACrashedInstanceIsTakenOver) {
