@@ -52,6 +52,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     statusMenu_ = std::make_unique<QMenu>();
     connect(statusMenu_.get(), &QMenu::aboutToShow, this, &AppDelegate::menuNeedsUpdate);
     statusItem_->setContextMenu(statusMenu_.get());
+    menuNeedsUpdate();
     connect(statusItem_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) { onStatusItemActivated(reason); });
 
@@ -130,14 +131,19 @@ void AppDelegate::updateStatusItemAppearance() {
 
     // The poll runs every two seconds: touch the tray only when the look changes, so that an
     // idle application repaints nothing and sends nothing to the tray host.
-    const QString symbol = toQString(look.symbol);
-    if (statusItem_->property("symbol").toString() != symbol) {
-        statusItem_->setProperty("symbol", symbol);
+    if (shownSymbol_ != look.symbol) {
+        shownSymbol_ = look.symbol;
         statusItem_->setIcon(templateSymbolIcon(look.symbol));
     }
     const QString toolTip = toQString(look.toolTip);
     if (statusItem_->toolTip() != toolTip) {
         statusItem_->setToolTip(toolTip);
+    }
+    // A tray host that reads the menu over D-Bus may show it without asking first, so the
+    // closed menu is also brought up to date when what it shows has changed.
+    if (menuBuiltFor_ && !statusMenu_->isVisible() &&
+        *menuBuiltFor_ != std::pair{trusted, controller_.isEnabled()}) {
+        menuNeedsUpdate();
     }
 }
 
@@ -145,7 +151,9 @@ void AppDelegate::menuNeedsUpdate() {
     QMenu& menu = *statusMenu_;
     menu.clear();
     const bool trusted = services_.accessibility.isProcessTrusted();
-    for (const StatusMenuItem& item : statusMenuItems(trusted, controller_.isEnabled())) {
+    const bool enabled = controller_.isEnabled();
+    menuBuiltFor_ = std::pair{trusted, enabled};
+    for (const StatusMenuItem& item : statusMenuItems(trusted, enabled)) {
         if (item.isSeparator) {
             menu.addSeparator();
             continue;

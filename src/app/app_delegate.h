@@ -5,6 +5,9 @@
 #include <QObject>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string_view>
+#include <utility>
 
 #include "engine/dim_controller.h"
 #include "platform/accessibility.h"
@@ -89,6 +92,9 @@ private:
     std::unique_ptr<SettingsPresenter> settingsController_;
     std::unique_ptr<Updater> updaterController_;
     ActivationPolicy activationPolicy_ = ActivationPolicy::Accessory;
+    // What the tray item and the menu last showed, so that the poll changes only what changed.
+    std::string_view shownSymbol_;
+    std::optional<std::pair<bool, bool>> menuBuiltFor_;
 };
 
 }  // namespace sombrix

@@ -199,6 +199,18 @@ TEST_F(AppDelegateTest, ToggleFromTheMenuStoresTheSettingAndStopsOrStartsTheEngi
     EXPECT_TRUE(anyOverlayVisible());
 }
 
+TEST_F(AppDelegateTest, ClosedMenuFollowsChangesForHostsThatShowItWithoutAsking) {
+    ax.trusted = false;
+    launch();
+    auto firstTitle = [&] { return delegate->statusMenu()->actions().value(0)->text(); };
+    EXPECT_EQ(firstTitle(), QStringLiteral("Accessibility Access Needed\u2026"));
+    ax.trusted = true;
+    scheduler.advance(2.0);
+    EXPECT_EQ(firstTitle(), QStringLiteral("Dim Background Windows"));
+    delegate->toggleEnabled();
+    EXPECT_FALSE(delegate->statusMenu()->actions().value(0)->isChecked());
+}
+
 TEST_F(AppDelegateTest, ToggleWithoutPermissionStillFlipsTheStoredSetting) {
     ax.trusted = false;
     launch();
