@@ -1,6 +1,6 @@
 // The delegate against the in-memory platform: launch with and without the permission, the
-// permission poll, the toggle, the settings window made once, termination, and the updater's
-// questions. The tray item is a real QSystemTrayIcon on the offscreen platform.
+// permission poll, the toggle, the settings window made once, and termination. The tray item is a
+// real QSystemTrayIcon on the offscreen platform.
 #include "app/app_delegate.h"
 
 #include <gtest/gtest.h>
@@ -65,8 +65,7 @@ protected:
     AppDelegate& launch() {
         delegate = std::make_unique<AppDelegate>(
             AppDelegateServices{controller, ax, defaults, scheduler,
-                                [this](UpdaterUserDriverDelegate& answers) {
-                                    updaterAnswers = &answers;
+                                [this](UpdaterUserDriverDelegate&) {
                                     auto updater = std::make_unique<FakeUpdater>();
                                     updaterMade = updater.get();
                                     return updater;
@@ -79,7 +78,7 @@ protected:
                                     settings.onFocusChange = std::move(onFocusChange);
                                     return std::make_unique<RecordingSettings>(settings);
                                 },
-                                [this] { ++terminateRequests; }});
+                                [] {}});
         delegate->applicationDidFinishLaunching();
         return *delegate;
     }
@@ -133,10 +132,8 @@ protected:
                                             wallpaper, clock, scheduler, defaults}};
 
     std::unique_ptr<AppDelegate> delegate;
-    UpdaterUserDriverDelegate* updaterAnswers = nullptr;
     Updater* updaterMade = nullptr;
     SettingsRecord settings;
-    int terminateRequests = 0;
 };
 
 const QString kWarningTip = QStringLiteral("Sombrix \u2014 Accessibility access needed");
@@ -211,17 +208,6 @@ TEST_F(AppDelegateTest, ClosedMenuFollowsChangesForHostsThatShowItWithoutAsking)
     EXPECT_FALSE(delegate->statusMenu()->actions().value(0)->isChecked());
 }
 
-TEST_F(AppDelegateTest, ToggleWithoutPermissionStillFlipsTheStoredSetting) {
-    ax.trusted = false;
-    launch();
-    delegate->toggleEnabled();
-    EXPECT_EQ(storedEnabled(), false);
-    EXPECT_EQ(toolTip(), kWarningTip);
-    delegate->toggleEnabled();
-    EXPECT_EQ(storedEnabled(), true);
-    EXPECT_FALSE(controller.isRunning());
-}
-
 TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndShownOnEveryRequest) {
     launch();
     menuItem(QStringLiteral("Settings\u2026"))->trigger();
@@ -241,16 +227,6 @@ TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndShownOnEveryRequest) {
     settings.onFocusChange();
 }
 
-TEST_F(AppDelegateTest, MenuShortcutsAndQuit) {
-    launch();
-    EXPECT_EQ(menuItem(QStringLiteral("Settings\u2026"))->shortcut(), QKeySequence("Ctrl+,"));
-    QAction* quit = menuItem(QStringLiteral("Quit Sombrix"));
-    ASSERT_NE(quit, nullptr);
-    EXPECT_EQ(quit->shortcut(), QKeySequence("Ctrl+Q"));
-    quit->trigger();
-    EXPECT_EQ(terminateRequests, 1);
-}
-
 TEST_F(AppDelegateTest, TerminationStopsThePollAndTheEngineAndHidesEveryOverlay) {
     launch();
     ASSERT_TRUE(anyOverlayVisible());
@@ -260,18 +236,6 @@ TEST_F(AppDelegateTest, TerminationStopsThePollAndTheEngineAndHidesEveryOverlay)
     EXPECT_EQ(scheduler.liveRepeating(), 0);
     scheduler.advance(10.0);
     EXPECT_FALSE(controller.isRunning());
-}
-
-TEST_F(AppDelegateTest, UpdaterWindowsTurnTheApplicationRegularUntilAttended) {
-    launch();
-    ASSERT_NE(updaterAnswers, nullptr);
-    EXPECT_TRUE(updaterAnswers->supportsGentleScheduledUpdateReminders());
-    EXPECT_EQ(delegate->activationPolicy(), ActivationPolicy::Accessory);
-    updaterAnswers->standardUserDriverWillHandleShowingUpdate(true);
-    EXPECT_EQ(delegate->activationPolicy(), ActivationPolicy::Regular);
-    QCoreApplication::processEvents();
-    updaterAnswers->standardUserDriverDidReceiveUserAttentionForUpdate();
-    EXPECT_EQ(delegate->activationPolicy(), ActivationPolicy::Accessory);
 }
 
 }  // namespace
