@@ -2,7 +2,8 @@
 // missing, of the wrong type, fractional, out of range or not finite. The list goes through the
 // checked conversion and through whole refresh cycles of the engine over the in-memory platform.
 // Beyond not crashing, a cycle must never leave the overlay of the focused window's display above
-// that window, and a cycle that finds nothing changed must not move anything.
+// that window, and a cycle that finds nothing changed must not move anything. The scene then
+// changes (a window raised, the focused one closed, a display removed) and the engine runs on.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -271,6 +272,13 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
         s.displays.change({fakes::makeDisplay("left", kLeft)});
         if (!collidesWithOverlays(s, entries))
             checkUncovered(s, expected);
+    }
+    // The focused window closes: the reconcile timer's cycles hand focus over within the grace
+    // period and settle after it.
+    if (!collidesWithOverlays(s, entries)) {
+        s.server.remove(*focused);
+        s.scheduler.advance(0.3);
+        s.scheduler.advance(2.5);
     }
     s.controller.stop();
     return 0;
