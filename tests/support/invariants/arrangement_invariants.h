@@ -1,0 +1,78 @@
+// Judges, from the X server's real stacking alone, whether Sombrix's overlays lie where they
+// should on every monitor: beneath the window that stays bright there, hidden when that window
+// fills the monitor, in front of everything when nothing stays bright. Any X11 or end-to-end test
+// can call it once events have settled.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sombrix::test {
+
+struct InvariantRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const InvariantRect&) const = default;
+};
+
+// One root child the arrangement cares about: an overlay, or the frame of a managed client.
+struct StackedWindow {
+    xcb_window_t client = 0;  // the overlay itself, or the client the frame holds
+    xcb_window_t frame = 0;   // the root child
+    bool overlay = false;
+    bool mapped = false;
+    // On screen, of the normal layer (normal, dialog, utility, splash or untyped; neither above
+    // nor below; not minimised): what the engine sees in its window list. Overlays: mapped.
+    bool normalOnScreen = false;
+    bool fullScreen = false;
+    InvariantRect bounds;  // the frame in root coordinates
+    std::string title;
+    bool operator==(const StackedWindow&) const = default;
+};
+
+struct MonitorInfo {
+    std::string name;
+    InvariantRect frame;
+    bool operator==(const MonitorInfo&) const = default;
+};
+
+struct ArrangementState {
+    std::vector<StackedWindow> stack;  // front to back
+    std::optional<xcb_window_t> active;
+    std::vector<MonitorInfo> monitors;
+    bool operator==(const ArrangementState&) const = default;
+    // A short listing for failure messages.
+    std::string describe() const;
+};
+
+// Reads the state once; absent when the connection is broken.
+std::optional<ArrangementState> readArrangement(xcb_connection_t* c);
+
+// What is wrong with `state`, one readable message per fault; empty when every monitor is right.
+std::vector<std::string> violations(const ArrangementState& state);
+
+struct SettleOptions {
+    // The stacking must have stayed the same for this long.
+    std::chrono::milliseconds quiet{300};
+    // Give up waiting for quiet after this long (the last read is judged anyway).
+    std::chrono::milliseconds timeout{10000};
+    // A fault must still be there after this long to count: a focus hand-over may take up to
+    // 2 s, and the engine corrects anything else within a reconcile cycle.
+    std::chrono::milliseconds persist{3000};
+};
+
+// Reads until two reads agree and nothing changed for `quiet`; returns the settled state.
+std::optional<ArrangementState> waitUntilSettled(xcb_connection_t* c, const SettleOptions& = {});
+
+// Settles, judges, and reports only faults that outlive `persist`: empty when the arrangement is
+// right or became right. `settledState` receives the last state judged.
+std::vector<std::string> settledViolations(xcb_connection_t* c, const SettleOptions& = {},
+                                           ArrangementState* settledState = nullptr);
+
+}  // namespace sombrix::test
