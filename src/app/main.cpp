@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QMetaObject>
 #include <QSettings>
-#include <QTimer>
 #include <QUrl>
 #include <cstdio>
 #include <cstdlib>
@@ -129,8 +128,9 @@ int main(int argc, char** argv) {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
 
-    // Launch runs from the event loop, as soon as it turns, like any other event.
-    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    // Before the loop turns, so that a second launch already waiting on the socket finds the
+    // updater and the tray item in place when its request is handled.
+    delegate.applicationDidFinishLaunching();
 
     const int status = app.exec();
     delegate.applicationWillTerminate();
