@@ -223,13 +223,23 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
 
     bool judged = false;
     switch (front) {
-        case Front::AppWithFocus:
+        case Front::AppWithFocus: {
             s.ax.setFocusedWindow(kApp, *focused);
+            const auto element = FakeAccessibility::window(kApp, *focused);
             if (header & 0x10)
-                s.ax.setAttribute(FakeAccessibility::window(kApp, *focused), ax::kFullScreen, true);
+                s.ax.setAttribute(element, ax::kFullScreen, true);
             s.workspace.frontmost = RunningApplication{kApp, std::nullopt};
             judged = true;
+            if ((header & 0x80) && !entries.empty()) {
+                // The window element has no number: focus tracking falls back to matching its
+                // frame against the list, here the frame of some entry.
+                s.ax.setWindowNumber(element, std::nullopt);
+                const auto& source = entries[raisePick % entries.size()];
+                s.ax.setFrame(element, rawToRect(source.bounds).value_or(Rect{0, 0, 800, 600}));
+                judged = false;
+            }
             break;
+        }
         case Front::AppWithoutFocus:
             s.workspace.frontmost = RunningApplication{kApp, std::nullopt};
             break;
