@@ -336,6 +336,8 @@ TEST(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
         }
     };
     auto alive = [&] {
+        if (crashes > 0)
+            return false;
         if (sombrix.running())
             return true;
         ++crashes;
@@ -361,6 +363,7 @@ TEST(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     const auto end = start + std::chrono::seconds(seconds);
     const auto warmedUp = start + std::chrono::seconds(std::min<long>(seconds / 5, 30));
     std::optional<long> baselineKb;
+    auto lastSample = Clock::now();
 
     while (Clock::now() < end && alive()) {
         std::string burst;
@@ -378,6 +381,17 @@ TEST(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
             events += 2;
             quietPoint("settling for the first memory reading");
             baselineKb = sombrix.residentKb();
+            lastSample = Clock::now();
+        }
+        // The trend tells a leak (steady climb) from an allocator settling (a plateau).
+        if (baselineKb && Clock::now() - lastSample >= std::chrono::seconds(60)) {
+            lastSample = Clock::now();
+            std::printf(
+                "rss at %llds: %ld kB\n",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::seconds>(lastSample - start).count()),
+                sombrix.residentKb().value_or(-1));
+            std::fflush(stdout);
         }
     }
 
