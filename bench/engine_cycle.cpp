@@ -11,22 +11,16 @@
 #include <unistd.h>
 
 #include "engine/dim_controller.h"
-#include "fakes/fake_accessibility.h"
-#include "fakes/fake_window_server.h"
-#include "fakes/fake_workspace.h"
-#include "fakes/manual_time.h"
-#include "fakes/memory_defaults_store.h"
+#include "fakes/fake_platform.h"
 
 namespace {
 
 using namespace sombrix;
 using namespace sombrix::fakes;
 
-constexpr std::int32_t kOwnPID = 500;
-
 // A desktop of `windowCount` windows of twenty applications spread over `displayCount` displays
 // side by side, the topmost window focused.
-struct Desktop {
+struct Desktop : FakePlatform {
     Desktop(int windowCount, int displayCount) {
         for (int d = 0; d < displayCount; ++d) {
             displays.displays.push_back(
@@ -41,29 +35,14 @@ struct Desktop {
             const int display = i % displayCount;
             const Rect bounds{display * 1920.0 + next(1000), 30.0 + next(400), 200.0 + next(700),
                               150.0 + next(500)};
-            server.addBack(
-                FakeWindow{static_cast<std::uint32_t>(1 + i), 1000 + i % 20, 0, bounds, true});
+            window(static_cast<std::uint32_t>(1 + i), 1000 + i % 20, bounds);
         }
-        const RunningApplication front{1000, {}};
-        workspace.frontmost = front;
-        workspace.addRunning(front);
-        ax.setFocusedWindow(1000, 1);
-        controller = std::make_unique<DimController>(EngineServices{
-            server, ax, workspace, own, displays, factory, wallpaper, clock, scheduler, defaults});
+        focusOn(1000, 1);
+        controller = std::make_unique<DimController>(services());
         controller->startIfPossible();
         controller->refresh();
     }
 
-    FakeWindowServer server;
-    FakeAccessibility ax;
-    FakeWorkspace workspace;
-    FakeOwnApplication own{kOwnPID};
-    FakeDisplays displays;
-    FakeOverlayFactory factory{server, kOwnPID};
-    FakeWallpaperService wallpaper;
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    MemoryDefaultsStore defaults;
     std::unique_ptr<DimController> controller;
 };
 

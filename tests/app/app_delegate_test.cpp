@@ -11,11 +11,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-#include "fakes/fake_accessibility.h"
-#include "fakes/fake_window_server.h"
-#include "fakes/fake_workspace.h"
-#include "fakes/manual_time.h"
-#include "fakes/memory_defaults_store.h"
+#include "fakes/fake_platform.h"
 
 namespace sombrix {
 namespace {
@@ -47,19 +43,15 @@ private:
     SettingsRecord& record_;
 };
 
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public ::testing::Test, protected FakePlatform {
 protected:
-    static constexpr std::int32_t kOwnPID = 500;
     static constexpr std::int32_t kApp = 1001;
     static constexpr std::uint32_t kWindow = 11;
 
     AppDelegateTest() {
         displays.displays = {makeDisplay("left", {0, 0, 1600, 900})};
-        server.addBack(FakeWindow{kWindow, kApp, 0, {100, 100, 400, 300}, true});
-        const RunningApplication app{kApp, std::string("org.example.editor")};
-        workspace.frontmost = app;
-        workspace.addRunning(app);
-        ax.setFocusedWindow(kApp, kWindow);
+        window(kWindow, kApp, {100, 100, 400, 300});
+        focusOn(kApp, kWindow, "org.example.editor");
     }
 
     AppDelegate& launch() {
@@ -118,18 +110,7 @@ protected:
 
     QString toolTip() { return delegate->statusItem()->toolTip(); }
 
-    FakeWindowServer server;
-    FakeAccessibility ax;
-    FakeWorkspace workspace;
-    FakeOwnApplication own{kOwnPID};
-    FakeDisplays displays;
-    FakeOverlayFactory factory{server, kOwnPID};
-    FakeWallpaperService wallpaper;
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    MemoryDefaultsStore defaults;
-    DimController controller{EngineServices{server, ax, workspace, own, displays, factory,
-                                            wallpaper, clock, scheduler, defaults}};
+    DimController controller{services()};
 
     std::unique_ptr<AppDelegate> delegate;
     Updater* updaterMade = nullptr;

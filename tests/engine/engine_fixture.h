@@ -9,11 +9,7 @@
 #include <string>
 
 #include "engine/dim_controller.h"
-#include "fakes/fake_accessibility.h"
-#include "fakes/fake_window_server.h"
-#include "fakes/fake_workspace.h"
-#include "fakes/manual_time.h"
-#include "fakes/memory_defaults_store.h"
+#include "fakes/fake_platform.h"
 
 namespace sombrix {
 
@@ -41,9 +37,8 @@ struct DimControllerTestPeer {
 
 namespace fakes {
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public ::testing::Test, protected FakePlatform {
 protected:
-    static constexpr std::int32_t kOwnPID = 500;
     static constexpr std::int32_t kAppA = 1001;
     static constexpr std::int32_t kAppB = 1002;
     static constexpr Rect kLeft{0, 0, 1600, 900};
@@ -54,8 +49,7 @@ protected:
     EngineTest() { displays.displays = {makeDisplay("left", kLeft)}; }
 
     DimController& make() {
-        controller = std::make_unique<DimController>(EngineServices{
-            server, ax, workspace, own, displays, factory, wallpaper, clock, scheduler, defaults});
+        controller = std::make_unique<DimController>(services());
         return *controller;
     }
 
@@ -69,19 +63,6 @@ protected:
 
     void twoDisplays() {
         displays.displays = {makeDisplay("left", kLeft), makeDisplay("right", kRight)};
-    }
-
-    // Windows are added top-down: each new one goes beneath those already there.
-    void window(std::uint32_t id, std::int32_t pid, Rect bounds) {
-        server.addBack(FakeWindow{id, pid, 0, bounds, true});
-    }
-
-    // `pid` becomes the frontmost application with `id` as its focused window.
-    void focusOn(std::int32_t pid, std::uint32_t id, std::optional<std::string> bundle = {}) {
-        const RunningApplication app{pid, std::move(bundle)};
-        workspace.frontmost = app;
-        workspace.addRunning(app);
-        ax.setFocusedWindow(pid, id);
     }
 
     void noFocusedWindow(std::int32_t pid) {
@@ -110,16 +91,6 @@ protected:
         return factory.orderingCalls() - before;
     }
 
-    FakeWindowServer server;
-    FakeAccessibility ax;
-    FakeWorkspace workspace;
-    FakeOwnApplication own{kOwnPID};
-    FakeDisplays displays;
-    FakeOverlayFactory factory{server, kOwnPID};
-    FakeWallpaperService wallpaper;
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    MemoryDefaultsStore defaults;
     std::unique_ptr<DimController> controller;
 };
 

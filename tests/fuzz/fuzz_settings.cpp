@@ -8,10 +8,7 @@
 #include <cmath>
 
 #include "engine/dim_controller.h"
-#include "fakes/fake_accessibility.h"
-#include "fakes/fake_window_server.h"
-#include "fakes/fake_workspace.h"
-#include "fakes/manual_time.h"
+#include "fakes/fake_platform.h"
 #include "fuzz_input.h"
 #include "fuzz_targets.h"
 #include "platform/qt/qsettings_defaults_store.h"
@@ -58,17 +55,8 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
         for (const auto key : {keys::kDimEnabled, keys::kDimStyle, keys::kDimStrength})
             store.object(key);
 
-        fakes::FakeWindowServer server;
-        fakes::FakeAccessibility ax;
-        fakes::FakeWorkspace workspace;
-        fakes::FakeOwnApplication own{500};
-        fakes::FakeDisplays displays;
-        fakes::FakeOverlayFactory factory{server, 500};
-        fakes::FakeWallpaperService wallpaper;
-        fakes::ManualClock clock;
-        fakes::ManualScheduler scheduler{clock};
-        const DimController controller{EngineServices{server, ax, workspace, own, displays, factory,
-                                                      wallpaper, clock, scheduler, store}};
+        fakes::FakePlatform fake;
+        const DimController controller{fake.services(store)};
         controller.isEnabled();
         const auto style = controller.style();
         check(style == Style::black || style == Style::wallpaper, "a style outside the two looks");

@@ -10,11 +10,7 @@
 #include <vector>
 
 #include "engine/dim_controller.h"
-#include "fakes/fake_accessibility.h"
-#include "fakes/fake_window_server.h"
-#include "fakes/fake_workspace.h"
-#include "fakes/manual_time.h"
-#include "fakes/memory_defaults_store.h"
+#include "fakes/fake_platform.h"
 #include "fuzz_input.h"
 #include "fuzz_targets.h"
 
@@ -110,25 +106,14 @@ RawWindowEntry entry(FuzzInput& in) {
     return e;
 }
 
-struct Scene {
+struct Scene : fakes::FakePlatform {
     explicit Scene(std::size_t displayCount) {
         displays.displays = {fakes::makeDisplay("left", kLeft)};
         if (displayCount > 1)
             displays.displays.push_back(fakes::makeDisplay("right", kRight));
     }
 
-    fakes::FakeWindowServer server;
-    FakeAccessibility ax;
-    fakes::FakeWorkspace workspace;
-    fakes::FakeOwnApplication own{kOwnPID};
-    fakes::FakeDisplays displays;
-    fakes::FakeOverlayFactory factory{server, kOwnPID};
-    fakes::FakeWallpaperService wallpaper;
-    fakes::ManualClock clock;
-    fakes::ManualScheduler scheduler{clock};
-    fakes::MemoryDefaultsStore defaults;
-    DimController controller{EngineServices{server, ax, workspace, own, displays, factory,
-                                            wallpaper, clock, scheduler, defaults}};
+    DimController controller{services()};
 };
 
 // The window that must stay uncovered after a cycle, when the scene names one unambiguously:

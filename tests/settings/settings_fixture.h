@@ -10,11 +10,7 @@
 #include <string>
 
 #include "engine/dim_controller.h"
-#include "fakes/fake_accessibility.h"
-#include "fakes/fake_window_server.h"
-#include "fakes/fake_workspace.h"
-#include "fakes/manual_time.h"
-#include "fakes/memory_defaults_store.h"
+#include "fakes/fake_platform.h"
 #include "platform/login_items.h"
 #include "platform/relauncher.h"
 #include "platform/updater.h"
@@ -76,21 +72,16 @@ public:
     int checks = 0;
 };
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public ::testing::Test, protected FakePlatform {
 protected:
-    static constexpr std::int32_t kOwnPID = 500;
     static constexpr std::int32_t kApp = 1001;
 
     SettingsTest() {
         displays.displays = {makeDisplay("main", Rect{0, 0, 1600, 900})};
-        server.addBack(FakeWindow{11, kApp, 0, Rect{100, 100, 600, 400}, true});
-        const RunningApplication app{kApp, std::nullopt};
-        workspace.frontmost = app;
-        workspace.addRunning(app);
-        ax.setFocusedWindow(kApp, 11);
+        window(11, kApp, Rect{100, 100, 600, 400});
+        focusOn(kApp, 11);
         ax.trusted = true;
-        controller = std::make_unique<DimController>(EngineServices{
-            server, ax, workspace, own, displays, factory, wallpaper, clock, scheduler, defaults});
+        controller = std::make_unique<DimController>(services());
     }
 
     SettingsModel& makeModel() {
@@ -127,16 +118,6 @@ protected:
         return n;
     }
 
-    FakeWindowServer server;
-    FakeAccessibility ax;
-    FakeWorkspace workspace;
-    FakeOwnApplication own{kOwnPID};
-    FakeDisplays displays;
-    FakeOverlayFactory factory{server, kOwnPID};
-    FakeWallpaperService wallpaper;
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    MemoryDefaultsStore defaults;
     FakeLoginItems loginItems;
     FakeRelauncher relauncher;
     FakeUpdater updater;

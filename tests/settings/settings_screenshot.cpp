@@ -4,11 +4,7 @@
 #include <QTimer>
 
 #include "engine/dim_controller.h"
-#include "fakes/fake_accessibility.h"
-#include "fakes/fake_window_server.h"
-#include "fakes/fake_workspace.h"
-#include "fakes/manual_time.h"
-#include "fakes/memory_defaults_store.h"
+#include "fakes/fake_platform.h"
 #include "settings/settings_model.h"
 #include "settings/settings_window_controller.h"
 #include "settings_fixture.h"
@@ -21,31 +17,22 @@ int main(int argc, char** argv) {
     const QString output = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     const int lingerMs = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 1500;
 
-    FakeWindowServer server;
-    FakeAccessibility ax;
-    FakeWorkspace workspace;
-    FakeOwnApplication own{500};
-    FakeDisplays displays;
-    displays.displays = {makeDisplay("main", Rect{0, 0, 1280, 800})};
-    FakeOverlayFactory factory{server, 500};
-    FakeWallpaperService wallpaper;
-    ManualClock clock;
-    ManualScheduler scheduler{clock};
-    MemoryDefaultsStore defaults;
-    defaults.set(keys::kDimStrength, 0.65);
+    FakePlatform fake;
+    fake.displays.displays = {makeDisplay("main", Rect{0, 0, 1280, 800})};
+    fake.defaults.set(keys::kDimStrength, 0.65);
     FakeLoginItems loginItems;
     loginItems.enabled = true;
     FakeRelauncher relauncher;
     FakeUpdater updater;
     updater.lastCheck = 1'796'583'900.0;
-    ax.trusted =
+    fake.ax.trusted =
         argc > 3 && QString::fromLocal8Bit(argv[3]) == QLatin1String("untrusted") ? false : true;
 
-    DimController controller(EngineServices{server, ax, workspace, own, displays, factory,
-                                            wallpaper, clock, scheduler, defaults});
-    SettingsModel model(
-        controller, updater,
-        SettingsServices{ax, wallpaper, loginItems, workspace, relauncher, defaults}, {});
+    DimController controller(fake.services());
+    SettingsModel model(controller, updater,
+                        SettingsServices{fake.ax, fake.wallpaper, loginItems, fake.workspace,
+                                         relauncher, fake.defaults},
+                        {});
     SettingsWindowController window(model, {});
     window.show();
     QTimer::singleShot(1000, [&] {
