@@ -11,17 +11,14 @@
 #include <memory>
 #include <vector>
 
+#include "platform/x11/x11_reply.h"
+
 namespace sombrix::WallpaperCapture {
 
 namespace {
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> own(T* reply) {
-    return Reply<T>(reply, &std::free);
-}
+using x11::own;
+using x11::Reply;
 
 struct Connection {
     explicit Connection(const std::string& display)

@@ -62,26 +62,16 @@ UpdateWindow::UpdateWindow()
 }
 
 void UpdateWindow::showChecking() {
-    headline_->setText(QStringLiteral("Checking for updates…"));
-    message_->setText(QStringLiteral("Sombrix is reading the list of releases."));
-    notes_->clear();
-    notes_->hide();
-    download_->hide();
-    downloadUrl_ = QUrl();
-    close_->setText(QStringLiteral("Cancel"));
-    present();
+    showMessage(QStringLiteral("Checking for updates…"),
+                QStringLiteral("Sombrix is reading the list of releases."),
+                QStringLiteral("Cancel"));
 }
 
 void UpdateWindow::showUpToDate(const QString& currentVersion) {
-    headline_->setText(QStringLiteral("You’re up to date!"));
-    message_->setText(QStringLiteral("Sombrix %1 is currently the newest version available.")
-                          .arg(currentVersion));
-    notes_->clear();
-    notes_->hide();
-    download_->hide();
-    downloadUrl_ = QUrl();
-    close_->setText(QStringLiteral("OK"));
-    present();
+    showMessage(
+        QStringLiteral("You’re up to date!"),
+        QStringLiteral("Sombrix %1 is currently the newest version available.").arg(currentVersion),
+        QStringLiteral("OK"));
 }
 
 void UpdateWindow::showUpdate(const QString& newVersion, const QString& currentVersion,
@@ -103,14 +93,7 @@ void UpdateWindow::showUpdate(const QString& newVersion, const QString& currentV
 }
 
 void UpdateWindow::showError(const QString& message) {
-    headline_->setText(QStringLiteral("Update Error"));
-    message_->setText(message);
-    notes_->clear();
-    notes_->hide();
-    download_->hide();
-    downloadUrl_ = QUrl();
-    close_->setText(QStringLiteral("OK"));
-    present();
+    showMessage(QStringLiteral("Update Error"), message, QStringLiteral("OK"));
 }
 
 QString UpdateWindow::headline() const {
@@ -121,6 +104,18 @@ QString UpdateWindow::message() const {
 }
 QString UpdateWindow::releaseNotes() const {
     return notes_->toPlainText();
+}
+
+void UpdateWindow::showMessage(const QString& headline, const QString& message,
+                               const QString& closeTitle) {
+    headline_->setText(headline);
+    message_->setText(message);
+    notes_->clear();
+    notes_->hide();
+    download_->hide();
+    downloadUrl_ = QUrl();
+    close_->setText(closeTitle);
+    present();
 }
 
 void UpdateWindow::present() {

@@ -39,6 +39,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // A headline and a message without release notes or a download button.
+    void showMessage(const QString& headline, const QString& message, const QString& closeTitle);
     void present();
 
     QLabel* headline_;

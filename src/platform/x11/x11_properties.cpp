@@ -23,6 +23,20 @@ std::optional<std::vector<std::uint32_t>> items32(const PropertyView& p, xcb_ato
     return out;
 }
 
+// Exactly `count` cardinals, each a plausible screen extent; nothing otherwise.
+std::optional<std::vector<std::uint32_t>> extents(const PropertyView& p, std::size_t count) {
+    auto v = items32(p, XCB_ATOM_CARDINAL);
+    if (!v || v->size() != count) {
+        return std::nullopt;
+    }
+    for (std::uint32_t x : *v) {
+        if (x > kMaxExtent) {
+            return std::nullopt;
+        }
+    }
+    return v;
+}
+
 }  // namespace
 
 PropertyView PropertyView::of(const xcb_get_property_reply_t* reply) {
@@ -99,41 +113,26 @@ std::optional<WindowType> decodeWindowType(const PropertyView& p, const Atoms& a
 }
 
 std::optional<FrameExtents> decodeFrameExtents(const PropertyView& p) {
-    auto v = items32(p, XCB_ATOM_CARDINAL);
-    if (!v || v->size() != 4) {
+    auto v = extents(p, 4);
+    if (!v) {
         return std::nullopt;
-    }
-    for (std::uint32_t x : *v) {
-        if (x > kMaxExtent) {
-            return std::nullopt;
-        }
     }
     return FrameExtents{(*v)[0], (*v)[1], (*v)[2], (*v)[3]};
 }
 
 std::optional<Strut> decodeStrutPartial(const PropertyView& p) {
-    auto v = items32(p, XCB_ATOM_CARDINAL);
-    if (!v || v->size() != 12) {
+    auto v = extents(p, 12);
+    if (!v) {
         return std::nullopt;
-    }
-    for (std::uint32_t x : *v) {
-        if (x > kMaxExtent) {
-            return std::nullopt;
-        }
     }
     const auto& s = *v;
     return Strut{s[0], s[1], s[2], s[3], s[4], s[5], s[6], s[7], s[8], s[9], s[10], s[11]};
 }
 
 std::optional<Strut> decodeStrut(const PropertyView& p) {
-    auto v = items32(p, XCB_ATOM_CARDINAL);
-    if (!v || v->size() != 4) {
+    auto v = extents(p, 4);
+    if (!v) {
         return std::nullopt;
-    }
-    for (std::uint32_t x : *v) {
-        if (x > kMaxExtent) {
-            return std::nullopt;
-        }
     }
     // Without a range a strut covers its whole edge.
     const auto& s = *v;
