@@ -17,21 +17,6 @@
 
 namespace sombrix::bench {
 
-// Override-redirect root children carrying the overlay marker.
-inline std::vector<xcb_window_t> overlays(test::TestClient& client) {
-    std::vector<xcb_window_t> found;
-    const xcb_atom_t marker = client.atom("_SOMBRIX_OVERLAY");
-    xcb_connection_t* c = client.connection();
-    for (xcb_window_t w : client.rootChildren()) {
-        auto* reply = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, w, marker, XCB_ATOM_CARDINAL, 0, 1), nullptr);
-        if (reply && xcb_get_property_value_length(reply) == 4)
-            found.push_back(w);
-        std::free(reply);
-    }
-    return found;
-}
-
 // A fresh config home so the user's settings play no part.
 inline std::string freshConfigHome() {
     char dir[] = "/tmp/sombrix-bench-XXXXXX";

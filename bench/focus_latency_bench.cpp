@@ -43,11 +43,11 @@ int main() {
     client.activate(windows.back());
     if (session.spawn({SOMBRIX_BINARY}) < 0)
         return 1;
-    if (!test::waitUntil([&] { return !bench::overlays(client).empty(); })) {
+    if (!test::waitUntil([&] { return !client.sombrixOverlays().empty(); })) {
         std::fprintf(stderr, "bench_focus_latency: sombrix made no overlay\n");
         return 1;
     }
-    const xcb_window_t overlay = bench::overlays(client).front();
+    const xcb_window_t overlay = client.sombrixOverlays().front();
 
     xcb_connection_t* c = client.connection();
     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;

@@ -64,7 +64,7 @@ int main() {
     const auto windows = bench::spreadWindows(client, 20, 1600, 900);
     client.activate(windows.back());
     const pid_t sombrix = session.spawn({SOMBRIX_BINARY});
-    if (sombrix < 0 || !test::waitUntil([&] { return !bench::overlays(client).empty(); })) {
+    if (sombrix < 0 || !test::waitUntil([&] { return !client.sombrixOverlays().empty(); })) {
         std::fprintf(stderr, "bench_idle: sombrix did not start\n");
         return 1;
     }

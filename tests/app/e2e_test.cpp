@@ -28,13 +28,6 @@ using namespace std::chrono_literals;
 
 constexpr auto kDeadline = 20s;
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-template <typename T>
-Reply<T> own(T* reply) {
-    return Reply<T>(reply, &std::free);
-}
-
 // A fresh settings folder and runtime folder for one test, so that nothing of the user's (or of
 // another test's) is read or written.
 class PrivateHome {

@@ -94,20 +94,7 @@ protected:
         return found;
     }
 
-    // Our overlays: override-redirect root children that carry the overlay marker.
-    std::vector<xcb_window_t> overlays() {
-        std::vector<xcb_window_t> found;
-        const xcb_atom_t marker = client_->atom("_SOMBRIX_OVERLAY");
-        xcb_connection_t* c = client_->connection();
-        for (xcb_window_t w : client_->rootChildren()) {
-            auto* reply = xcb_get_property_reply(
-                c, xcb_get_property(c, 0, w, marker, XCB_ATOM_CARDINAL, 0, 1), nullptr);
-            if (reply && xcb_get_property_value_length(reply) == 4)
-                found.push_back(w);
-            std::free(reply);
-        }
-        return found;
-    }
+    std::vector<xcb_window_t> overlays() { return client_->sombrixOverlays(); }
 
     // The overlay covering the monitor that starts at `x`.
     std::optional<xcb_window_t> overlayAt(int x) {
@@ -120,15 +107,8 @@ protected:
     }
 
     bool directlyBeneath(std::optional<xcb_window_t> overlay, xcb_window_t client) {
-        if (!overlay || !client_->isViewable(*overlay))
-            return false;
-        const auto children = client_->rootChildren();
-        const auto frame = client_->topLevelOf(client);
-        for (std::size_t i = 0; i + 1 < children.size(); ++i) {
-            if (children[i] == *overlay)
-                return frame && children[i + 1] == *frame;
-        }
-        return false;
+        return overlay && client_->isViewable(*overlay) &&
+               client_->isDirectlyBeneath(*overlay, client);
     }
 
     void activate(xcb_window_t w) {

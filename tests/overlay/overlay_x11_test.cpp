@@ -108,13 +108,7 @@ protected:
 
     // Whether the overlay is the root child directly beneath `client`'s frame.
     bool directlyBeneath(const OverlayWindow& o, xcb_window_t client) {
-        const auto children = client_->rootChildren();
-        const auto frame = client_->topLevelOf(client);
-        for (std::size_t i = 0; i + 1 < children.size(); ++i) {
-            if (children[i] == o.windowNumber())
-                return frame && children[i + 1] == *frame;
-        }
-        return false;
+        return client_->isDirectlyBeneath(o.windowNumber(), client);
     }
 
     std::optional<std::uint32_t> opacity(xcb_window_t w) {
@@ -193,10 +187,9 @@ TEST_F(OverlayX11, OrderBelowFollowsTheBrightWindowAcrossRestacks) {
 }
 
 TEST_F(OverlayX11, OrderFrontRegardlessStaysBelowADock) {
-    TestWindowSpec dockSpec = spec("dock", 0, 0, 800, 30);
-    dockSpec.types = {"_NET_WM_WINDOW_TYPE_DOCK"};
-    dockSpec.strutPartial = std::array<std::uint32_t, 12>{0, 0, 30, 0, 0, 0, 0, 0, 0, 799, 0, 0};
-    const xcb_window_t dock = client_->createWindow(dockSpec);
+    TestWindowSpec panel = test::dockSpec(0, 0, 800, 30, true);
+    panel.title = "dock";
+    const xcb_window_t dock = client_->createWindow(panel);
     const xcb_window_t normal = client_->createWindow(spec("normal", 100, 100));
     ASSERT_TRUE(dock && normal);
     stacking_->docks = {dock};

@@ -33,14 +33,7 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     TestClient client(session.display());
 
     // A panel across the top of the left monitor only.
-    TestWindowSpec dock;
-    dock.types = {"_NET_WM_WINDOW_TYPE_DOCK"};
-    dock.x = 0;
-    dock.y = 0;
-    dock.width = 800;
-    dock.height = 30;
-    dock.strutPartial = std::array<std::uint32_t, 12>{0, 0, 30, 0, 0, 0, 0, 0, 0, 799, 0, 0};
-    ASSERT_NE(client.createWindow(dock), 0u);
+    ASSERT_NE(client.createWindow(test::dockSpec(0, 0, 800, 30, true)), 0u);
 
     // A private bus standing in for the system bus, where a stand-in for logind announces the
     // end of a sleep.

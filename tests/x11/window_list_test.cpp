@@ -76,14 +76,7 @@ TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
     spec.types = {"_KDE_NET_WM_WINDOW_TYPE_OVERRIDE", "_NET_WM_WINDOW_TYPE_DIALOG"};
     spec.pid = TestWindowSpec::Pid::Garbage;
     xcb_window_t dialog = client.createWindow(spec);
-    TestWindowSpec dock;
-    dock.types = {"_NET_WM_WINDOW_TYPE_DOCK"};
-    dock.x = 0;
-    dock.y = 0;
-    dock.width = 1280;
-    dock.height = 30;
-    dock.strutPartial = std::array<std::uint32_t, 12>{0, 0, 30, 0, 0, 0, 0, 0, 0, 1279, 0, 0};
-    xcb_window_t panel = client.createWindow(dock);
+    xcb_window_t panel = client.createWindow(test::dockSpec(0, 0, 1280, 30, true));
     TestWindowSpec menu;
     menu.overrideRedirect = true;
     menu.x = 60;
@@ -198,13 +191,7 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
     // The topmost application window for orderFrontRegardless skips the overlay itself...
     EXPECT_EQ(backend.list.topmostNormalTopLevel(overlay), sibling);
     // ...and stays below a dock even when the dock is the top root child.
-    TestWindowSpec dock;
-    dock.types = {"_NET_WM_WINDOW_TYPE_DOCK"};
-    dock.x = 0;
-    dock.y = 770;
-    dock.width = 1280;
-    dock.height = 30;
-    xcb_window_t panel = client.createWindow(dock);
+    xcb_window_t panel = client.createWindow(test::dockSpec(0, 770, 1280, 30));
     ASSERT_TRUE(panel);
     bool dockOnTop = waitUntil([&] { return onScreen(backend.list).front().id == panel; });
     ASSERT_TRUE(dockOnTop);

@@ -14,17 +14,24 @@ namespace sombrix::test {
 
 namespace {
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> own(T* p) {
-    return Reply<T>(p, &std::free);
-}
-
 constexpr std::uint32_t kSourcePager = 2;
 
 }  // namespace
+
+TestWindowSpec dockSpec(int x, int y, std::uint16_t width, std::uint16_t height, bool reservesTop) {
+    TestWindowSpec spec;
+    spec.types = {"_NET_WM_WINDOW_TYPE_DOCK"};
+    spec.x = x;
+    spec.y = y;
+    spec.width = width;
+    spec.height = height;
+    if (reservesTop) {
+        const auto first = static_cast<std::uint32_t>(x);
+        spec.strutPartial = std::array<std::uint32_t, 12>{
+            0, 0, height, 0, 0, 0, 0, 0, first, first + width - 1, 0, 0};
+    }
+    return spec;
+}
 
 TestClient::TestClient(const std::string& display) {
     c_ = xcb_connect(display.c_str(), nullptr);
@@ -298,6 +305,30 @@ std::vector<xcb_window_t> TestClient::rootChildren() {
     }
     auto* kids = xcb_query_tree_children(reply.get());
     return {kids, kids + xcb_query_tree_children_length(reply.get())};
+}
+
+std::vector<xcb_window_t> TestClient::sombrixOverlays() {
+    std::vector<xcb_window_t> found;
+    const xcb_atom_t marker = atom("_SOMBRIX_OVERLAY");
+    for (xcb_window_t w : rootChildren()) {
+        auto reply = own(xcb_get_property_reply(
+            c_, xcb_get_property(c_, 0, w, marker, XCB_ATOM_CARDINAL, 0, 1), nullptr));
+        if (reply && xcb_get_property_value_length(reply.get()) == 4) {
+            found.push_back(w);
+        }
+    }
+    return found;
+}
+
+bool TestClient::isDirectlyBeneath(xcb_window_t below, xcb_window_t client) {
+    const auto children = rootChildren();
+    const auto frame = topLevelOf(client);
+    for (std::size_t i = 0; i + 1 < children.size(); ++i) {
+        if (children[i] == below) {
+            return frame && children[i + 1] == *frame;
+        }
+    }
+    return false;
 }
 
 std::optional<std::array<int, 4>> TestClient::rootGeometry(xcb_window_t w) {

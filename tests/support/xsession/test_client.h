@@ -11,7 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/x11/x11_reply.h"
+
 namespace sombrix::test {
+
+// xcb replies owned as the backend owns them: freed on every path.
+using x11::own;
+using x11::Reply;
 
 struct TestWindowSpec {
     std::string title = "test window";
@@ -33,6 +39,11 @@ struct TestWindowSpec {
     // Wait until the window manager manages it (framed, in _NET_CLIENT_LIST) and it is viewable.
     bool waitUntilManaged = true;
 };
+
+// A dock (panel) window at the given place; with `reservesTop` it also publishes a strut that keeps
+// its height free along the top edge across its width.
+TestWindowSpec dockSpec(int x, int y, std::uint16_t width, std::uint16_t height,
+                        bool reservesTop = false);
 
 class TestClient {
 public:
@@ -83,6 +94,10 @@ public:
     std::optional<xcb_window_t> topLevelOf(xcb_window_t w);
     // Root children bottom to top.
     std::vector<xcb_window_t> rootChildren();
+    // Sombrix's overlays: the root children that carry its overlay marker.
+    std::vector<xcb_window_t> sombrixOverlays();
+    // Whether `below` is the root child directly beneath the frame of `client`.
+    bool isDirectlyBeneath(xcb_window_t below, xcb_window_t client);
     // Root-relative outer rectangle of a window (x, y, width, height).
     std::optional<std::array<int, 4>> rootGeometry(xcb_window_t w);
 
