@@ -83,20 +83,18 @@ std::optional<xcb_window_t> X11Context::activeWindow() {
 }
 
 std::vector<xcb_window_t> X11Context::clientList() {
-    if (connectionBroken()) {
-        return {};
-    }
-    auto cookie = requestProperty(root_, atoms_.netClientList, XCB_ATOM_WINDOW, 65536);
-    ++stats_.roundTrips;
-    auto reply = collect(cookie);
-    return decodeWindowList(PropertyView::of(reply.get()));
+    return rootWindowList(atoms_.netClientList);
 }
 
 std::vector<xcb_window_t> X11Context::clientListStacking() {
+    return rootWindowList(atoms_.netClientListStacking);
+}
+
+std::vector<xcb_window_t> X11Context::rootWindowList(xcb_atom_t property) {
     if (connectionBroken()) {
         return {};
     }
-    auto cookie = requestProperty(root_, atoms_.netClientListStacking, XCB_ATOM_WINDOW, 65536);
+    auto cookie = requestProperty(root_, property, XCB_ATOM_WINDOW, 65536);
     ++stats_.roundTrips;
     auto reply = collect(cookie);
     return decodeWindowList(PropertyView::of(reply.get()));

@@ -92,6 +92,9 @@ public:
     std::uint64_t eventGeneration() const { return eventGeneration_; }
 
 private:
+    // A window list the window manager publishes on the root, one round trip.
+    std::vector<xcb_window_t> rootWindowList(xcb_atom_t property);
+
     xcb_connection_t* c_;
     xcb_window_t root_;
     Atoms atoms_;
