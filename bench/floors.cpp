@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app_bench_support.h"
 #include "test_client.h"
 #include "xsession.h"
 
@@ -137,17 +138,7 @@ int main() {
         return session.unavailable() ? 0 : 1;
     }
     test::TestClient client(session.display());
-    std::vector<xcb_window_t> windows;
-    for (int i = 0; i < kWindows; ++i) {
-        test::TestWindowSpec spec;
-        spec.title = "floor-" + std::to_string(i);
-        spec.x = (i * 137) % 1280;
-        spec.y = (i * 89) % 660;
-        spec.width = 320;
-        spec.height = 240;
-        if (const xcb_window_t w = client.createWindow(spec))
-            windows.push_back(w);
-    }
+    const auto windows = bench::spreadWindows(client, kWindows, 1600, 900);
     if (windows.size() != kWindows) {
         std::fprintf(stderr, "bench_floors: only %zu windows were managed\n", windows.size());
         return 1;

@@ -55,13 +55,6 @@ int main() {
     xcb_flush(c);
     const xcb_atom_t active = client.atom("_NET_ACTIVE_WINDOW");
 
-    auto beneath = [&](xcb_window_t target) {
-        const auto children = client.rootChildren();
-        const auto frame = client.topLevelOf(target);
-        const auto it = std::find(children.begin(), children.end(), overlay);
-        return frame && it != children.end() && it + 1 != children.end() && *(it + 1) == *frame;
-    };
-
     std::mt19937 random(42);
     std::vector<double> latencies;
     xcb_window_t current = windows.back();
@@ -89,7 +82,7 @@ int main() {
             }
             if (announced && (type == XCB_PROPERTY_NOTIFY || type == XCB_CONFIGURE_NOTIFY ||
                               type == XCB_MAP_NOTIFY))
-                placed = beneath(target);
+                placed = client.isDirectlyBeneath(overlay, target);
             std::free(event);
         }
         if (!announced || !placed) {
