@@ -1,4 +1,5 @@
-// Runs the tests inside a QApplication (offscreen), which timers and widgets need.
+// Runs unit tests inside a QApplication on the offscreen platform: timers, widgets and tray items
+// need a GUI application object, never a display.
 #include <gtest/gtest.h>
 
 #include <QApplication>
