@@ -189,13 +189,20 @@ TEST_F(ShellE2E, SecondLaunchOpensTheSettingsWindowOfTheFirst) {
 // The tray menu driven like a user: a click on the icon in a real tray host, then the keyboard.
 class TrayE2E : public ShellE2E {
 protected:
-    static bool startTray(XSession& session, const fs::path& folder) {
+    void SetUp() override {
+        if (!onPath("tint2")) {
+            GTEST_SKIP() << "tint2 (the tray host) is not installed";
+        }
+    }
+
+    // The tray host along the bottom edge; its pid, or -1 when it could not be started.
+    static pid_t startTray(XSession& session, const fs::path& folder) {
         const fs::path config = folder / "tint2rc";
         std::ofstream(config) << "panel_items = S\n"
                                  "panel_position = bottom center horizontal\n"
                                  "panel_size = 100% 30\n"
                                  "systray_icon_size = 22\n";
-        return session.spawn({"tint2", "-c", config.string()}) > 0;
+        return session.spawn({"tint2", "-c", config.string()});
     }
 
     // Sombrix's window docked in the tray (small, viewable), 0 until there is one.
@@ -241,14 +248,11 @@ protected:
 };
 
 TEST_F(TrayE2E, MenuSwitchesTheDimOffAndOnAndQuitsWithoutLeavingAnOverlay) {
-    if (!onPath("tint2")) {
-        GTEST_SKIP() << "tint2 (the tray host) is not installed";
-    }
     XSessionOptions options;
     SOMBRIX_XSESSION_OR_SKIP(session, options);
     TestClient client(session.display());
     ASSERT_TRUE(client.ok());
-    ASSERT_TRUE(startTray(session, home.config()));
+    ASSERT_GT(startTray(session, home.config()), 0);
     const xcb_window_t work = client.createWindow();
     client.activate(work);
 
@@ -279,9 +283,6 @@ TEST_F(TrayE2E, MenuSwitchesTheDimOffAndOnAndQuitsWithoutLeavingAnOverlay) {
 }
 
 TEST_F(TrayE2E, TrayHostComingAndGoingLeavesTheApplicationRunning) {
-    if (!onPath("tint2")) {
-        GTEST_SKIP() << "tint2 (the tray host) is not installed";
-    }
     XSessionOptions options;
     SOMBRIX_XSESSION_OR_SKIP(session, options);
     TestClient client(session.display());
@@ -290,14 +291,12 @@ TEST_F(TrayE2E, TrayHostComingAndGoingLeavesTheApplicationRunning) {
     // No tray at launch; one appears, goes away and comes back.
     const pid_t sombrix = launch(session);
     ASSERT_TRUE(waitUntil([&] { return visibleOverlays(client, 1280, 800) == 1; }, kDeadline));
-    const fs::path config = home.config() / "tint2rc";
-    std::ofstream(config) << "panel_items = S\npanel_position = bottom center horizontal\n";
-    pid_t tray = session.spawn({"tint2", "-c", config.string()});
+    pid_t tray = startTray(session, home.config());
     xcb_window_t icon = 0;
     EXPECT_TRUE(waitUntil([&] { return (icon = trayIcon(session, client)) != 0; }, kDeadline));
     session.kill(tray);
     EXPECT_TRUE(waitUntil([&] { return trayIcon(session, client) == 0; }, kDeadline));
-    tray = session.spawn({"tint2", "-c", config.string()});
+    tray = startTray(session, home.config());
     EXPECT_TRUE(waitUntil([&] { return trayIcon(session, client) != 0; }, kDeadline));
 
     EXPECT_EQ(::kill(sombrix, 0), 0) << "sombrix died while the tray host changed";

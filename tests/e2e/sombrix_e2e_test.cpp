@@ -18,11 +18,7 @@
 namespace sombrix {
 namespace {
 
-using test::TestClient;
-using test::TestWindowSpec;
-using test::waitUntil;
-using test::XSession;
-using test::XSessionOptions;
+using namespace test;
 
 constexpr auto kDeadline = std::chrono::seconds(15);
 

@@ -19,10 +19,7 @@
 namespace sombrix {
 namespace {
 
-using test::TestClient;
-using test::TestWindowSpec;
-using test::waitUntil;
-using test::XSession;
+using namespace test;
 
 XSession* session = nullptr;
 
@@ -187,7 +184,7 @@ TEST_F(OverlayX11, OrderBelowFollowsTheBrightWindowAcrossRestacks) {
 }
 
 TEST_F(OverlayX11, OrderFrontRegardlessStaysBelowADock) {
-    TestWindowSpec panel = test::dockSpec(0, 0, 800, 30, true);
+    TestWindowSpec panel = dockSpec(0, 0, 800, 30, true);
     panel.title = "dock";
     const xcb_window_t dock = client_->createWindow(panel);
     const xcb_window_t normal = client_->createWindow(spec("normal", 100, 100));

@@ -14,10 +14,7 @@
 namespace sombrix::x11 {
 namespace {
 
-using test::TestClient;
-using test::TestWindowSpec;
-using test::waitUntil;
-using test::XSessionOptions;
+using namespace test;
 
 AXElement windowElement(xcb_window_t w) {
     return AXElement{AXElement::Kind::Window, ::getpid(), w};

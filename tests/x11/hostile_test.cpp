@@ -13,11 +13,7 @@
 namespace sombrix::x11 {
 namespace {
 
-using test::TestClient;
-using test::TestWindowSpec;
-using test::waitUntil;
-using test::XSession;
-using test::XSessionOptions;
+using namespace test;
 
 const X11Window* find(const std::vector<X11Window>& windows, xcb_window_t id) {
     auto it = std::find_if(windows.begin(), windows.end(), [&](auto& w) { return w.id == id; });

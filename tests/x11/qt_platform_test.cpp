@@ -20,10 +20,7 @@
 namespace sombrix::x11 {
 namespace {
 
-using test::TestClient;
-using test::TestWindowSpec;
-using test::waitUntil;
-using test::XSessionOptions;
+using namespace test;
 
 // Qt allows one application per process, so this is the only test here.
 TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
@@ -33,7 +30,7 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     TestClient client(session.display());
 
     // A panel across the top of the left monitor only.
-    ASSERT_NE(client.createWindow(test::dockSpec(0, 0, 800, 30, true)), 0u);
+    ASSERT_NE(client.createWindow(dockSpec(0, 0, 800, 30, true)), 0u);
 
     // A private bus standing in for the system bus, where a stand-in for logind announces the
     // end of a sleep.

@@ -14,11 +14,7 @@
 namespace sombrix::x11 {
 namespace {
 
-using test::TestClient;
-using test::TestWindowSpec;
-using test::waitUntil;
-using test::XSession;
-using test::XSessionOptions;
+using namespace test;
 
 // The backend's own connection, as the application would have it.
 struct Backend {
@@ -76,7 +72,7 @@ TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
     spec.types = {"_KDE_NET_WM_WINDOW_TYPE_OVERRIDE", "_NET_WM_WINDOW_TYPE_DIALOG"};
     spec.pid = TestWindowSpec::Pid::Garbage;
     xcb_window_t dialog = client.createWindow(spec);
-    xcb_window_t panel = client.createWindow(test::dockSpec(0, 0, 1280, 30, true));
+    xcb_window_t panel = client.createWindow(dockSpec(0, 0, 1280, 30, true));
     TestWindowSpec menu;
     menu.overrideRedirect = true;
     menu.x = 60;
@@ -191,7 +187,7 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
     // The topmost application window for orderFrontRegardless skips the overlay itself...
     EXPECT_EQ(backend.list.topmostNormalTopLevel(overlay), sibling);
     // ...and stays below a dock even when the dock is the top root child.
-    xcb_window_t panel = client.createWindow(test::dockSpec(0, 770, 1280, 30));
+    xcb_window_t panel = client.createWindow(dockSpec(0, 770, 1280, 30));
     ASSERT_TRUE(panel);
     bool dockOnTop = waitUntil([&] { return onScreen(backend.list).front().id == panel; });
     ASSERT_TRUE(dockOnTop);
