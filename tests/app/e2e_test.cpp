@@ -95,17 +95,11 @@ protected:
         return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
-    static bool isOverrideRedirect(xcb_connection_t* c, xcb_window_t w) {
-        auto reply =
-            own(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr));
-        return reply && reply->override_redirect;
-    }
-
     // Mapped unmanaged windows that cover a whole monitor: the overlays.
     static int visibleOverlays(TestClient& client, int monitorWidth, int monitorHeight) {
         int count = 0;
         for (xcb_window_t w : client.rootChildren()) {
-            if (!client.isViewable(w) || !isOverrideRedirect(client.connection(), w)) {
+            if (!client.isViewable(w) || !client.isOverrideRedirect(w)) {
                 continue;
             }
             const auto geometry = client.rootGeometry(w);
@@ -121,10 +115,6 @@ protected:
         return session.run({"xdotool", "search", "--onlyvisible", "--name", "^Sombrix Settings$"},
                            &output) == 0 &&
                !output.empty();
-    }
-
-    static bool onPath(const std::string& program) {
-        return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
     }
 
     PrivateHome home;
@@ -190,7 +180,7 @@ TEST_F(ShellE2E, SecondLaunchOpensTheSettingsWindowOfTheFirst) {
 class TrayE2E : public ShellE2E {
 protected:
     void SetUp() override {
-        if (!onPath("tint2")) {
+        if (!programInstalled("tint2")) {
             GTEST_SKIP() << "tint2 (the tray host) is not installed";
         }
     }
@@ -227,7 +217,7 @@ protected:
     static bool menuOpen(TestClient& client) {
         for (xcb_window_t w : client.rootChildren()) {
             const auto geometry = client.rootGeometry(w);
-            if (client.isViewable(w) && isOverrideRedirect(client.connection(), w) && geometry &&
+            if (client.isViewable(w) && client.isOverrideRedirect(w) && geometry &&
                 (*geometry)[2] > 60 && (*geometry)[2] < 1280 && (*geometry)[3] > 40) {
                 return true;
             }

@@ -109,15 +109,7 @@ protected:
     }
 
     std::optional<std::uint32_t> opacity(xcb_window_t w) {
-        xcb_connection_t* c = client_->connection();
-        const xcb_atom_t atom = client_->atom("_NET_WM_WINDOW_OPACITY");
-        auto* reply = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, w, atom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
-        std::optional<std::uint32_t> value;
-        if (reply && xcb_get_property_value_length(reply) == 4)
-            value = *static_cast<std::uint32_t*>(xcb_get_property_value(reply));
-        std::free(reply);
-        return value;
+        return client_->cardinal(w, "_NET_WM_WINDOW_OPACITY");
     }
 
     AlwaysCapture wallpaper_;
@@ -140,12 +132,7 @@ TEST_F(OverlayX11, StaysUnmanagedNeverTakesFocusAndLetsClicksThrough) {
     EXPECT_TRUE(o->isVisible());
     EXPECT_TRUE(directlyBeneath(*o, front));
 
-    xcb_connection_t* c = client_->connection();
-    auto* attributes = xcb_get_window_attributes_reply(
-        c, xcb_get_window_attributes(c, o->windowNumber()), nullptr);
-    ASSERT_TRUE(attributes);
-    EXPECT_TRUE(attributes->override_redirect);
-    std::free(attributes);
+    EXPECT_TRUE(client_->isOverrideRedirect(o->windowNumber()));
     EXPECT_FALSE(client_->isManaged(o->windowNumber()));
 
     // A click on the part of `below` that the overlay covers reaches `below`, which openbox

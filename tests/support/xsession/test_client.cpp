@@ -278,6 +278,21 @@ bool TestClient::isViewable(xcb_window_t w) {
     return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
+bool TestClient::isOverrideRedirect(xcb_window_t w) {
+    auto reply =
+        own(xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr));
+    return reply && reply->override_redirect;
+}
+
+std::optional<std::uint32_t> TestClient::cardinal(xcb_window_t w, const std::string& name) {
+    auto reply = own(xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, w, atom(name), XCB_ATOM_CARDINAL, 0, 1), nullptr));
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4) {
+        return std::nullopt;
+    }
+    return *static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()));
+}
+
 bool TestClient::isManaged(xcb_window_t w) {
     auto list = clientList();
     return std::find(list.begin(), list.end(), w) != list.end();
@@ -309,11 +324,8 @@ std::vector<xcb_window_t> TestClient::rootChildren() {
 
 std::vector<xcb_window_t> TestClient::sombrixOverlays() {
     std::vector<xcb_window_t> found;
-    const xcb_atom_t marker = atom("_SOMBRIX_OVERLAY");
     for (xcb_window_t w : rootChildren()) {
-        auto reply = own(xcb_get_property_reply(
-            c_, xcb_get_property(c_, 0, w, marker, XCB_ATOM_CARDINAL, 0, 1), nullptr));
-        if (reply && xcb_get_property_value_length(reply.get()) == 4) {
+        if (cardinal(w, "_SOMBRIX_OVERLAY")) {
             found.push_back(w);
         }
     }

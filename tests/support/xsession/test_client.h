@@ -89,6 +89,9 @@ public:
     std::vector<xcb_atom_t> states(xcb_window_t w);
     bool hasState(xcb_window_t w, const std::string& state);
     bool isViewable(xcb_window_t w);
+    bool isOverrideRedirect(xcb_window_t w);
+    // A property of one CARDINAL, absent unless it is exactly that.
+    std::optional<std::uint32_t> cardinal(xcb_window_t w, const std::string& name);
     bool isManaged(xcb_window_t w);
     // The root's child that holds `w`, by walking parents.
     std::optional<xcb_window_t> topLevelOf(xcb_window_t w);

@@ -17,6 +17,8 @@
 #include <memory>
 #include <thread>
 
+#include "platform/x11/x11_reply.h"
+
 extern char** environ;
 
 namespace sombrix::test {
@@ -24,8 +26,10 @@ namespace sombrix::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using x11::own;
 
-bool programInstalled(const std::string& name) {
+// The executable `name` resolves to on PATH, as a shell would find it.
+std::optional<std::string> findOnPath(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
     std::size_t start = 0;
@@ -36,11 +40,11 @@ bool programInstalled(const std::string& name) {
         }
         std::string candidate = dirs.substr(start, end - start) + "/" + name;
         if (::access(candidate.c_str(), X_OK) == 0) {
-            return true;
+            return candidate;
         }
         start = end + 1;
     }
-    return false;
+    return std::nullopt;
 }
 
 bool verbose() {
@@ -75,21 +79,7 @@ pid_t forkExec(const std::vector<std::string>& argv, const std::string& display,
     // Resolve the program before forking (execvpe is not async-signal-safe on every libc).
     std::string program = argv.at(0);
     if (program.find('/') == std::string::npos) {
-        const char* path = std::getenv("PATH");
-        std::string dirs = path ? path : "/usr/bin:/bin";
-        std::size_t start = 0;
-        while (start <= dirs.size()) {
-            std::size_t end = dirs.find(':', start);
-            if (end == std::string::npos) {
-                end = dirs.size();
-            }
-            std::string candidate = dirs.substr(start, end - start) + "/" + argv[0];
-            if (::access(candidate.c_str(), X_OK) == 0) {
-                program = candidate;
-                break;
-            }
-            start = end + 1;
-        }
+        program = findOnPath(program).value_or(program);
     }
     const pid_t parent = ::getpid();
     const bool quiet = !verbose();
@@ -161,25 +151,25 @@ Connection connectTo(const std::string& display, xcb_window_t* root) {
 }
 
 xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
-    auto* reply = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-    xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
+    auto reply = own(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
 std::optional<xcb_window_t> windowProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t a) {
-    auto* reply =
-        xcb_get_property_reply(c, xcb_get_property(c, 0, w, a, XCB_ATOM_WINDOW, 0, 1), nullptr);
-    std::optional<xcb_window_t> result;
-    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 4) {
-        result = *static_cast<xcb_window_t*>(xcb_get_property_value(reply));
+    auto reply = own(
+        xcb_get_property_reply(c, xcb_get_property(c, 0, w, a, XCB_ATOM_WINDOW, 0, 1), nullptr));
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 4) {
+        return *static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
     }
-    std::free(reply);
-    return result;
+    return std::nullopt;
 }
 
 }  // namespace
+
+bool programInstalled(const std::string& name) {
+    return findOnPath(name).has_value();
+}
 
 bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
@@ -459,12 +449,10 @@ bool XSession::startWindowManager() {
             if (!self || *self != *w) {
                 return false;
             }
-            auto* reply = xcb_get_property_reply(
+            auto reply = own(xcb_get_property_reply(
                 c.get(), xcb_get_property(c.get(), 0, root, clientList, XCB_ATOM_ANY, 0, 0),
-                nullptr);
-            bool present = reply && reply->type != XCB_ATOM_NONE;
-            std::free(reply);
-            return present;
+                nullptr));
+            return reply && reply->type != XCB_ATOM_NONE;
         },
         std::chrono::seconds(20));
     if (!ready) {
@@ -480,17 +468,15 @@ bool XSession::startWindowManager() {
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
     xcb_atom_t clients = internAtom(c.get(), "_NET_CLIENT_LIST");
     auto managed = [&] {
-        auto* reply = xcb_get_property_reply(
+        auto reply = own(xcb_get_property_reply(
             c.get(), xcb_get_property(c.get(), 0, root, clients, XCB_ATOM_WINDOW, 0, 1024),
-            nullptr);
-        bool found = false;
-        if (reply && reply->format == 32) {
-            auto* ids = static_cast<xcb_window_t*>(xcb_get_property_value(reply));
-            int n = xcb_get_property_value_length(reply) / 4;
-            found = std::find(ids, ids + n, probe) != ids + n;
+            nullptr));
+        if (!reply || reply->format != 32) {
+            return false;
         }
-        std::free(reply);
-        return found;
+        auto* ids = static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
+        int n = xcb_get_property_value_length(reply.get()) / 4;
+        return std::find(ids, ids + n, probe) != ids + n;
     };
     bool running = false;
     for (int attempt = 0; attempt < 20 && !running; ++attempt) {
@@ -521,11 +507,9 @@ bool XSession::startCompositor() {
     xcb_atom_t selection = internAtom(c.get(), "_NET_WM_CM_S0");
     bool ready = waitUntil(
         [&] {
-            auto* reply = xcb_get_selection_owner_reply(
-                c.get(), xcb_get_selection_owner(c.get(), selection), nullptr);
-            bool owned = reply && reply->owner != XCB_NONE;
-            std::free(reply);
-            return owned;
+            auto reply = own(xcb_get_selection_owner_reply(
+                c.get(), xcb_get_selection_owner(c.get(), selection), nullptr));
+            return reply && reply->owner != XCB_NONE;
         },
         std::chrono::seconds(20));
     if (!ready) {

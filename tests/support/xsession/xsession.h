@@ -23,6 +23,9 @@ struct XSessionOptions {
     std::vector<std::string> extraServerArguments;
 };
 
+// Whether `name` is an executable on PATH.
+bool programInstalled(const std::string& name);
+
 // Polls `predicate` until it holds or `timeout` has passed; returns whether it held. Tests wait
 // for conditions with it instead of sleeping for a fixed time.
 bool waitUntil(const std::function<bool()>& predicate,
