@@ -91,13 +91,7 @@ protected:
         return nullptr;
     }
 
-    std::optional<bool> storedEnabled() {
-        const auto value = defaults.object(keys::kDimEnabled);
-        if (!value || !std::holds_alternative<bool>(*value)) {
-            return std::nullopt;
-        }
-        return std::get<bool>(*value);
-    }
+    std::optional<bool> storedEnabled() { return defaults.stored<bool>(keys::kDimEnabled); }
 
     bool anyOverlayVisible() {
         for (FakeOverlay* overlay : factory.live()) {

@@ -102,13 +102,7 @@ protected:
         }
     }
 
-    std::optional<double> storedStrength() {
-        const auto v = defaults.object(keys::kDimStrength);
-        if (!v || !std::holds_alternative<double>(*v)) {
-            return std::nullopt;
-        }
-        return std::get<double>(*v);
-    }
+    std::optional<double> storedStrength() { return defaults.stored<double>(keys::kDimStrength); }
 
     int appliedCount() {
         int n = 0;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
+#include <variant>
 
 #include "platform/defaults_store.h"
 
@@ -25,6 +27,14 @@ public:
     // Control side: any stored type, as another program (or an older version) may have left it.
     void set(std::string_view key, DefaultsValue value) {
         values_.insert_or_assign(std::string(key), std::move(value));
+    }
+    // The stored value when it has type T.
+    template <typename T>
+    std::optional<T> stored(std::string_view key) {
+        const auto value = object(key);
+        if (!value || !std::holds_alternative<T>(*value))
+            return std::nullopt;
+        return std::get<T>(*value);
     }
     void remove(std::string_view key) {
         if (const auto it = values_.find(key); it != values_.end())
