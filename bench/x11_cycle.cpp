@@ -18,6 +18,7 @@
 
 #include "platform/x11/x11_platform.h"
 #include "test_client.h"
+#include "x11_backend.h"
 #include "xsession.h"
 
 #ifdef SOMBRIX_BENCH_WITH_ENGINE
@@ -108,63 +109,61 @@ struct Figures {
     double orderingRequests = 0;
 };
 
+// Times kCycles runs of `cycle`, each after `prepare`, and counts what they cost on `c`: the
+// backend's round trips, and the requests that were not the backend's (the overlays' ordering).
+template <typename Prepare, typename Cycle>
+void measureCycles(xcb_connection_t* c, x11::X11Context& context, Prepare prepare, Cycle cycle,
+                   Figures& f) {
+    const auto trips = context.stats().roundTrips;
+    const auto ourRequests = context.stats().requests;
+    const auto seq = sequenceNow(c);
+    Clock::duration spent{};
+    for (int i = 0; i < kCycles; ++i) {
+        prepare();
+        const auto t0 = Clock::now();
+        cycle();
+        spent += Clock::now() - t0;
+    }
+    const auto total = sequenceNow(c) - seq - 1;
+    const auto backend = context.stats().requests - ourRequests;
+    f.usPerCycle =
+        std::chrono::duration<double, std::micro>(spent).count() / static_cast<double>(kCycles);
+    f.roundTrips = double(context.stats().roundTrips - trips) / kCycles;
+    f.orderingRequests = double(total - backend) / kCycles;
+}
+
 // The backend's part of a cycle, on its own connection, events pumped between cycles.
 Figures measureBackend(const std::string& display) {
-    xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
-    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    Figures f;
-    {
-        x11::X11Platform platform(c, root);
-        platform.events().startListening();
-        auto pump = [&] {
-            while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
-                platform.events().handleEvent(e);
-                std::free(e);
+    x11::Backend backend(display);
+    backend.listen();
+    x11::X11Platform& platform = backend.platform;
+    auto pump = [&] { backend.pump(); };
+    Accessibility& ax = platform.accessibility();
+    auto cycle = [&] {
+        platform.x11WindowList().invalidate();  // a new cycle reads the server afresh
+        bool trusted = ax.isProcessTrusted();
+        auto front = platform.workspace().frontmostApplication();
+        auto snapshot = platform.windowList().copyWindowInfo();
+        if (trusted && front) {
+            auto app = ax.applicationElement(front->pid);
+            auto window = ax.copyAttributeValue(app, ax::kFocusedWindow);
+            if (window && std::holds_alternative<AXElement>(*window)) {
+                const AXElement& w = std::get<AXElement>(*window);
+                ax.copyAttributeValue(w, ax::kMinimized);
+                ax.windowNumber(w);
+                platform.windowList().copyWindowInfo();  // the focused-window check
+                ax.copyAttributeValue(w, ax::kFullScreen);
             }
-            platform.events().flush();
-        };
-        Accessibility& ax = platform.accessibility();
-        auto cycle = [&] {
-            platform.x11WindowList().invalidate();  // a new cycle reads the server afresh
-            bool trusted = ax.isProcessTrusted();
-            auto front = platform.workspace().frontmostApplication();
-            auto snapshot = platform.windowList().copyWindowInfo();
-            if (trusted && front) {
-                auto app = ax.applicationElement(front->pid);
-                auto window = ax.copyAttributeValue(app, ax::kFocusedWindow);
-                if (window && std::holds_alternative<AXElement>(*window)) {
-                    const AXElement& w = std::get<AXElement>(*window);
-                    ax.copyAttributeValue(w, ax::kMinimized);
-                    ax.windowNumber(w);
-                    platform.windowList().copyWindowInfo();  // the focused-window check
-                    ax.copyAttributeValue(w, ax::kFullScreen);
-                }
-            }
-            return snapshot.has_value();
-        };
-        for (int i = 0; i < 50; ++i) {
-            pump();
-            cycle();
         }
+        return snapshot.has_value();
+    };
+    for (int i = 0; i < 50; ++i) {
         pump();
-        const auto trips = platform.context().stats().roundTrips;
-        const auto ourRequests = platform.context().stats().requests;
-        const auto seq = sequenceNow(c);
-        Clock::duration spent{};
-        for (int i = 0; i < kCycles; ++i) {
-            pump();
-            const auto t0 = Clock::now();
-            cycle();
-            spent += Clock::now() - t0;
-        }
-        const auto total = sequenceNow(c) - seq - 1;
-        const auto backend = platform.context().stats().requests - ourRequests;
-        f.usPerCycle =
-            std::chrono::duration<double, std::micro>(spent).count() / static_cast<double>(kCycles);
-        f.roundTrips = double(platform.context().stats().roundTrips - trips) / kCycles;
-        f.orderingRequests = double(total - backend) / kCycles;
+        cycle();
     }
-    xcb_disconnect(c);
+    pump();
+    Figures f;
+    measureCycles(backend.connection, platform.context(), pump, cycle, f);
     return f;
 }
 
@@ -215,23 +214,13 @@ Figures measureEngine(const std::string& display) {
                 return false;
             },
             std::chrono::milliseconds(500));
-        const auto trips = platform->context().stats().roundTrips;
-        const auto ourRequests = platform->context().stats().requests;
-        const auto seq = sequenceNow(connection);
-        Clock::duration spent{};
-        for (int i = 0; i < kCycles; ++i) {
-            QCoreApplication::processEvents();
-            platform->x11WindowList().invalidate();
-            const auto t0 = Clock::now();
-            controller.refresh();
-            spent += Clock::now() - t0;
-        }
-        const auto total = sequenceNow(connection) - seq - 1;
-        const auto backend = platform->context().stats().requests - ourRequests;
-        f.usPerCycle =
-            std::chrono::duration<double, std::micro>(spent).count() / static_cast<double>(kCycles);
-        f.roundTrips = double(platform->context().stats().roundTrips - trips) / kCycles;
-        f.orderingRequests = double(total - backend) / kCycles;
+        measureCycles(
+            connection, platform->context(),
+            [&] {
+                QCoreApplication::processEvents();
+                platform->x11WindowList().invalidate();
+            },
+            [&] { controller.refresh(); }, f);
         for (const auto& overlay : controller.overlays()) {
             ++f.overlays;
             f.visibleOverlays += overlay->isVisible() ? 1 : 0;

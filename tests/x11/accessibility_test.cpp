@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "backend.h"
 #include "test_client.h"
+#include "x11_backend.h"
 #include "xsession.h"
 
 namespace sombrix::x11 {

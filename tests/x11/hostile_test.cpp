@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "backend.h"
 #include "test_client.h"
+#include "x11_backend.h"
 #include "xsession.h"
 
 namespace sombrix::x11 {

@@ -1,5 +1,6 @@
 // The backend on its own X connection, as the application would hold it, with events pumped by
-// hand instead of through Qt: each pump hands the queued events over and flushes once.
+// hand instead of through Qt: each pump hands the queued events over and flushes once. Header
+// only, for the tests and benchmarks that link the X11 backend.
 #pragma once
 
 #include <xcb/xcb.h>
