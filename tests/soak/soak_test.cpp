@@ -260,13 +260,24 @@ public:
 
     bool rightPresent() const { return rightPresent_; }
 
-    // The same look and a freshly built overlay set (no wallpaper pictures held) at both memory
-    // readings, so that they compare like with like.
+    // Like for like at both memory readings: each overlay shown holds a screen-sized buffer, so
+    // the readings need the same overlays shown, the same look and a freshly built set (no
+    // wallpaper pictures held): no windows but one focused on the left monitor, the black look.
     void sameStateForMeasuring() {
+        while (!windows_.empty())
+            destroy();
+        while (!otherPids_.empty())
+            endOtherClient();
         writeFile(settingsFile_, "[General]\ndimStyle=black\ndimStrength=0.5\n");
         if (rightPresent_)
             monitors();
         monitors();
+        TestWindowSpec spec;
+        spec.title = "soak-measure";
+        if (xcb_window_t w = client_.createWindow(spec)) {
+            windows_.push_back(w);
+            client_.activate(w);
+        }
         client_.flush();
     }
 
@@ -311,7 +322,12 @@ TEST(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     std::fflush(stdout);
 
     SombrixProcess sombrix(session, SOMBRIX_BINARY, home, home + "/stderr.txt");
+    // Screen-sized buffers always from mmap, so that a freed one leaves the resident size at
+    // once instead of lingering in the heap: the readings then show live memory, not how the
+    // allocator happened to keep what was freed.
+    ::setenv("MALLOC_MMAP_THRESHOLD_", "131072", 1);
     ASSERT_TRUE(sombrix.start());
+    ::unsetenv("MALLOC_MMAP_THRESHOLD_");
     ASSERT_TRUE(waitUntil([&] { return mappedOverlays(client.connection()).size() == 2; },
                           std::chrono::seconds(20)))
         << "sombrix showed no overlay per monitor; stderr: " << sombrix.stderrText();
