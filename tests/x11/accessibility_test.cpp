@@ -39,10 +39,7 @@ TEST(X11Accessibility, TrustFollowsTheWindowManager) {
     EXPECT_FALSE(ax.isProcessTrusted());
 
     ASSERT_TRUE(session.startWindowManager()) << session.error();
-    EXPECT_TRUE(waitUntil([&] {
-        backend.pump();
-        return ax.isProcessTrusted();
-    }));
+    EXPECT_TRUE(backend.pumpUntil([&] { return ax.isProcessTrusted(); }));
 }
 
 TEST(X11Accessibility, FocusedWindowAttributesAndRaising) {
@@ -145,38 +142,23 @@ TEST(X11Accessibility, ObserversReportFocusCreationMinimiseRestoreAndDestruction
     }
 
     client.activate(a);
-    EXPECT_TRUE(waitUntil([&] {
-        backend.pump();
-        return focus.saw(ax::kFocusedWindowChanged);
-    }));
+    EXPECT_TRUE(backend.pumpUntil([&] { return focus.saw(ax::kFocusedWindowChanged); }));
 
     xcb_window_t c = client.createWindow(spec);
     ASSERT_NE(c, 0u);
-    EXPECT_TRUE(waitUntil([&] {
-        backend.pump();
-        return created.saw(ax::kWindowCreated);
-    }));
+    EXPECT_TRUE(backend.pumpUntil([&] { return created.saw(ax::kWindowCreated); }));
 
     client.minimize(c);
-    EXPECT_TRUE(waitUntil([&] {
-        backend.pump();
-        return minimise.saw(ax::kWindowMiniaturized);
-    }));
+    EXPECT_TRUE(backend.pumpUntil([&] { return minimise.saw(ax::kWindowMiniaturized); }));
     client.activate(c);
-    EXPECT_TRUE(waitUntil([&] {
-        backend.pump();
-        return minimise.saw(ax::kWindowDeminiaturized);
-    }));
+    EXPECT_TRUE(backend.pumpUntil([&] { return minimise.saw(ax::kWindowDeminiaturized); }));
 
     // Detached observers hear nothing more.
     focusObserver->removeFromMainRunLoop();
     const auto focusCount = focus.names.size();
     EXPECT_TRUE(destroyed.names.empty()) << "nothing happened to the watched window yet";
     client.destroy(a);
-    EXPECT_TRUE(waitUntil([&] {
-        backend.pump();
-        return destroyed.saw(ax::kUIElementDestroyed);
-    }));
+    EXPECT_TRUE(backend.pumpUntil([&] { return destroyed.saw(ax::kUIElementDestroyed); }));
     EXPECT_EQ(focus.names.size(), focusCount);
 }
 
@@ -213,8 +195,7 @@ TEST(X11Workspace, FrontmostApplicationAcrossProcessesAndItsNotifications) {
     pid_t logo = session.spawn({"xlogo"});
     ASSERT_GT(logo, 0);
     std::optional<RunningApplication> front;
-    ASSERT_TRUE(waitUntil([&] {
-        backend.pump();
+    ASSERT_TRUE(backend.pumpUntil([&] {
         front = ws.frontmostApplication();
         return front && front->pid == logo;
     }));

@@ -15,11 +15,6 @@ namespace {
 
 using namespace test;
 
-const X11Window* find(const std::vector<X11Window>& windows, xcb_window_t id) {
-    auto it = std::find_if(windows.begin(), windows.end(), [&](auto& w) { return w.id == id; });
-    return it == windows.end() ? nullptr : &*it;
-}
-
 TEST(X11Hostile, MalformedPropertiesReadAsAbsent) {
     SOMBRIX_XSESSION_OR_SKIP(session, XSessionOptions{});
     TestClient client(session.display());
@@ -49,7 +44,7 @@ TEST(X11Hostile, MalformedPropertiesReadAsAbsent) {
 
     auto list = backend.platform.x11WindowList().windows();
     ASSERT_TRUE(list);
-    const X11Window* entry = find(*list, w);
+    const X11Window* entry = findWindow(*list, w);
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->pid, ::getpid()) << "the server's answer, not the property";
     EXPECT_EQ(entry->layer, layer::kNormal) << "an unreadable type is no type";
@@ -98,12 +93,12 @@ TEST(X11Hostile, TinyAndGiganticWindowsAndOnesThatVanish) {
                                    nullptr));
     auto after = backend.platform.x11WindowList().windows();
     ASSERT_TRUE(after);
-    EXPECT_EQ(find(*after, doomed), nullptr);
+    EXPECT_EQ(findWindow(*after, doomed), nullptr);
     AXElement element{AXElement::Kind::Window, ::getpid(), doomed};
     EXPECT_EQ(backend.platform.accessibility().copyAttributeValue(element, ax::kFullScreen),
               std::nullopt);
     EXPECT_FALSE(backend.platform.stacking().topLevelOf(doomed));
-    EXPECT_NE(find(*after, tiny), nullptr);
+    EXPECT_NE(findWindow(*after, tiny), nullptr);
 }
 
 TEST(X11Hostile, LostServerBecomesOneCallAndAbsentAnswers) {

@@ -9,24 +9,13 @@
 #include "platform/x11/x11_context.h"
 #include "platform/x11/x11_window_list.h"
 #include "test_client.h"
+#include "x11_backend.h"
 #include "xsession.h"
 
 namespace sombrix::x11 {
 namespace {
 
 using namespace test;
-
-// The backend's own connection, as the application would have it.
-struct Backend {
-    explicit Backend(const std::string& display)
-        : connection(xcb_connect(display.c_str(), nullptr)),
-          context(connection, xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root),
-          list(context) {}
-    ~Backend() { xcb_disconnect(connection); }
-    xcb_connection_t* connection;
-    X11Context context;
-    X11WindowList list;
-};
 
 std::vector<X11Window> onScreen(X11WindowList& list) {
     std::vector<X11Window> out;
@@ -46,12 +35,6 @@ std::vector<xcb_window_t> ids(const std::vector<X11Window>& windows, int layerFi
         }
     }
     return out;
-}
-
-const X11Window* find(const std::vector<X11Window>& windows, xcb_window_t id) {
-    auto it =
-        std::find_if(windows.begin(), windows.end(), [&](const auto& w) { return w.id == id; });
-    return it == windows.end() ? nullptr : &*it;
 }
 
 TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
@@ -106,13 +89,13 @@ TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
     EXPECT_EQ(ids(windows, layer::kDock), std::vector<xcb_window_t>{panel});
     EXPECT_EQ(ids(windows, layer::kPopup), std::vector<xcb_window_t>{popup});
     EXPECT_EQ(windows.front().id, popup) << "override-redirect windows are above every frame";
-    EXPECT_EQ(find(windows, minimised), nullptr);
-    EXPECT_EQ(find(windows, elsewhere), nullptr);
+    EXPECT_EQ(findWindow(windows, minimised), nullptr);
+    EXPECT_EQ(findWindow(windows, elsewhere), nullptr);
 
     // Owner from the server, whatever _NET_WM_PID says or whether it is there at all.
     for (xcb_window_t w : {a, b, dialog, panel, popup}) {
-        ASSERT_NE(find(windows, w), nullptr);
-        EXPECT_EQ(find(windows, w)->pid, ::getpid());
+        ASSERT_NE(findWindow(windows, w), nullptr);
+        EXPECT_EQ(findWindow(windows, w)->pid, ::getpid());
     }
     // Bounds are the whole frame, in root coordinates.
     for (xcb_window_t w : {a, b, dialog}) {
@@ -120,12 +103,12 @@ TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
         ASSERT_TRUE(frame);
         Rect expectedBounds{double((*frame)[0]), double((*frame)[1]), double((*frame)[2]),
                             double((*frame)[3])};
-        EXPECT_EQ(find(windows, w)->bounds, expectedBounds);
+        EXPECT_EQ(findWindow(windows, w)->bounds, expectedBounds);
         EXPECT_EQ(backend.list.boundsOf(w), expectedBounds);
         auto inner = client.rootGeometry(w);
         EXPECT_LT((*frame)[1], (*inner)[1]) << "the title bar is part of the bounds";
     }
-    EXPECT_EQ(find(windows, popup)->bounds, (Rect{60, 70, 80, 120}));
+    EXPECT_EQ(findWindow(windows, popup)->bounds, (Rect{60, 70, 80, 120}));
 
     // copyWindowInfo hands over the same, as raw entries.
     auto raw = backend.list.copyWindowInfo();
@@ -136,9 +119,10 @@ TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
 
     // Restored and back on the list; closed and gone.
     client.activate(minimised);
-    ASSERT_TRUE(waitUntil([&] { return find(onScreen(backend.list), minimised) != nullptr; }));
+    ASSERT_TRUE(
+        waitUntil([&] { return findWindow(onScreen(backend.list), minimised) != nullptr; }));
     client.destroy(a);
-    ASSERT_TRUE(waitUntil([&] { return find(onScreen(backend.list), a) == nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return findWindow(onScreen(backend.list), a) == nullptr; }));
 }
 
 TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksIt) {
@@ -181,8 +165,8 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
     }));
     EXPECT_EQ(normal, (std::vector<xcb_window_t>{front, overlay, back}));
     auto all = onScreen(backend.list);
-    EXPECT_EQ(find(all, overlay)->pid, ::getpid());
-    EXPECT_EQ(find(all, overlay)->bounds, (Rect{0, 0, 1280, 800}));
+    EXPECT_EQ(findWindow(all, overlay)->pid, ::getpid());
+    EXPECT_EQ(findWindow(all, overlay)->bounds, (Rect{0, 0, 1280, 800}));
 
     // The topmost application window for orderFrontRegardless skips the overlay itself...
     EXPECT_EQ(backend.list.topmostNormalTopLevel(overlay), sibling);
@@ -196,12 +180,12 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
     // An unmapped overlay is not on screen; one that was never registered is not ours.
     xcb_unmap_window(own, overlay);
     xcb_flush(own);
-    ASSERT_TRUE(waitUntil([&] { return find(onScreen(backend.list), overlay) == nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return findWindow(onScreen(backend.list), overlay) == nullptr; }));
     backend.context.unregisterOverlay(overlay);
     xcb_map_window(own, overlay);
     xcb_flush(own);
-    ASSERT_TRUE(waitUntil([&] { return find(onScreen(backend.list), overlay) != nullptr; }));
-    EXPECT_EQ(find(onScreen(backend.list), overlay)->layer, layer::kPopup);
+    ASSERT_TRUE(waitUntil([&] { return findWindow(onScreen(backend.list), overlay) != nullptr; }));
+    EXPECT_EQ(findWindow(onScreen(backend.list), overlay)->layer, layer::kPopup);
 }
 
 TEST(X11WindowList, IdleListCostsOneRoundTrip) {

@@ -5,10 +5,14 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/x11/x11_platform.h"
+#include "xsession.h"
 
 namespace sombrix::x11 {
 
@@ -19,6 +23,13 @@ struct Backend {
     ~Backend() { xcb_disconnect(connection); }
 
     void listen() { platform.events().startListening(); }
+    // Waits for `condition`, pumping events before each look.
+    bool pumpUntil(const std::function<bool()>& condition) {
+        return test::waitUntil([&] {
+            pump();
+            return condition();
+        });
+    }
     void pump() {
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
             platform.events().handleEvent(event);
@@ -29,6 +40,15 @@ struct Backend {
 
     xcb_connection_t* connection;
     X11Platform platform;
+    X11Context& context = platform.context();
+    X11WindowList& list = platform.x11WindowList();
 };
+
+// The entry for window `id`, null when the list has none.
+inline const X11Window* findWindow(const std::vector<X11Window>& windows, xcb_window_t id) {
+    auto it =
+        std::find_if(windows.begin(), windows.end(), [&](const auto& w) { return w.id == id; });
+    return it == windows.end() ? nullptr : &*it;
+}
 
 }  // namespace sombrix::x11
