@@ -129,6 +129,17 @@ protected:
         EXPECT_TRUE(faults.empty()) << when << ":\n" << joined(faults) << state.describe();
     }
 
+    // The window manager's check window, when a running manager names it.
+    std::optional<xcb_window_t> managerWindow() {
+        const auto named = client_->windowListProperty(client_->root(), "_NET_SUPPORTING_WM_CHECK");
+        if (named.size() != 1)
+            return std::nullopt;
+        const auto self = client_->windowListProperty(named[0], "_NET_SUPPORTING_WM_CHECK");
+        if (self.size() != 1 || self[0] != named[0])
+            return std::nullopt;
+        return named[0];
+    }
+
     // The first overlay's opacity as the compositor reads it, 0..1.
     std::optional<double> overlayOpacity() {
         const auto overlays = mappedOverlays(client_->connection());
@@ -183,23 +194,29 @@ TEST_F(Recovery, ReplacingTheWindowManagerWhileDimming) {
     startSombrix(home_);
     expectArrangementRight("before the replacement");
 
-    const pid_t oldManager = childNamed("openbox");
-    ASSERT_GT(oldManager, 0);
+    const auto oldManager = managerWindow();
+    ASSERT_TRUE(oldManager);
     const auto start = Clock::now();
     ASSERT_GT(session_->spawn({"openbox", "--sm-disable", "--replace"}), 0);
-    // Right again: the new manager has taken over (the old one is gone) and the overlays are
-    // where the rules want them.
+    // Right again: the new manager has taken over (it names its own check window) and the
+    // overlays are where the rules want them.
+    std::optional<long> takeOverMs;
     const bool recovered = waitUntil(
         [&] {
-            if (::kill(oldManager, 0) == 0 && childNamed("openbox") == oldManager)
+            const auto manager = managerWindow();
+            if (!manager || manager == oldManager)
                 return false;
+            if (!takeOverMs)
+                takeOverMs = elapsedMs(start);
             const auto state = readArrangement(client_->connection());
-            return state && violations(*state).empty() &&
-                   mappedOverlays(client_->connection()).size() >= 1;
+            return state && violations(*state).empty();
         },
         kDeadline);
     const long ms = elapsedMs(start);
-    std::printf("recovery openbox_replace_ms=%ld\n", ms);
+    // While the old manager goes, focus cannot be trusted and the engine stops; the permission
+    // poll (every 2 s) starts it again under the new one, so up to about 2 s is expected.
+    std::printf("recovery openbox_replace_ms=%ld (new manager in place after %ld ms)\n", ms,
+                takeOverMs.value_or(-1));
     EXPECT_TRUE(recovered);
     expectArrangementRight("after openbox --replace");
     EXPECT_TRUE(sombrix_->running()) << sombrix_->howItEnded() << " " << sombrix_->stderrText();
