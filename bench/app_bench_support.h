@@ -30,13 +30,12 @@ inline std::vector<xcb_window_t> spreadWindows(test::TestClient& client, int cou
                                                int height) {
     std::vector<xcb_window_t> windows;
     for (int i = 0; i < count; ++i) {
-        test::TestWindowSpec spec;
-        spec.title = "bench-" + std::to_string(i);
-        spec.width = 320;
-        spec.height = 240;
-        spec.x = (i * 137) % (width - spec.width);
-        spec.y = (i * 89) % (height - spec.height);
-        if (const xcb_window_t w = client.createWindow(spec))
+        const xcb_window_t w = client.createWindow({.title = "bench-" + std::to_string(i),
+                                                    .x = (i * 137) % (width - 320),
+                                                    .y = (i * 89) % (height - 240),
+                                                    .width = 320,
+                                                    .height = 240});
+        if (w)
             windows.push_back(w);
     }
     return windows;

@@ -135,9 +135,7 @@ TEST_F(ShellE2E, WithoutWindowManagerItWarnsAndStartsOnceOneRuns) {
 
     // The poll notices the window manager and the engine starts by itself.
     ASSERT_TRUE(session.startWindowManager()) << session.error();
-    TestWindowSpec spec;
-    spec.title = "work";
-    const xcb_window_t work = client.createWindow(spec);
+    const xcb_window_t work = client.createWindow({.title = "work"});
     ASSERT_NE(work, 0u);
     client.activate(work);
     EXPECT_TRUE(waitUntil([&] { return visibleOverlays(client, 800, 900) == 2; }, kDeadline));

@@ -61,13 +61,7 @@ protected:
     }
 
     xcb_window_t whiteWindow(const char* title, int x, int y) {
-        TestWindowSpec spec;
-        spec.title = title;
-        spec.x = x;
-        spec.y = y;
-        spec.width = 300;
-        spec.height = 250;
-        return client_->createWindow(spec);
+        return client_->createWindow({.title = title, .x = x, .y = y, .width = 300, .height = 250});
     }
 
     // A white window of another process (xlogo with its logo drawn in white).

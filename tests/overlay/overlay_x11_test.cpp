@@ -56,13 +56,7 @@ public:
 
 TestWindowSpec spec(const char* title, int x, int y, std::uint16_t width = 300,
                     std::uint16_t height = 200) {
-    TestWindowSpec s;
-    s.title = title;
-    s.x = x;
-    s.y = y;
-    s.width = width;
-    s.height = height;
-    return s;
+    return {.title = title, .x = x, .y = y, .width = width, .height = height};
 }
 
 bool pumpUntil(const std::function<bool()>& condition) {

@@ -49,11 +49,8 @@ TEST(X11Accessibility, FocusedWindowAttributesAndRaising) {
     Accessibility& ax = backend.platform.accessibility();
     ASSERT_TRUE(ax.isProcessTrusted());
 
-    TestWindowSpec spec;
-    spec.x = 30;
-    xcb_window_t a = client.createWindow(spec);
-    spec.x = 400;
-    xcb_window_t b = client.createWindow(spec);
+    xcb_window_t a = client.createWindow({.x = 30});
+    xcb_window_t b = client.createWindow({.x = 400});
     ASSERT_TRUE(a && b);
     ASSERT_TRUE(waitUntil([&] { return client.activeWindow() == b; }));
 
@@ -117,8 +114,7 @@ TEST(X11Accessibility, ObserversReportFocusCreationMinimiseRestoreAndDestruction
     const AXElement app = ax.applicationElement(::getpid());
 
     xcb_window_t a = client.createWindow();
-    TestWindowSpec spec;
-    spec.x = 500;
+    const TestWindowSpec spec{.x = 500};
     xcb_window_t b = client.createWindow(spec);
     ASSERT_TRUE(a && b);
     ASSERT_TRUE(waitUntil([&] { return client.activeWindow() == b; }));
@@ -182,9 +178,7 @@ TEST(X11Workspace, FrontmostApplicationAcrossProcessesAndItsNotifications) {
         return std::find(seen.begin(), seen.end(), n) != seen.end();
     };
 
-    TestWindowSpec spec;
-    spec.wmClass = "Mine";
-    xcb_window_t mine = client.createWindow(spec);
+    xcb_window_t mine = client.createWindow({.wmClass = "Mine"});
     ASSERT_NE(mine, 0u);
     ASSERT_TRUE(waitUntil([&] { return client.activeWindow() == mine; }));
     backend.pump();

@@ -21,9 +21,7 @@ TEST(X11Hostile, MalformedPropertiesReadAsAbsent) {
     Backend backend(session.display());
     backend.listen();
 
-    TestWindowSpec spec;
-    spec.types = {};
-    xcb_window_t w = client.createWindow(spec);
+    xcb_window_t w = client.createWindow({.types = {}});
     ASSERT_NE(w, 0u);
     const std::uint32_t huge[] = {0xffffffffu, 0xffffffffu, 0xffffffffu, 0xffffffffu};
     const std::uint16_t shorts[] = {1, 2, 3, 4};
@@ -36,10 +34,7 @@ TEST(X11Hostile, MalformedPropertiesReadAsAbsent) {
     // A state list far beyond any real one, all saying hidden, but of the wrong type.
     client.setProperty(w, "_NET_WM_STATE", XCB_ATOM_CARDINAL, 32, manyAtoms.data(),
                        static_cast<std::uint32_t>(manyAtoms.size()));
-    TestWindowSpec other;
-    other.x = 600;
-    other.wmClass = "Other";
-    xcb_window_t decoy = client.createWindow(other);
+    xcb_window_t decoy = client.createWindow({.x = 600, .wmClass = "Other"});
     ASSERT_NE(decoy, 0u);
 
     auto list = backend.platform.x11WindowList().windows();
@@ -68,16 +63,9 @@ TEST(X11Hostile, TinyAndGiganticWindowsAndOnesThatVanish) {
     TestClient client(session.display());
     Backend backend(session.display());
 
-    TestWindowSpec spec;
-    spec.width = 1;
-    spec.height = 1;
-    xcb_window_t tiny = client.createWindow(spec);
-    spec.x = -30000;
-    spec.y = -30000;
-    spec.width = 65535;
-    spec.height = 65535;
-    spec.waitUntilManaged = false;
-    xcb_window_t giant = client.createWindow(spec);
+    xcb_window_t tiny = client.createWindow({.width = 1, .height = 1});
+    xcb_window_t giant = client.createWindow(
+        {.x = -30000, .y = -30000, .width = 65535, .height = 65535, .waitUntilManaged = false});
     ASSERT_NE(tiny, 0u);
     ASSERT_TRUE(waitUntil([&] { return client.isManaged(giant); }));
     auto list = backend.platform.windowList().copyWindowInfo();

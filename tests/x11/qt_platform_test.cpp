@@ -77,11 +77,8 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
             return predicate();
         });
     };
-    TestWindowSpec spec;
-    spec.x = 900;
-    xcb_window_t a = client.createWindow(spec);
-    spec.x = 1000;
-    xcb_window_t b = client.createWindow(spec);
+    xcb_window_t a = client.createWindow({.x = 900});
+    xcb_window_t b = client.createWindow({.x = 1000});
     ASSERT_TRUE(a && b);
     client.switchDesktop(1);
     EXPECT_TRUE(spin([&] { return spaceChanges == 1; }));

@@ -42,35 +42,25 @@ TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
     TestClient client(session.display());
     Backend backend(session.display());
 
-    TestWindowSpec spec;
-    spec.title = "a";
-    spec.x = 40;
-    spec.y = 50;
-    xcb_window_t a = client.createWindow(spec);
-    spec.title = "b";
-    spec.x = 200;
-    spec.pid = TestWindowSpec::Pid::None;
-    xcb_window_t b = client.createWindow(spec);
-    spec.title = "dialog with a toolkit's private type first";
-    spec.types = {"_KDE_NET_WM_WINDOW_TYPE_OVERRIDE", "_NET_WM_WINDOW_TYPE_DIALOG"};
-    spec.pid = TestWindowSpec::Pid::Garbage;
-    xcb_window_t dialog = client.createWindow(spec);
+    xcb_window_t a = client.createWindow({.title = "a", .x = 40, .y = 50});
+    xcb_window_t b =
+        client.createWindow({.title = "b", .x = 200, .y = 50, .pid = TestWindowSpec::Pid::None});
+    xcb_window_t dialog = client.createWindow(
+        {.title = "dialog with a toolkit's private type first",
+         .x = 200,
+         .y = 50,
+         .types = {"_KDE_NET_WM_WINDOW_TYPE_OVERRIDE", "_NET_WM_WINDOW_TYPE_DIALOG"},
+         .pid = TestWindowSpec::Pid::Garbage});
     xcb_window_t panel = client.createWindow(dockSpec(0, 0, 1280, 30, true));
-    TestWindowSpec menu;
-    menu.overrideRedirect = true;
-    menu.x = 60;
-    menu.y = 70;
-    menu.width = 80;
-    menu.height = 120;
-    menu.types = {"_NET_WM_WINDOW_TYPE_POPUP_MENU"};
-    xcb_window_t popup = client.createWindow(menu);
-    spec = TestWindowSpec{};
-    spec.title = "minimised";
-    xcb_window_t minimised = client.createWindow(spec);
+    xcb_window_t popup = client.createWindow({.x = 60,
+                                              .y = 70,
+                                              .width = 80,
+                                              .height = 120,
+                                              .types = {"_NET_WM_WINDOW_TYPE_POPUP_MENU"},
+                                              .overrideRedirect = true});
+    xcb_window_t minimised = client.createWindow({.title = "minimised"});
     client.minimize(minimised);
-    spec.title = "other desktop";
-    spec.desktop = 1;
-    xcb_window_t elsewhere = client.createWindow(spec);
+    xcb_window_t elsewhere = client.createWindow({.title = "other desktop", .desktop = 1});
     ASSERT_TRUE(a && b && dialog && panel && popup && minimised && elsewhere);
     ASSERT_TRUE(waitUntil([&] { return client.hasState(minimised, "_NET_WM_STATE_HIDDEN"); }));
     ASSERT_TRUE(waitUntil([&] { return !client.isViewable(minimised); }));
@@ -130,12 +120,8 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
     TestClient client(session.display());
     Backend backend(session.display());
 
-    TestWindowSpec spec;
-    spec.title = "back";
-    xcb_window_t back = client.createWindow(spec);
-    spec.title = "front";
-    spec.x = 300;
-    xcb_window_t front = client.createWindow(spec);
+    xcb_window_t back = client.createWindow({.title = "back"});
+    xcb_window_t front = client.createWindow({.title = "front", .x = 300});
     ASSERT_TRUE(back && front);
 
     // An overlay of the backend's own process: override-redirect, registered.
@@ -193,9 +179,7 @@ TEST(X11WindowList, IdleListCostsOneRoundTrip) {
     TestClient client(session.display());
     Backend backend(session.display());
     for (int i = 0; i < 5; ++i) {
-        TestWindowSpec spec;
-        spec.x = 20 * i;
-        ASSERT_NE(client.createWindow(spec), 0u);
+        ASSERT_NE(client.createWindow({.x = 20 * i}), 0u);
     }
     ASSERT_TRUE(backend.list.copyWindowInfo());
     const auto before = backend.context.stats().roundTrips;

@@ -18,10 +18,7 @@ TEST(XSession, StartsServerWithManagerAndManagedWindowsThenLeavesNothingBehind) 
         display = session.display();
         TestClient client(session.display());
         ASSERT_TRUE(client.ok());
-        TestWindowSpec spec;
-        spec.x = 50;
-        spec.y = 60;
-        xcb_window_t w = client.createWindow(spec);
+        xcb_window_t w = client.createWindow({.x = 50, .y = 60});
         ASSERT_NE(w, 0u);
         EXPECT_TRUE(client.isManaged(w));
         auto frame = client.topLevelOf(w);

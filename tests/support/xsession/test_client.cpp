@@ -19,12 +19,8 @@ constexpr std::uint32_t kSourcePager = 2;
 }  // namespace
 
 TestWindowSpec dockSpec(int x, int y, std::uint16_t width, std::uint16_t height, bool reservesTop) {
-    TestWindowSpec spec;
-    spec.types = {"_NET_WM_WINDOW_TYPE_DOCK"};
-    spec.x = x;
-    spec.y = y;
-    spec.width = width;
-    spec.height = height;
+    TestWindowSpec spec{
+        .x = x, .y = y, .width = width, .height = height, .types = {"_NET_WM_WINDOW_TYPE_DOCK"}};
     if (reservesTop) {
         const auto first = static_cast<std::uint32_t>(x);
         spec.strutPartial = std::array<std::uint32_t, 12>{
