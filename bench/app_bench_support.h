@@ -1,5 +1,5 @@
-// What the application benchmarks share: a session with sombrix running over some windows, and
-// how to find its overlays from another client.
+// What the benchmarks on a private X session share: giving up when the session did not start, a
+// fresh settings folder, and windows spread over the screen.
 #pragma once
 
 #include <poll.h>
@@ -16,6 +16,13 @@
 #include "xsession.h"
 
 namespace sombrix::bench {
+
+// Says why the session did not start; the exit status: 0 when a program it needs is missing
+// (nothing to measure on this machine), 1 when it failed.
+inline int sessionFailed(const test::XSession& session, const char* bench) {
+    std::fprintf(stderr, "%s: %s\n", bench, session.error().c_str());
+    return session.unavailable() ? 0 : 1;
+}
 
 // A fresh config home so the user's settings play no part.
 inline std::string freshConfigHome() {

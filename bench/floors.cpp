@@ -133,10 +133,8 @@ int main() {
     options.width = 1920;
     options.height = 1080;
     test::XSession session(options);
-    if (!session.ok()) {
-        std::fprintf(stderr, "bench_floors: %s\n", session.error().c_str());
-        return session.unavailable() ? 0 : 1;
-    }
+    if (!session.ok())
+        return bench::sessionFailed(session, "bench_floors");
     test::TestClient client(session.display());
     const auto windows = bench::spreadWindows(client, kWindows, 1600, 900);
     if (windows.size() != kWindows) {

@@ -55,10 +55,8 @@ int main() {
     options.width = 1600;
     options.height = 900;
     test::XSession session(options);
-    if (!session.ok()) {
-        std::fprintf(stderr, "bench_idle: %s\n", session.error().c_str());
-        return session.unavailable() ? 0 : 1;
-    }
+    if (!session.ok())
+        return bench::sessionFailed(session, "bench_idle");
     const std::string config = bench::freshConfigHome();
     test::TestClient client(session.display());
     const auto windows = bench::spreadWindows(client, 20, 1600, 900);

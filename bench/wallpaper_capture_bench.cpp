@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app_bench_support.h"
 #include "overlay/overlay_window.h"
 #include "overlay/wallpaper_capture.h"
 #include "overlay/x11_overlay_factory.h"
@@ -66,10 +67,8 @@ int main(int argc, char** argv) {
     options.height = 1080;
     options.windowManager = false;
     test::XSession session(options);
-    if (!session.ok()) {
-        std::fprintf(stderr, "bench_wallpaper_capture: %s\n", session.error().c_str());
-        return session.unavailable() ? 0 : 1;
-    }
+    if (!session.ok())
+        return bench::sessionFailed(session, "bench_wallpaper_capture");
 
     // Noise, so nothing in the path can take a shortcut for uniform pixels.
     QImage noise(1920, 1080, QImage::Format_RGB32);

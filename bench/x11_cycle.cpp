@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "app_bench_support.h"
 #include "platform/x11/x11_platform.h"
 #include "test_client.h"
 #include "x11_backend.h"
@@ -237,10 +238,8 @@ int main() {
     test::XSessionOptions options;
     options.twoMonitors = true;
     test::XSession session(options);
-    if (!session.ok()) {
-        std::fprintf(stderr, "x11_cycle: no X session: %s\n", session.error().c_str());
-        return session.unavailable() ? 0 : 1;
-    }
+    if (!session.ok())
+        return bench::sessionFailed(session, "x11_cycle");
     const pid_t owner = startWindowOwner(session.display());
     if (owner <= 0) {
         std::fprintf(stderr, "x11_cycle: could not create the client windows\n");
