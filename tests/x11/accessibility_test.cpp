@@ -64,9 +64,10 @@ TEST(X11Accessibility, FocusedWindowAttributesAndRaising) {
     EXPECT_EQ(ax.windowNumber(windowElement(b)), b);
 
     // Position and size agree with the window list, which matching by bounds relies on.
-    auto list = backend.platform.x11WindowList().windows();
-    auto entry = std::find_if(list->begin(), list->end(), [&](auto& w) { return w.id == b; });
-    ASSERT_NE(entry, list->end());
+    auto list = backend.list.windows();
+    ASSERT_TRUE(list);
+    const X11Window* entry = findWindow(*list, b);
+    ASSERT_NE(entry, nullptr);
     EXPECT_EQ(read<Point>(ax, windowElement(b), ax::kPosition),
               (Point{entry->bounds->x, entry->bounds->y}));
     EXPECT_EQ(read<Size>(ax, windowElement(b), ax::kSize),
