@@ -21,28 +21,25 @@ namespace sombrix::fakes {
 class FakeLoginItems : public LoginItems {
 public:
     bool isEnabled() override { return enabled; }
-    bool registerItem(std::string& error) override {
-        ++registerCalls;
-        if (failure) {
-            error = *failure;
-            return false;
-        }
-        enabled = true;
-        return true;
-    }
+    bool registerItem(std::string& error) override { return change(true, registerCalls, error); }
     bool unregisterItem(std::string& error) override {
-        ++unregisterCalls;
-        if (failure) {
-            error = *failure;
-            return false;
-        }
-        enabled = false;
-        return true;
+        return change(false, unregisterCalls, error);
     }
     bool enabled = false;
     std::optional<std::string> failure;
     int registerCalls = 0;
     int unregisterCalls = 0;
+
+private:
+    bool change(bool to, int& calls, std::string& error) {
+        ++calls;
+        if (failure) {
+            error = *failure;
+            return false;
+        }
+        enabled = to;
+        return true;
+    }
 };
 
 class FakeRelauncher : public Relauncher {
