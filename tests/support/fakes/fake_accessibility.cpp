@@ -156,9 +156,4 @@ int FakeAccessibility::countActions(std::string_view name) const {
                                           [&](const Action& a) { return a.name == name; }));
 }
 
-int FakeAccessibility::countSets(std::string_view attribute) const {
-    return static_cast<int>(std::count_if(sets.begin(), sets.end(),
-                                          [&](const Action& a) { return a.name == attribute; }));
-}
-
 }  // namespace sombrix::fakes

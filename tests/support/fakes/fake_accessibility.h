@@ -87,7 +87,6 @@ public:
     const std::vector<FakeAXObserver*>& liveObservers() const { return observers_; }
     FakeAXObserver* observerFor(std::int32_t pid) const;
     int countActions(std::string_view name) const;
-    int countSets(std::string_view attribute) const;
 
     bool trusted = true;
     int promptCount = 0;

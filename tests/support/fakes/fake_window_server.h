@@ -97,12 +97,7 @@ public:
 
     // Control side.
     const Display& display() const { return display_; }
-    int orderBelowCalls = 0;
-    int orderFrontCalls = 0;
-    int orderOutCalls = 0;
-    int captureCalls = 0;
     std::vector<Applied> applied;
-    int orderingCalls() const { return orderBelowCalls + orderFrontCalls + orderOutCalls; }
 
 private:
     FakeOverlayFactory& factory_;

@@ -31,10 +31,6 @@ void FakeWorkspace::addRunning(const RunningApplication& application) {
     running_[application.pid] = application;
 }
 
-void FakeWorkspace::removeRunning(std::int32_t pid) {
-    running_.erase(pid);
-}
-
 int FakeWorkspace::post(WorkspaceNotification name) {
     std::vector<ObserverToken> tokens;
     for (const auto& [token, entry] : observers_) {

@@ -26,7 +26,6 @@ public:
 
     // Control side.
     void addRunning(const RunningApplication& application);
-    void removeRunning(std::int32_t pid);
     // Runs every handler registered for `name`, in registration order; returns how many ran.
     int post(WorkspaceNotification name);
     int liveObserverCount() const { return static_cast<int>(observers_.size()); }
@@ -73,7 +72,7 @@ private:
 class FakeWallpaperService : public WallpaperService {
 public:
     bool canCapture() override { return captureAllowed; }
-    void requestAccess() override { ++accessRequests; }
+    void requestAccess() override {}
     std::optional<WallpaperStoreToken> storeModificationDate() override {
         ++storeReads;
         return storeToken;
@@ -81,7 +80,6 @@ public:
 
     bool captureAllowed = true;
     std::optional<WallpaperStoreToken> storeToken;
-    int accessRequests = 0;
     int storeReads = 0;
 };
 

@@ -62,11 +62,6 @@ void TestClient::setProperty(xcb_window_t w, const std::string& name, xcb_atom_t
     xcb_flush(c_);
 }
 
-void TestClient::deleteProperty(xcb_window_t w, const std::string& name) {
-    xcb_delete_property(c_, w, atom(name));
-    xcb_flush(c_);
-}
-
 xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
     if (!ok()) {
         return 0;
@@ -225,16 +220,6 @@ void TestClient::moveResize(xcb_window_t w, int x, int y, std::uint16_t width,
         {flags, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), width, height});
 }
 
-void TestClient::map(xcb_window_t w) {
-    xcb_map_window(c_, w);
-    xcb_flush(c_);
-}
-
-void TestClient::unmap(xcb_window_t w) {
-    xcb_unmap_window(c_, w);
-    xcb_flush(c_);
-}
-
 std::vector<xcb_window_t> TestClient::windowListProperty(xcb_window_t w, const std::string& name) {
     auto reply = own(xcb_get_property_reply(
         c_, xcb_get_property(c_, 0, w, atom(name), XCB_ATOM_WINDOW, 0, 4096), nullptr));
@@ -253,19 +238,15 @@ std::optional<xcb_window_t> TestClient::activeWindow() {
     return list[0];
 }
 
-std::vector<xcb_atom_t> TestClient::states(xcb_window_t w) {
+bool TestClient::hasState(xcb_window_t w, const std::string& state) {
     auto reply = own(xcb_get_property_reply(
         c_, xcb_get_property(c_, 0, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64), nullptr));
     if (!reply || reply->format != 32) {
-        return {};
+        return false;
     }
     auto* data = static_cast<xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    return {data, data + xcb_get_property_value_length(reply.get()) / 4};
-}
-
-bool TestClient::hasState(xcb_window_t w, const std::string& state) {
-    auto all = states(w);
-    return std::find(all.begin(), all.end(), atom(state)) != all.end();
+    auto* end = data + xcb_get_property_value_length(reply.get()) / 4;
+    return std::find(data, end, atom(state)) != end;
 }
 
 bool TestClient::isViewable(xcb_window_t w) {

@@ -70,12 +70,9 @@ public:
     // _NET_CURRENT_DESKTOP request to the window manager.
     void switchDesktop(std::uint32_t desktop);
     void moveResize(xcb_window_t w, int x, int y, std::uint16_t width, std::uint16_t height);
-    void map(xcb_window_t w);
-    void unmap(xcb_window_t w);
     // Writes a property as is: the tool for hostile values.
     void setProperty(xcb_window_t w, const std::string& name, xcb_atom_t type, std::uint8_t format,
                      const void* data, std::uint32_t elements);
-    void deleteProperty(xcb_window_t w, const std::string& name);
     void flush();
 
     // What the server and the window manager say right now.
@@ -86,7 +83,6 @@ public:
         return windowListProperty(root_, "_NET_CLIENT_LIST_STACKING");
     }
     std::optional<xcb_window_t> activeWindow();
-    std::vector<xcb_atom_t> states(xcb_window_t w);
     bool hasState(xcb_window_t w, const std::string& state);
     bool isViewable(xcb_window_t w);
     bool isOverrideRedirect(xcb_window_t w);

@@ -276,8 +276,6 @@ bool XSession::startServer() {
     if (options_.composite) {
         argv.insert(argv.end(), {"+extension", "Composite"});
     }
-    argv.insert(argv.end(), options_.extraServerArguments.begin(),
-                options_.extraServerArguments.end());
     pid_t pid = forkExec(argv, "", childFd, -1);
     ::close(childFd);
     ::close(fds[1]);

@@ -20,7 +20,6 @@ struct XSessionOptions {
     bool windowManager = true;  // openbox
     bool compositor = false;    // picom, a plain compositor (needs composite)
     bool twoMonitors = false;   // LEFT and RIGHT monitors of 800x900 each on a 1600x900 screen
-    std::vector<std::string> extraServerArguments;
 };
 
 // Whether `name` is an executable on PATH.
@@ -50,7 +49,6 @@ public:
 
     // The DISPLAY value, e.g. ":7".
     const std::string& display() const { return display_; }
-    const XSessionOptions& options() const { return options_; }
 
     // Starts a program in the session (its own process group, killed with the session);
     // returns its pid or -1.
