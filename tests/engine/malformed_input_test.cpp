@@ -17,56 +17,35 @@ protected:
     }
     static RawBounds bounds(double x, double y, double w, double h) { return {x, y, w, h}; }
 
-    // One broken variant of an otherwise ordinary window of process 2000.
+    // One broken variant of an otherwise ordinary window of process 2000. Kind 19 is fine (whole
+    // doubles convert), and so is any kind past the table (maybe a duplicate).
     static RawWindowEntry broken(int kind, std::int64_t id, RawBounds b) {
-        const double nan = std::nan("");
-        const double inf = std::numeric_limits<double>::infinity();
-        const std::int64_t pid = 2000;
-        const std::int64_t layer = 0;
-        switch (kind) {
-            case 0:
-                return entry(std::monostate{}, pid, layer, b);
-            case 1:
-                return entry(std::string("12"), pid, layer, b);
-            case 2:
-                return entry(true, pid, layer, b);
-            case 3:
-                return entry(std::int64_t{1} << 32 | id, pid, layer, b);
-            case 4:
-                return entry(-id, pid, layer, b);
-            case 5:
-                return entry(id + 0.5, pid, layer, b);
-            case 6:
-                return entry(id, std::monostate{}, layer, b);
-            case 7:
-                return entry(id, std::int64_t{1} << 31, layer, b);
-            case 8:
-                return entry(id, pid, std::monostate{}, b);
-            case 9:
-                return entry(id, pid, std::string("0"), b);
-            case 10:
-                return entry(id, pid, 0.5, b);
-            case 11:
-                return entry(id, pid, layer, std::monostate{});
-            case 12:
-                return entry(id, pid, layer, std::int64_t{5});
-            case 13:
-                return entry(id, pid, layer, RawBounds{b.x, b.y, b.width, std::nullopt});
-            case 14:
-                return entry(id, pid, layer, bounds(*b.x, *b.y, nan, *b.height));
-            case 15:
-                return entry(id, pid, layer, bounds(*b.x, *b.y, inf, inf));
-            case 16:
-                return entry(id, pid, layer, bounds(nan, nan, *b.width, *b.height));
-            case 17:
-                return entry(id, pid, layer, bounds(*b.x + *b.width, *b.y, -*b.width, 300));
-            case 18:
-                return entry(id, pid, layer, bounds(-inf, *b.y, *b.width, *b.height));
-            case 19:
-                return entry(double(id), double(pid), 0.0, b);  // whole doubles convert
-            default:
-                return entry(id, pid, layer, b);  // fine, maybe a duplicate
-        }
+        const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+        const double x = *b.x, y = *b.y, w = *b.width, h = *b.height;
+        const std::int64_t pid = 2000, layer = 0;
+        const RawWindowEntry variants[] = {
+            entry(std::monostate{}, pid, layer, b),            // 0: number missing
+            entry(std::string("12"), pid, layer, b),           // text
+            entry(true, pid, layer, b),                        // boolean
+            entry(std::int64_t{1} << 32 | id, pid, layer, b),  // too large
+            entry(-id, pid, layer, b),                         // negative
+            entry(id + 0.5, pid, layer, b),                    // 5: fractional
+            entry(id, std::monostate{}, layer, b),             // owner missing
+            entry(id, std::int64_t{1} << 31, layer, b),        // owner too large
+            entry(id, pid, std::monostate{}, b),               // 8: layer missing
+            entry(id, pid, std::string("0"), b),               // text
+            entry(id, pid, 0.5, b),                            // fractional
+            entry(id, pid, layer, std::monostate{}),           // 11: bounds missing
+            entry(id, pid, layer, std::int64_t{5}),            // not bounds
+            entry(id, pid, layer, RawBounds{b.x, b.y, b.width, std::nullopt}),
+            entry(id, pid, layer, bounds(x, y, nan, h)),  // 14: not finite
+            entry(id, pid, layer, bounds(x, y, inf, inf)),
+            entry(id, pid, layer, bounds(nan, nan, w, h)),
+            entry(id, pid, layer, bounds(x + w, y, -w, 300)),  // negative width
+            entry(id, pid, layer, bounds(-inf, y, w, h)),
+            entry(double(id), double(pid), 0.0, b),  // 19
+        };
+        return kind < int(std::size(variants)) ? variants[kind] : entry(id, pid, layer, b);
     }
 };
 
