@@ -179,7 +179,6 @@ TEST_F(SingleInstanceTest, OfSimultaneousLaunchesExactlyOneRuns) {
             launches.push_back(launch());
         }
         QProcess* primary = nullptr;
-        int secondaries = 0;
         QString primaryOutput;
         for (auto& process : launches) {
             ASSERT_TRUE(process->waitForStarted(20000));
@@ -196,13 +195,11 @@ TEST_F(SingleInstanceTest, OfSimultaneousLaunchesExactlyOneRuns) {
             if (process->state() == QProcess::NotRunning) {
                 EXPECT_EQ(process->exitCode(), 0);
                 EXPECT_EQ(output(*process), QStringLiteral("secondary\n"));
-                ++secondaries;
             } else {
                 primary = process.get();
             }
         }
         ASSERT_NE(primary, nullptr);
-        EXPECT_EQ(secondaries, kLaunches - 1);
         ASSERT_TRUE(spinUntil([&] {
             primaryOutput += output(*primary);
             return primaryOutput.count(QStringLiteral("reopen")) == kLaunches - 1;

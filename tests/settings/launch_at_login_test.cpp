@@ -6,7 +6,6 @@
 #include <QTemporaryDir>
 
 #include "settings/launch_at_login.h"
-#include "settings_fixture.h"
 
 namespace sombrix {
 namespace {
@@ -88,27 +87,6 @@ TEST_F(LaunchAtLoginTest, AnUnwritableAutostartPlaceFailsInTheSystemsWords) {
     error.clear();
     EXPECT_FALSE(LaunchAtLogin::setEnabled(beneath, true, error));
     EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
-}
-
-using LaunchAtLoginModelTest = fakes::SettingsTest;
-
-TEST_F(LaunchAtLoginModelTest, TheModelShowsTheFailureAndTheRealStateThenClearsItOnSuccess) {
-    QTemporaryDir temp;
-    const QString autostart = temp.path() + "/autostart";
-    writeFile(autostart, "in the way");
-    AutostartLoginItems items(autostart, "/usr/bin/sombrix");
-    SettingsModel model(*controller, updater,
-                        SettingsServices{ax, wallpaper, items, workspace, relauncher, defaults},
-                        {});
-    model.setLaunchAtLogin(true);
-    EXPECT_FALSE(model.launchAtLogin());
-    ASSERT_TRUE(model.launchAtLoginError());
-    EXPECT_FALSE(model.launchAtLoginError()->isEmpty());
-
-    ASSERT_TRUE(QFile::remove(autostart));
-    model.setLaunchAtLogin(true);
-    EXPECT_TRUE(model.launchAtLogin());
-    EXPECT_FALSE(model.launchAtLoginError());
 }
 
 }  // namespace

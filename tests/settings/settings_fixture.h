@@ -101,14 +101,6 @@ protected:
 
     std::optional<double> storedStrength() { return defaults.stored<double>(keys::kDimStrength); }
 
-    int appliedCount() {
-        int n = 0;
-        for (const FakeOverlay* o : factory.live()) {
-            n += static_cast<int>(o->applied.size());
-        }
-        return n;
-    }
-
     FakeLoginItems loginItems;
     FakeRelauncher relauncher;
     FakeUpdater updater;
