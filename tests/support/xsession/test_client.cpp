@@ -77,66 +77,47 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, mask, values);
     created_.push_back(w);
 
-    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        static_cast<uint32_t>(spec.title.size()), spec.title.data());
-    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8,
-                        static_cast<uint32_t>(spec.title.size()), spec.title.data());
+    const auto put = [&](xcb_atom_t property, xcb_atom_t type, std::uint8_t format, std::size_t n,
+                         const void* data) {
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, property, type, format,
+                            static_cast<std::uint32_t>(n), data);
+    };
+    const auto putAtoms = [&](const char* property, const std::vector<std::string>& names) {
+        std::vector<xcb_atom_t> atoms;
+        for (const auto& name : names) {
+            atoms.push_back(atom(name));
+        }
+        put(atom(property), XCB_ATOM_ATOM, 32, atoms.size(), atoms.data());
+    };
+    put(XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, spec.title.size(), spec.title.data());
+    put(atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8, spec.title.size(), spec.title.data());
     // WM_CLASS is "instance\0class\0".
-    std::string wmClass = spec.wmClass + '\0' + spec.wmClass + '\0';
-    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                        static_cast<uint32_t>(wmClass.size()), wmClass.data());
-    // Fixed position: the manager must not move the window away from where the test put it.
-    {
-        std::uint32_t hints[18] = {};
-        hints[0] = 1 | 2 | 4 | 8;  // USPosition | USSize | PPosition | PSize
-        hints[1] = static_cast<std::uint32_t>(spec.x);
-        hints[2] = static_cast<std::uint32_t>(spec.y);
-        hints[3] = spec.width;
-        hints[4] = spec.height;
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NORMAL_HINTS,
-                            XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
-    }
-    switch (spec.pid) {
-        case TestWindowSpec::Pid::Real: {
-            std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_PID"),
-                                XCB_ATOM_CARDINAL, 32, 1, &pid);
-            break;
-        }
-        case TestWindowSpec::Pid::Garbage: {
-            const char text[] = "not a pid";
-            xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_PID"), XCB_ATOM_STRING,
-                                8, sizeof text - 1, text);
-            break;
-        }
-        case TestWindowSpec::Pid::None:
-            break;
+    const std::string wmClass = spec.wmClass + '\0' + spec.wmClass + '\0';
+    put(XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, wmClass.size(), wmClass.data());
+    // Fixed position (USPosition | USSize | PPosition | PSize): the manager must not move the
+    // window away from where the test put it.
+    const std::uint32_t hints[18] = {1 | 2 | 4 | 8, static_cast<std::uint32_t>(spec.x),
+                                     static_cast<std::uint32_t>(spec.y), spec.width, spec.height};
+    put(XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
+    const std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
+    const char notAPid[] = "not a pid";
+    if (spec.pid == TestWindowSpec::Pid::Real) {
+        put(atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
+    } else if (spec.pid == TestWindowSpec::Pid::Garbage) {
+        put(atom("_NET_WM_PID"), XCB_ATOM_STRING, 8, sizeof notAPid - 1, notAPid);
     }
     if (!spec.types.empty()) {
-        std::vector<xcb_atom_t> types;
-        for (const auto& t : spec.types) {
-            types.push_back(atom(t));
-        }
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_WINDOW_TYPE"),
-                            XCB_ATOM_ATOM, 32, static_cast<uint32_t>(types.size()), types.data());
+        putAtoms("_NET_WM_WINDOW_TYPE", spec.types);
     }
     if (spec.strutPartial) {
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_STRUT_PARTIAL"),
-                            XCB_ATOM_CARDINAL, 32, 12, spec.strutPartial->data());
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL,
-                            32, 4, spec.strutPartial->data());
+        put(atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32, 12, spec.strutPartial->data());
+        put(atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 32, 4, spec.strutPartial->data());
     }
     if (!spec.initialStates.empty()) {
-        std::vector<xcb_atom_t> states;
-        for (const auto& s : spec.initialStates) {
-            states.push_back(atom(s));
-        }
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
-                            static_cast<uint32_t>(states.size()), states.data());
+        putAtoms("_NET_WM_STATE", spec.initialStates);
     }
     if (spec.desktop) {
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_DESKTOP"),
-                            XCB_ATOM_CARDINAL, 32, 1, &*spec.desktop);
+        put(atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1, &*spec.desktop);
     }
     if (!spec.map) {
         xcb_flush(c_);
