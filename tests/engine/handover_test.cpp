@@ -102,7 +102,7 @@ TEST_F(HandOver, ownSettingsWindowClosingHandsFocusOnWithoutTouchingTheArrangeme
     server.remove(90);
     factory.resetCounts();
     controller->refresh();
-    EXPECT_EQ(ax.countActions(ax::kRaise), 1);
+    EXPECT_TRUE(raisedAndMadeMain(kAppA, 1));
     EXPECT_EQ(workspace.activations.at(0).pid, kAppA);
     EXPECT_EQ(factory.orderingCalls(), 0);
 }

@@ -151,9 +151,4 @@ FakeAXObserver* FakeAccessibility::observerFor(std::int32_t pid) const {
     return nullptr;
 }
 
-int FakeAccessibility::countActions(std::string_view name) const {
-    return static_cast<int>(std::count_if(actions.begin(), actions.end(),
-                                          [&](const Action& a) { return a.name == name; }));
-}
-
 }  // namespace sombrix::fakes

@@ -86,7 +86,6 @@ public:
     int deliver(const AXElement& element, std::string_view notification);
     const std::vector<FakeAXObserver*>& liveObservers() const { return observers_; }
     FakeAXObserver* observerFor(std::int32_t pid) const;
-    int countActions(std::string_view name) const;
 
     bool trusted = true;
     int promptCount = 0;
