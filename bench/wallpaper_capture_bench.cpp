@@ -25,6 +25,7 @@ public:
     std::optional<xcb_window_t> topmostNormalTopLevel(xcb_window_t) override {
         return std::nullopt;
     }
+    std::optional<xcb_window_t> topmostDesktopTopLevel() override { return std::nullopt; }
 };
 
 class AlwaysCapture final : public sombrix::WallpaperService {

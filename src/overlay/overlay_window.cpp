@@ -118,6 +118,10 @@ void OverlayWindow::orderBelow(std::uint32_t windowNumber) {
 void OverlayWindow::orderFrontRegardless() {
     if (const auto top = env_.stacking.topmostNormalTopLevel(windowNumber_)) {
         restack(*top, XCB_STACK_MODE_ABOVE);
+    } else if (const auto desktop = env_.stacking.topmostDesktopTopLevel()) {
+        // No application window: cover the desktop environment's own desktop window too, or
+        // the bare wallpaper would stay bright.
+        restack(*desktop, XCB_STACK_MODE_ABOVE);
     } else {
         // No application window at all: the bottom of the stack is the front of an empty normal
         // layer, and docks and panels stay above it.

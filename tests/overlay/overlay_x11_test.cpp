@@ -40,6 +40,7 @@ public:
         }
         return std::nullopt;
     }
+    std::optional<xcb_window_t> topmostDesktopTopLevel() override { return std::nullopt; }
     std::vector<xcb_window_t> docks;
 
 private:

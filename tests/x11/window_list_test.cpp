@@ -163,6 +163,21 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
     ASSERT_TRUE(dockOnTop);
     EXPECT_EQ(backend.list.topmostNormalTopLevel(overlay), sibling);
 
+    // With no application window left, the front of the normal layer is just above a desktop
+    // environment's desktop window, so the overlay still covers it.
+    EXPECT_EQ(backend.list.topmostDesktopTopLevel(), std::nullopt);
+    xcb_window_t desktop = client.createWindow({.title = "desktop",
+                                                .width = 1280,
+                                                .height = 800,
+                                                .types = {"_NET_WM_WINDOW_TYPE_DESKTOP"}});
+    ASSERT_TRUE(desktop);
+    std::optional<xcb_window_t> desktopTop;
+    ASSERT_TRUE(waitUntil([&] {
+        desktopTop = backend.list.topmostDesktopTopLevel();
+        return desktopTop.has_value();
+    }));
+    EXPECT_EQ(desktopTop, backend.list.topLevelOf(desktop));
+
     // An unmapped overlay is not on screen; one that was never registered is not ours.
     xcb_unmap_window(own, overlay);
     xcb_flush(own);

@@ -18,6 +18,9 @@ public:
     // `exclude`; absent when there is none. "In front of its level" means directly above it,
     // so docks, panels and keep-above windows stay in front of an overlay.
     virtual std::optional<xcb_window_t> topmostNormalTopLevel(xcb_window_t exclude) = 0;
+    // The top-level window of the topmost desktop window (a desktop environment's icons and
+    // wallpaper); absent when the root itself shows the desktop.
+    virtual std::optional<xcb_window_t> topmostDesktopTopLevel() = 0;
 };
 
 }  // namespace sombrix::x11

@@ -450,6 +450,19 @@ std::optional<xcb_window_t> X11WindowList::topmostNormalTopLevel(xcb_window_t ex
     return std::nullopt;
 }
 
+std::optional<xcb_window_t> X11WindowList::topmostDesktopTopLevel() {
+    auto all = windows();
+    if (!all) {
+        return std::nullopt;
+    }
+    for (const X11Window& w : *all) {
+        if (w.onScreen && w.desktop) {
+            return w.topLevel;
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<Rect> X11WindowList::boundsOf(xcb_window_t client) {
     auto top = topLevelOf(client);
     if (!top) {

@@ -54,6 +54,7 @@ public:
     // X11Stacking
     std::optional<xcb_window_t> topLevelOf(xcb_window_t client) override;
     std::optional<xcb_window_t> topmostNormalTopLevel(xcb_window_t exclude) override;
+    std::optional<xcb_window_t> topmostDesktopTopLevel() override;
 
     // Every top-level window, on screen or not, front to back; absent when the server could not
     // be asked. One round trip while the set of windows stays the same.
