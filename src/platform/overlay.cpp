@@ -4,8 +4,10 @@
 namespace sombrix {
 
 std::optional<Style> parseStyle(std::string_view raw) {
-    if (raw == "black") return Style::black;
-    if (raw == "wallpaper") return Style::wallpaper;
+    if (raw == "black")
+        return Style::black;
+    if (raw == "wallpaper")
+        return Style::wallpaper;
     return std::nullopt;
 }
 

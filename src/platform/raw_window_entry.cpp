@@ -46,7 +46,8 @@ std::optional<std::int64_t> rawToInteger(const RawValue& value) {
 
 std::optional<Rect> rawToRect(const RawValue& value) {
     const auto* b = std::get_if<RawBounds>(&value);
-    if (!b || !b->x || !b->y || !b->width || !b->height) return std::nullopt;
+    if (!b || !b->x || !b->y || !b->width || !b->height)
+        return std::nullopt;
     Rect r{*b->x, *b->y, *b->width, *b->height};
     if (!std::isfinite(r.x) || !std::isfinite(r.y) || !std::isfinite(r.width) ||
         !std::isfinite(r.height)) {
