@@ -207,10 +207,10 @@ void AppDelegate::standardUserDriverDidReceiveUserAttentionForUpdate() {
     setActivationPolicy(ActivationPolicy::Accessory);
 }
 
-void AppDelegate::setActivationPolicy(ActivationPolicy policy) {
-    activationPolicy_ = policy;
-    // In either policy, closing the last window (the settings or an update window) must leave
-    // the application running in the tray.
+void AppDelegate::setActivationPolicy(ActivationPolicy /*policy*/) {
+    // There is no Dock here, so the two policies differ in nothing but the activation that goes
+    // with Regular; in either, closing the last window (the settings or an update window) must
+    // leave the application running in the tray.
     QGuiApplication::setQuitOnLastWindowClosed(false);
 }
 

@@ -72,7 +72,6 @@ public:
     void standardUserDriverWillHandleShowingUpdate(bool handleShowingUpdate) override;
     void standardUserDriverDidReceiveUserAttentionForUpdate() override;
 
-    ActivationPolicy activationPolicy() const { return activationPolicy_; }
     void setActivationPolicy(ActivationPolicy policy);
 
     // What a user sees of the application outside the settings window.
@@ -91,7 +90,6 @@ private:
     std::unique_ptr<TimerHandle> permissionTimer_;
     std::unique_ptr<SettingsPresenter> settingsController_;
     std::unique_ptr<Updater> updaterController_;
-    ActivationPolicy activationPolicy_ = ActivationPolicy::Accessory;
     // What the tray item and the menu last showed, so that the poll changes only what changed.
     std::string_view shownSymbol_;
     std::optional<std::pair<bool, bool>> menuBuiltFor_;

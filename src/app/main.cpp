@@ -58,7 +58,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QString::fromUtf8(buildinfo::kShortVersion));
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("sombrix"));
-    app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(applicationIcon());
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
         std::fprintf(stderr,
@@ -118,7 +117,6 @@ int main(int argc, char** argv) {
             QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
                                       Qt::QueuedConnection);
         }});
-    delegate.setActivationPolicy(ActivationPolicy::Accessory);
 
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      [&delegate] { delegate.applicationShouldHandleReopen(); });

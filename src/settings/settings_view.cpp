@@ -563,10 +563,8 @@ void SettingsView::fitHeight() {
     QLayout* l = layout();
     l->activate();
     const int height = l->hasHeightForWidth() ? l->heightForWidth(kWidth) : l->sizeHint().height();
-    if (height != this->height() || minimumHeight() != height) {
+    if (height != this->height() || minimumHeight() != height)
         setFixedHeight(height);
-        emit contentSizeChanged();
-    }
 }
 
 }  // namespace sombrix

@@ -39,10 +39,6 @@ public:
 protected:
     bool event(QEvent* event) override;
 
-signals:
-    // The form's height changed (a block appeared or went away).
-    void contentSizeChanged();
-
 private:
     QWidget* buildHeader();
     QWidget* buildDimmingSection();

@@ -68,7 +68,6 @@ public:
     std::optional<TimePoint> lastUpdateCheckDate() const override;
     void checkForUpdates() override;
 
-    bool isChecking() const { return reply_ != nullptr; }
     bool isCheckScheduled() const { return scheduleTimer_.isActive(); }
     // Milliseconds until the next scheduled check; negative when none is scheduled.
     int msUntilScheduledCheck() const { return scheduleTimer_.remainingTime(); }

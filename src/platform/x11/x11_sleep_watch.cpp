@@ -10,10 +10,10 @@ X11SleepWatch::X11SleepWatch(std::function<void()> onWake) : onWake_(std::move(o
     if (!bus.isConnected()) {
         return;
     }
-    watching_ = bus.connect(QStringLiteral("org.freedesktop.login1"),
-                            QStringLiteral("/org/freedesktop/login1"),
-                            QStringLiteral("org.freedesktop.login1.Manager"),
-                            QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
+    // Without logind nothing reports a wake; the reconcile timer covers it.
+    bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
+                this, SLOT(prepareForSleep(bool)));
 }
 
 void X11SleepWatch::prepareForSleep(bool starting) {

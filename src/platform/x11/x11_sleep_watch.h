@@ -11,14 +11,12 @@ class X11SleepWatch : public QObject {
     Q_OBJECT
 public:
     explicit X11SleepWatch(std::function<void()> onWake);
-    bool isWatching() const { return watching_; }
 
 private Q_SLOTS:
     void prepareForSleep(bool starting);
 
 private:
     std::function<void()> onWake_;
-    bool watching_ = false;
 };
 
 }  // namespace sombrix::x11
