@@ -14,8 +14,8 @@
 #include "app/single_instance.h"
 #include "app/unix_signals.h"
 // The updater header keeps a QPointer to its window class: that class must be complete here.
-#include "platform/updater/appcast_updater.h"
-#include "platform/updater/update_window.h"
+#include "updater/appcast_updater.h"
+#include "updater/update_window.h"
 #include "settings/build_info.h"
 #include "settings/launch_at_login.h"
 #include "settings/process_relauncher.h"

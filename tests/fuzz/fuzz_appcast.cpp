@@ -5,7 +5,7 @@
 
 #include "fuzz_input.h"
 #include "fuzz_targets.h"
-#include "platform/updater/appcast.h"
+#include "updater/appcast.h"
 
 namespace sombrix::fuzz::appcast {
 

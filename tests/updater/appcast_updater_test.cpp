@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "feed_server.h"
-#include "platform/updater/appcast.h"
-#include "platform/updater/appcast_updater.h"
-#include "platform/updater/update_window.h"
+#include "updater/appcast.h"
+#include "updater/appcast_updater.h"
+#include "updater/update_window.h"
 
 namespace sombrix {
 namespace {

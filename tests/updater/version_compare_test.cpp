@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "platform/updater/version_compare.h"
+#include "updater/version_compare.h"
 
 namespace sombrix::updater {
 namespace {

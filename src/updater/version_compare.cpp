@@ -1,5 +1,5 @@
 // Dotted version comparison.
-#include "platform/updater/version_compare.h"
+#include "updater/version_compare.h"
 
 #include <QList>
 #include <algorithm>

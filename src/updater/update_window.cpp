@@ -1,5 +1,5 @@
 // The updater window.
-#include "platform/updater/update_window.h"
+#include "updater/update_window.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>

@@ -1,5 +1,5 @@
 // The appcast updater: fetching with limits, deciding, scheduling and presenting.
-#include "platform/updater/appcast_updater.h"
+#include "updater/appcast_updater.h"
 
 #include <QDateTime>
 #include <QNetworkReply>
@@ -9,9 +9,9 @@
 #include <limits>
 #include <utility>
 
-#include "platform/updater/appcast.h"
-#include "platform/updater/update_window.h"
-#include "platform/updater/version_compare.h"
+#include "updater/appcast.h"
+#include "updater/update_window.h"
+#include "updater/version_compare.h"
 
 namespace sombrix {
 

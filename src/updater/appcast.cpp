@@ -1,6 +1,6 @@
 // Appcast parsing with QXmlStreamReader, which never loads external entities; we also refuse
 // any DTD so that internal entity expansion cannot happen either.
-#include "platform/updater/appcast.h"
+#include "updater/appcast.h"
 
 #include <QXmlStreamReader>
 
