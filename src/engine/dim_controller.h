@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -40,6 +41,9 @@ namespace keys {
 inline constexpr std::string_view kDimEnabled = "dimEnabled";
 inline constexpr std::string_view kDimStyle = "dimStyle";
 inline constexpr std::string_view kDimStrength = "dimStrength";
+inline constexpr std::string_view kExcludedWindowClasses = "excludedWindowClasses";
+inline constexpr std::string_view kUndimmedDisplays = "undimmedDisplays";
+inline constexpr std::string_view kFadeOnToggle = "fadeOnToggle";
 }  // namespace keys
 
 class DimController {
@@ -81,6 +85,11 @@ public:
     Style style() const;
     void setStyle(Style style);
     double strength() const;
+    // WM_CLASS names (instance or class) whose windows are never dimmed.
+    std::vector<std::string> excludedWindowClasses() const;
+    // Display names (Display::name) that get no overlay.
+    std::vector<std::string> undimmedDisplays() const;
+    bool fadeOnToggle() const;
 
     // Overlay set and appearance.
     void rebuildOverlays();

@@ -38,6 +38,21 @@ std::function<void()> weakly(const std::shared_ptr<DimController*>& self, F acti
     };
 }
 
+// A list with a single entry is stored as that entry's plain text, so a string reads as a list
+// of one. Empty entries name nothing and are dropped.
+std::vector<std::string> readStringList(DefaultsStore& defaults, std::string_view key) {
+    std::vector<std::string> list;
+    const auto value = defaults.object(key);
+    if (!value)
+        return list;
+    if (const auto* entries = std::get_if<std::vector<std::string>>(&*value))
+        list = *entries;
+    else if (const auto* single = std::get_if<std::string>(&*value))
+        list.push_back(*single);
+    std::erase_if(list, [](const std::string& entry) { return entry.empty(); });
+    return list;
+}
+
 }  // namespace
 
 DimController::DimController(EngineServices services)
@@ -138,6 +153,23 @@ double DimController::strength() const {
     if (strength > kMaximumStrength)
         return kMaximumStrength;
     return strength;
+}
+
+std::vector<std::string> DimController::excludedWindowClasses() const {
+    return readStringList(services_.defaults, keys::kExcludedWindowClasses);
+}
+
+std::vector<std::string> DimController::undimmedDisplays() const {
+    return readStringList(services_.defaults, keys::kUndimmedDisplays);
+}
+
+bool DimController::fadeOnToggle() const {
+    const auto value = services_.defaults.object(keys::kFadeOnToggle);
+    if (value) {
+        if (const auto* fade = std::get_if<bool>(&*value))
+            return *fade;
+    }
+    return false;
 }
 
 }  // namespace sombrix

@@ -7,10 +7,12 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace sombrix {
 
-using DefaultsValue = std::variant<bool, std::int64_t, double, std::string>;
+using DefaultsValue =
+    std::variant<bool, std::int64_t, double, std::string, std::vector<std::string>>;
 
 class DefaultsStore {
 public:
@@ -19,6 +21,8 @@ public:
     virtual void setBool(std::string_view key, bool value) = 0;
     virtual void setDouble(std::string_view key, double value) = 0;
     virtual void setString(std::string_view key, std::string_view value) = 0;
+    // An empty list removes the key: it means the same as no list at all.
+    virtual void setStringList(std::string_view key, const std::vector<std::string>& list) = 0;
 };
 
 }  // namespace sombrix

@@ -185,6 +185,20 @@ TEST_F(Lifecycle, settingsReadersApplyTheirDefaultsAndTheStrengthClamp) {
     EXPECT_FALSE(controller->isEnabled());
     defaults.set(keys::kDimEnabled, std::int64_t{0});
     EXPECT_TRUE(controller->isEnabled());
+
+    using List = std::vector<std::string>;
+    EXPECT_EQ(controller->undimmedDisplays(), List{});
+    defaults.set(keys::kUndimmedDisplays, std::string("HDMI-1"));
+    EXPECT_EQ(controller->undimmedDisplays(), List{"HDMI-1"});
+    defaults.set(keys::kUndimmedDisplays, List{"", "DP-2"});
+    EXPECT_EQ(controller->undimmedDisplays(), List{"DP-2"});
+    defaults.set(keys::kExcludedWindowClasses, 0.5);
+    EXPECT_EQ(controller->excludedWindowClasses(), List{});
+    EXPECT_FALSE(controller->fadeOnToggle());
+    defaults.set(keys::kFadeOnToggle, std::string("true"));
+    EXPECT_FALSE(controller->fadeOnToggle());
+    defaults.set(keys::kFadeOnToggle, true);
+    EXPECT_TRUE(controller->fadeOnToggle());
 }
 
 }  // namespace

@@ -52,12 +52,17 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
 
     {
         QSettingsDefaultsStore store(path);
-        for (const auto key : {keys::kDimEnabled, keys::kDimStyle, keys::kDimStrength})
+        for (const auto key : {keys::kDimEnabled, keys::kDimStyle, keys::kDimStrength,
+                               keys::kExcludedWindowClasses, keys::kUndimmedDisplays})
             store.object(key);
 
         fakes::FakePlatform fake;
         const DimController controller{fake.services(store)};
         controller.isEnabled();
+        controller.fadeOnToggle();
+        for (const auto& name : controller.undimmedDisplays())
+            check(!name.empty(), "an empty display name in the list");
+        controller.excludedWindowClasses();
         const auto style = controller.style();
         check(style == Style::black || style == Style::wallpaper, "a style outside the two looks");
         const double strength = controller.strength();

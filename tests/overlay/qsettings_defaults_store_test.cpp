@@ -52,7 +52,7 @@ TEST_F(SettingsFile, TextReadsAsTheTypeItWasWrittenWith) {
     EXPECT_EQ(store.object("negInfinite"), DefaultsValue(-INFINITY));
     EXPECT_EQ(store.object("style"), DefaultsValue(std::string("wallpaper")));
     EXPECT_EQ(store.object("empty"), DefaultsValue(std::string()));
-    EXPECT_EQ(store.object("list"), std::nullopt);
+    EXPECT_EQ(store.object("list"), DefaultsValue(std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(store.object("missing"), std::nullopt);
 }
 
@@ -64,6 +64,10 @@ TEST_F(SettingsFile, WrittenValuesReadBackWithTheirTypesInANewStore) {
         store.setDouble("whole", 2.0);
         store.setString("dimStyle", "wallpaper");
         store.setString("comma", "a, b");
+        store.setStringList("classes", {"mpv", "XLogo", "odd, one"});
+        store.setStringList("single", {"mpv"});
+        store.setStringList("gone", {"x"});
+        store.setStringList("gone", {});
     }
     QSettingsDefaultsStore store(path());
     EXPECT_EQ(store.object("dimEnabled"), DefaultsValue(false));
@@ -74,6 +78,12 @@ TEST_F(SettingsFile, WrittenValuesReadBackWithTheirTypesInANewStore) {
     EXPECT_FALSE(std::holds_alternative<std::string>(*whole));
     EXPECT_EQ(store.object("dimStyle"), DefaultsValue(std::string("wallpaper")));
     EXPECT_EQ(store.object("comma"), DefaultsValue(std::string("a, b")));
+    // Lists as QSettings writes them, so a hand edit in the same form reads the same way.
+    EXPECT_TRUE(readFile().contains("classes=mpv, XLogo, \"odd, one\"\n"));
+    EXPECT_EQ(store.object("classes"),
+              DefaultsValue(std::vector<std::string>{"mpv", "XLogo", "odd, one"}));
+    EXPECT_TRUE(readFile().contains("single=mpv\n"));
+    EXPECT_FALSE(readFile().contains("gone"));
     EXPECT_TRUE(readFile().contains("[General]"));
 }
 

@@ -61,9 +61,15 @@ std::optional<DefaultsValue> QSettingsDefaultsStore::object(std::string_view key
             return value.toDouble();
         case QMetaType::QString:
             return inferFromText(value.toString());
+        case QMetaType::QStringList: {
+            std::vector<std::string> list;
+            for (const auto& entry : value.toStringList())
+                list.push_back(entry.toStdString());
+            return list;
+        }
         default:
-            // Missing, or something only a hand edit could produce (a comma list, a serialised
-            // Qt type): not a value this store writes.
+            // Missing, or something only a hand edit could produce (a serialised Qt type): not a
+            // value this store writes.
             return std::nullopt;
     }
 }
@@ -83,6 +89,20 @@ void QSettingsDefaultsStore::setDouble(std::string_view key, double value) {
 
 void QSettingsDefaultsStore::setString(std::string_view key, std::string_view value) {
     write(key, QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
+}
+
+void QSettingsDefaultsStore::setStringList(std::string_view key,
+                                           const std::vector<std::string>& list) {
+    // QSettings would write an empty list as "@Invalid()"; no key says the same more plainly.
+    if (list.empty()) {
+        settings_->remove(keyOf(key));
+        settings_->sync();
+        return;
+    }
+    QStringList entries;
+    for (const auto& entry : list)
+        entries.append(QString::fromStdString(entry));
+    write(key, entries);
 }
 
 }  // namespace sombrix

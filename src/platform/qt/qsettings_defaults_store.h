@@ -12,8 +12,9 @@ namespace sombrix {
 
 // The file stores text, so a read infers the type the value was written with: "true"/"false"
 // is a bool, an integer literal an int64, any other number (including "nan" and "inf") a
-// double, anything else a string. Reads never write the file; an unreadable or corrupt file
-// reads as empty, so every reader falls back to its default.
+// double, anything else a string; a comma list, as QSettings writes a string list, reads as a
+// list (so a one-entry list reads back as that entry's text). Reads never write the file; an
+// unreadable or corrupt file reads as empty, so every reader falls back to its default.
 class QSettingsDefaultsStore final : public DefaultsStore {
 public:
     // The application's own store (organisation and application "Sombrix").
@@ -26,6 +27,7 @@ public:
     void setBool(std::string_view key, bool value) override;
     void setDouble(std::string_view key, double value) override;
     void setString(std::string_view key, std::string_view value) override;
+    void setStringList(std::string_view key, const std::vector<std::string>& list) override;
 
     // Where the values live.
     QString fileName() const;

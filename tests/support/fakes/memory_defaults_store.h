@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "platform/defaults_store.h"
 
@@ -22,6 +23,12 @@ public:
     void setDouble(std::string_view key, double value) override { set(key, value); }
     void setString(std::string_view key, std::string_view value) override {
         set(key, std::string(value));
+    }
+    void setStringList(std::string_view key, const std::vector<std::string>& list) override {
+        if (list.empty())
+            remove(key);
+        else
+            set(key, list);
     }
 
     // Control side: any stored type, as another program (or an older version) may have left it.
