@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
     std::vector<double> times;
     for (int i = 0; i < 40; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        const auto picture = WallpaperCapture::capture(session.display(), frame, 1.0);
+        const auto picture = WallpaperCapture::capture(session.display(), frame);
         const std::chrono::duration<double, std::milli> took =
             std::chrono::steady_clock::now() - start;
         if (!picture || picture->size() != QSize(1920, 1080)) {

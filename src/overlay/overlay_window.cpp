@@ -47,13 +47,52 @@ OverlayWindow::OverlayWindow(const Display& display, OverlayEnvironment& environ
     black.setColor(QPalette::Window, Qt::black);
     setPalette(black);
     setWindowTitle(QStringLiteral("Sombrix overlay"));
-    setGeometry(QRect(static_cast<int>(std::lround(cgFrame_.x)),
-                      static_cast<int>(std::lround(cgFrame_.y + topBand_)),
-                      static_cast<int>(std::lround(cgFrame_.width)),
-                      static_cast<int>(std::lround(cgFrame_.height - topBand_))));
+    // Qt's geometry is in its own scaled units; this one only puts the window on the right
+    // screen at about the right place. placeNatively() sets the exact root-pixel rectangle.
+    setGeometry(logicalGeometry());
     // Flags are final: now the native window exists for good (a later flag change would
     // recreate it, which WinIdChange follows).
     adoptWindowNumber();
+}
+
+QRect OverlayWindow::nativeGeometry() const {
+    return QRect(static_cast<int>(std::lround(cgFrame_.x)),
+                 static_cast<int>(std::lround(cgFrame_.y + topBand_)),
+                 static_cast<int>(std::lround(cgFrame_.width)),
+                 static_cast<int>(std::lround(cgFrame_.height - topBand_)));
+}
+
+QRect OverlayWindow::logicalGeometry() const {
+    const QRect native = nativeGeometry();
+    // Qt keeps each screen's top-left corner at its root position and scales around it.
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QPoint origin = screen->geometry().topLeft();
+        const qreal ratio = screen->devicePixelRatio();
+        const QRect nativeScreen(origin, (QSizeF(screen->size()) * ratio).toSize());
+        if (!nativeScreen.contains(native.center()) || !(ratio > 0))
+            continue;
+        const QPointF offset = QPointF(native.topLeft() - origin) / ratio;
+        return QRect(origin + offset.toPoint(), (QSizeF(native.size()) / ratio).toSize());
+    }
+    return native;
+}
+
+void OverlayWindow::placeNatively() {
+    if (!env_.connection || !windowNumber_)
+        return;
+    const QRect r = nativeGeometry();
+    const std::uint32_t values[] = {std::uint32_t(std::int32_t(r.x())),
+                                    std::uint32_t(std::int32_t(r.y())), std::uint32_t(r.width()),
+                                    std::uint32_t(r.height())};
+    xcb_configure_window(env_.connection, windowNumber_,
+                         XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT,
+                         values);
+    // Whatever Qt has not painted yet (a fractional scale leaves a column) is black at once.
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(env_.connection)).data;
+    if (screen)
+        xcb_change_window_attributes(env_.connection, windowNumber_, XCB_CW_BACK_PIXEL,
+                                     &screen->black_pixel);
 }
 
 OverlayWindow::~OverlayWindow() {
@@ -77,6 +116,7 @@ void OverlayWindow::adoptWindowNumber() {
             xcb_change_property(env_.connection, XCB_PROP_MODE_REPLACE, windowNumber_, atom,
                                 XCB_ATOM_CARDINAL, 32, 1, &one);
     }
+    placeNatively();
     if (windowNumber_ && env_.overlayCreated)
         env_.overlayCreated(windowNumber_);
 }
@@ -89,9 +129,15 @@ bool OverlayWindow::event(QEvent* event) {
 
 void OverlayWindow::restack(std::optional<xcb_window_t> sibling, std::uint32_t mode) {
     if (env_.connection) {
-        std::uint32_t values[2];
-        std::uint16_t mask = XCB_CONFIG_WINDOW_STACK_MODE;
-        int n = 0;
+        // The rectangle goes with every restack: Qt may have pushed its own rounded idea of the
+        // geometry since (a screen's pixel ratio changed), and this costs no extra request.
+        const QRect r = nativeGeometry();
+        std::uint32_t values[6] = {std::uint32_t(std::int32_t(r.x())),
+                                   std::uint32_t(std::int32_t(r.y())), std::uint32_t(r.width()),
+                                   std::uint32_t(r.height())};
+        std::uint16_t mask = XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                             XCB_CONFIG_WINDOW_HEIGHT | XCB_CONFIG_WINDOW_STACK_MODE;
+        int n = 4;
         if (sibling) {
             mask |= XCB_CONFIG_WINDOW_SIBLING;
             values[n++] = *sibling;
@@ -150,23 +196,14 @@ void OverlayWindow::apply(Style style, double strength) {
     flush();
 }
 
-double OverlayWindow::currentScale() const {
-    for (QScreen* screen : QGuiApplication::screens()) {
-        if (screen->name().toStdString() == display_.name)
-            return screen->devicePixelRatio();
-    }
-    return display_.scale;
-}
-
 void OverlayWindow::captureWallpaper() {
     if (!env_.wallpaper.canCapture())
         return;
     const Rect frame = cgFrame_;
-    const double scale = currentScale();
     const std::string display = env_.captureDisplay;
     QPointer<OverlayWindow> self(this);
-    QThreadPool::globalInstance()->start([self, frame, scale, display] {
-        auto picture = WallpaperCapture::capture(display, frame, scale);
+    QThreadPool::globalInstance()->start([self, frame, display] {
+        auto picture = WallpaperCapture::capture(display, frame);
         if (!picture)
             return;
         QMetaObject::invokeMethod(
@@ -189,13 +226,17 @@ void OverlayWindow::setPicture(const QImage& picture) {
 
 void OverlayWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
+    // A pixel beyond the widget's size: a fractional scale rounds that size down, and the
+    // painter clips to the window anyway.
+    painter.fillRect(QRectF(0, 0, width() + 1, height() + 1), Qt::black);
     if (showPicture_ && !picture_.isNull()) {
-        // The picture covers the whole display; the band above the overlay is cut off so every
-        // remaining pixel lies over the same point of the display.
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(QRectF(0, -topBand_, cgFrame_.width, cgFrame_.height), picture_,
-                          QRectF(picture_.rect()));
+        // One picture pixel on one root pixel at any scale. The picture covers the whole
+        // display; the band above the overlay is cut off so every remaining pixel lies over the
+        // same point of the display.
+        const qreal ratio = devicePixelRatioF() > 0 ? devicePixelRatioF() : 1.0;
+        if (picture_.devicePixelRatio() != ratio)
+            picture_.setDevicePixelRatio(ratio);
+        painter.drawImage(QPointF(0, -topBand_ / ratio), picture_);
     }
 }
 

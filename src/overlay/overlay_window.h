@@ -60,7 +60,11 @@ private:
     // One ConfigureWindow for the stacking place, then a map when hidden: restacking first means
     // the overlay never shows, even for a moment, at the top where X would map it.
     void restack(std::optional<xcb_window_t> sibling, std::uint32_t mode);
-    double currentScale() const;
+    // The overlay's rectangle in root pixels, and the same in Qt's scaled units.
+    QRect nativeGeometry() const;
+    QRect logicalGeometry() const;
+    // Sets the root-pixel rectangle on the X window itself.
+    void placeNatively();
     void flush();
 
     OverlayEnvironment& env_;

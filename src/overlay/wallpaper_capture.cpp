@@ -238,14 +238,11 @@ std::optional<QImage> captureRootPixmap(xcb_connection_t* c, xcb_window_t root,
 
 }  // namespace
 
-std::optional<QImage> capture(const std::string& display, const Rect& screenFrame, double scale) {
-    if (!(scale > 0) || !std::isfinite(scale))
-        return std::nullopt;
-    // Qt keeps a screen's top-left corner at its native position and divides only sizes by
-    // the pixel ratio, so the display's pixels start at its frame origin.
-    const double width = std::trunc(screenFrame.width * scale);
-    const double height = std::trunc(screenFrame.height * scale);
-    if (!(width >= 1 && height >= 1 && width <= 32767 && height <= 32767))
+std::optional<QImage> capture(const std::string& display, const Rect& screenFrame) {
+    const double width = std::trunc(screenFrame.width);
+    const double height = std::trunc(screenFrame.height);
+    if (!(width >= 1 && height >= 1 && width <= 32767 && height <= 32767) ||
+        !std::isfinite(screenFrame.x) || !std::isfinite(screenFrame.y))
         return std::nullopt;
     const PixelRect pixels{static_cast<int>(std::lround(screenFrame.x)),
                            static_cast<int>(std::lround(screenFrame.y)), static_cast<int>(width),

@@ -9,12 +9,12 @@
 
 namespace sombrix::WallpaperCapture {
 
-// The wallpaper under `screenFrame` (global coordinates, points) at `scale` pixels per point:
+// The wallpaper under `screenFrame` (root pixels), one picture pixel per root pixel:
 // the desktop window of a desktop environment captured alone when there is one and the
 // compositor keeps its contents, otherwise the root background pixmap (`_XROOTPMAP_ID`).
 // Nothing when no wallpaper covers the display or the X server refuses (a pixmap that vanished
 // mid-capture, a lost connection). Opens its own connection to `display` (empty: $DISPLAY), so it
 // may run on any thread, several at once.
-std::optional<QImage> capture(const std::string& display, const Rect& screenFrame, double scale);
+std::optional<QImage> capture(const std::string& display, const Rect& screenFrame);
 
 }  // namespace sombrix::WallpaperCapture

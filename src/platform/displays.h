@@ -14,7 +14,6 @@ struct Display {
     std::string name;
     Rect frame;         // the whole display, global top-left-origin coordinates
     Rect visibleFrame;  // the frame less panels; only its top band matters to the overlay
-    double scale = 1;   // device pixels per point
     friend bool operator==(const Display&, const Display&) = default;
 };
 

@@ -1,5 +1,5 @@
-// Plain geometry in the window server's global space: points, origin at the top-left corner of
-// the primary display, y growing downward.
+// Plain geometry in the window server's global space: root pixels, origin at the top-left corner
+// of the root, y growing downward. The toolkit's scaling never enters it.
 #pragma once
 
 namespace sombrix {

@@ -89,7 +89,6 @@ protected:
         d.visibleFrame = d.frame;
         d.visibleFrame.y += topBand;
         d.visibleFrame.height -= topBand;
-        d.scale = s->devicePixelRatio();
         return d;
     }
 
@@ -242,11 +241,11 @@ TEST_F(OverlayX11, CapturesEachMonitorsPartOfTheRootWallpaper) {
     ASSERT_EQ(session->run({"xprop", "-root", "-remove", "ESETROOT_PMAP_ID"}), 0);
     const Rect left{0, 0, 800, 900};
     const Rect right{800, 0, 800, 900};
-    EXPECT_FALSE(WallpaperCapture::capture(session->display(), left, 1.0));
+    EXPECT_FALSE(WallpaperCapture::capture(session->display(), left));
 
     setWallpaper({"-solid", "#336699"});
     for (const Rect& frame : {left, right}) {
-        const auto picture = WallpaperCapture::capture(session->display(), frame, 1.0);
+        const auto picture = WallpaperCapture::capture(session->display(), frame);
         ASSERT_TRUE(picture);
         EXPECT_EQ(picture->size(), QSize(800, 900));
         EXPECT_EQ(centre(*picture), qRgb(0x33, 0x66, 0x99));
@@ -264,27 +263,23 @@ TEST_F(OverlayX11, CapturesEachMonitorsPartOfTheRootWallpaper) {
     ASSERT_TRUE(halves.save(image));
     setWallpaper({"-fill", image.toStdString()});
     for (const Rect& frame : {left, right}) {
-        const auto picture = WallpaperCapture::capture(session->display(), frame, 1.0);
+        const auto picture = WallpaperCapture::capture(session->display(), frame);
         ASSERT_TRUE(picture);
         EXPECT_TRUE(near(picture->pixel(200, 450), qRgb(255, 0, 0)));
         EXPECT_TRUE(near(picture->pixel(600, 450), qRgb(0, 0, 255)));
     }
     setWallpaper({"-root", "-fill", image.toStdString()});
     QFile::remove(image);
-    const auto l = WallpaperCapture::capture(session->display(), left, 1.0);
-    const auto r = WallpaperCapture::capture(session->display(), right, 1.0);
+    const auto l = WallpaperCapture::capture(session->display(), left);
+    const auto r = WallpaperCapture::capture(session->display(), right);
     ASSERT_TRUE(l && r);
     EXPECT_TRUE(near(l->pixel(5, 5), qRgb(255, 0, 0)));
     EXPECT_TRUE(near(l->pixel(790, 890), qRgb(255, 0, 0)));
     EXPECT_TRUE(near(r->pixel(5, 5), qRgb(0, 0, 255)));
     EXPECT_TRUE(near(r->pixel(790, 890), qRgb(0, 0, 255)));
 
-    // Pixels per point: the picture is the display's size times the scale, truncated.
-    const auto scaled = WallpaperCapture::capture(session->display(), {0, 0, 101, 51}, 1.5);
-    ASSERT_TRUE(scaled);
-    EXPECT_EQ(scaled->size(), QSize(151, 76));
     // A display the wallpaper does not reach gets nothing.
-    EXPECT_FALSE(WallpaperCapture::capture(session->display(), {4000, 0, 800, 900}, 1.0));
+    EXPECT_FALSE(WallpaperCapture::capture(session->display(), {4000, 0, 800, 900}));
 }
 
 TEST_F(OverlayX11, WallpaperChangesChangeTheTokenAndLandInTheOverlay) {
@@ -324,13 +319,13 @@ TEST_F(OverlayX11, ADesktopWindowIsPreferredToTheRootPixmap) {
     ASSERT_TRUE(w);
     // The desktop window is white; the root pixmap behind it is not.
     EXPECT_TRUE(waitUntil([&] {
-        const auto picture = WallpaperCapture::capture(session->display(), {800, 0, 800, 900}, 1.0);
+        const auto picture = WallpaperCapture::capture(session->display(), {800, 0, 800, 900});
         return picture && centre(*picture) == qRgb(255, 255, 255);
     }));
     client_->destroy(w);
     client_->flush();
     EXPECT_TRUE(waitUntil([&] {
-        const auto picture = WallpaperCapture::capture(session->display(), {800, 0, 800, 900}, 1.0);
+        const auto picture = WallpaperCapture::capture(session->display(), {800, 0, 800, 900});
         return picture && centre(*picture) == qRgb(0x33, 0x66, 0x99);
     }));
 }

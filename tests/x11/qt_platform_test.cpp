@@ -60,7 +60,6 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     EXPECT_EQ(screens[1].frame, (Rect{800, 0, 800, 900}));
     EXPECT_EQ(screens[0].visibleFrame, (Rect{0, 30, 800, 870}));
     EXPECT_EQ(screens[1].visibleFrame, screens[1].frame);
-    EXPECT_EQ(screens[0].scale, 1.0);
 
     // X events reach the backend through Qt, one stacking-changed call per batch.
     int stackingChanges = 0;

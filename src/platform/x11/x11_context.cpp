@@ -219,6 +219,14 @@ std::optional<std::string> X11Context::wmClassOf(xcb_window_t window) {
     return value;
 }
 
+const std::vector<Monitor>& X11Context::monitors() {
+    if (!monitors_) {
+        ++stats_.roundTrips;
+        monitors_ = connectionBroken() ? std::vector<Monitor>{} : readMonitors(c_, root_);
+    }
+    return *monitors_;
+}
+
 void X11Context::forget(xcb_window_t window) {
     pids_.erase(window);
     classes_.erase(window);

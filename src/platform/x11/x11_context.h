@@ -15,6 +15,7 @@
 
 #include "platform/geometry.h"
 #include "platform/x11/x11_atoms.h"
+#include "platform/x11/x11_monitors.h"
 #include "platform/x11/x11_properties.h"
 #include "platform/x11/x11_reply.h"
 
@@ -83,6 +84,11 @@ public:
 
     std::int32_t ownPid() const { return ownPid_; }
 
+    // The monitors in root pixels, read once and kept until invalidateMonitors(), which the
+    // displays service calls whenever the toolkit reports a screen change.
+    const std::vector<Monitor>& monitors();
+    void invalidateMonitors() { monitors_.reset(); }
+
     // Event bookkeeping for answers that may be reused: while the backend receives the server's
     // events, anything that changes is announced by one, so an answer stays good until the next
     // event arrives (and, to stay safe against events still on their way, only briefly).
@@ -108,6 +114,7 @@ private:
     std::unordered_set<xcb_window_t> overlays_;
     std::unordered_map<xcb_window_t, std::optional<std::int32_t>> pids_;
     std::unordered_map<xcb_window_t, std::optional<std::string>> classes_;
+    std::optional<std::vector<Monitor>> monitors_;
 };
 
 }  // namespace sombrix::x11

@@ -1,4 +1,5 @@
-// Qt screens as displays, with visible frames from the window manager's struts.
+// The X server's monitors as displays, with visible frames from the window manager's struts;
+// Qt's screen signals say when to look again.
 #include "platform/x11/x11_displays.h"
 
 #include <QGuiApplication>
@@ -68,6 +69,7 @@ void X11Displays::watch(QScreen* screen) {
 }
 
 void X11Displays::notify() {
+    ctx_.invalidateMonitors();
     std::vector<ObserverToken> tokens;
     for (const auto& [token, handler] : observers_) {
         tokens.push_back(token);
@@ -125,29 +127,23 @@ std::vector<Strut> X11Displays::struts() {
 
 std::vector<Display> X11Displays::screens() {
     std::vector<Display> out;
-    if (QCoreApplication::instance() == nullptr) {
+    if (ctx_.connectionBroken()) {
         return out;
     }
-    QList<QScreen*> all = QGuiApplication::screens();
-    QScreen* primary = QGuiApplication::primaryScreen();
-    if (primary != nullptr) {
-        all.removeAll(primary);
-        all.prepend(primary);
-    }
+    // From the server, not from Qt's screens: Qt divides a screen's size by its pixel ratio
+    // (Xft.dpi, QT_SCALE_FACTOR), while windows, struts and restacks are in root pixels.
+    ctx_.invalidateMonitors();
+    const auto monitors = ctx_.monitors();
     auto reserved = struts();
-    Size root{};
-    for (QScreen* s : all) {
-        const QRect g = s->virtualGeometry();
-        root.width = std::max(root.width, double(g.x() + g.width()));
-        root.height = std::max(root.height, double(g.y() + g.height()));
-    }
-    for (QScreen* s : all) {
-        const QRect g = s->geometry();
+    auto rootGeometry = own(xcb_get_geometry_reply(
+        ctx_.connection(), xcb_get_geometry(ctx_.connection(), ctx_.root()), nullptr));
+    const Size root =
+        rootGeometry ? Size{double(rootGeometry->width), double(rootGeometry->height)} : Size{};
+    for (const Monitor& m : monitors) {
         Display d;
-        d.name = s->name().toStdString();
-        d.frame = Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+        d.name = m.name;
+        d.frame = m.frame;
         d.visibleFrame = visibleFrameFor(d.frame, root, reserved);
-        d.scale = s->devicePixelRatio();
         out.push_back(d);
     }
     return out;

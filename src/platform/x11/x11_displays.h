@@ -1,5 +1,5 @@
-// Displays from Qt's screens. The visible frame is computed from the docks' struts: with more
-// than one screen Qt reports the available geometry without panels.
+// Displays from the X server's monitors, in root pixels. The visible frame is computed from the
+// docks' struts: with more than one screen Qt reports the available geometry without panels.
 #pragma once
 
 #include <QObject>

@@ -82,7 +82,7 @@ void FakeDisplays::change(std::vector<Display> newDisplays) {
 }
 
 Display makeDisplay(const std::string& name, const Rect& frame) {
-    return Display{name, frame, frame, 1.0};
+    return Display{name, frame, frame};
 }
 
 }  // namespace sombrix::fakes
