@@ -105,6 +105,8 @@ private:
     // Window snapshot.
     std::vector<RawWindowEntry> onScreenNormalWindows() const;
     bool isOnScreenNormalWindow(std::uint32_t id) const;
+    // On screen at all, whatever its layer.
+    bool isOnScreenInAnyLayer(std::uint32_t id) const;
     std::vector<WindowInfo> snapshot() const;
     std::set<std::uint32_t> overlayIDs() const;
 

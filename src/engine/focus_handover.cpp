@@ -33,6 +33,11 @@ bool DimController::handOverFocusIfWindowClosed(const std::vector<WindowInfo>& w
         if (w.id == *lastFocusedWindow_)
             return false;
     }
+    // Gone means closed, minimised or hidden, never moved to another layer: a window the user
+    // made keep-above, or that the window manager lifted there when it went full screen, still
+    // exists and may still have focus, which must not be taken from it.
+    if (isOnScreenInAnyLayer(*lastFocusedWindow_))
+        return false;
 
     const auto ids = overlayIDs();
     const auto ownPID = services_.application.processIdentifier();

@@ -1,5 +1,7 @@
 // The window server's list as the engine reads it: the normal-layer filter and the checked
 // per-window record every arrangement rule works from.
+#include <algorithm>
+
 #include "engine/dim_controller.h"
 
 namespace sombrix {
@@ -41,6 +43,13 @@ bool DimController::isOnScreenNormalWindow(std::uint32_t id) const {
             return true;
     }
     return false;
+}
+
+bool DimController::isOnScreenInAnyLayer(std::uint32_t id) const {
+    const auto list = services_.windowList.copyWindowInfo();
+    return list && std::any_of(list->begin(), list->end(), [id](const RawWindowEntry& entry) {
+               return rawToUInt32(entry.number) == id;
+           });
 }
 
 std::vector<DimController::WindowInfo> DimController::snapshot() const {

@@ -70,6 +70,16 @@ TEST_F(HandOver, skipsOwnOverlayAndSmallWindowsAndMayReturnToTheSameApplication)
     EXPECT_EQ(workspace.activations.at(0).pid, kAppA);
 }
 
+// Made keep-above by the user, or lifted there by a manager when it went full screen: the
+// window still exists and has focus, so nothing is handed over.
+TEST_F(HandOver, aFocusedWindowThatMovesToAnotherLayerIsNotClosed) {
+    server.remove(1);
+    server.addFront(FakeWindow{1, kAppA, 3, {100, 100, 800, 600}, true});
+    controller->refresh();
+    EXPECT_TRUE(ax.actions.empty());
+    EXPECT_TRUE(workspace.activations.empty());
+}
+
 TEST_F(HandOver, happensAtMostOnceAndNothingEligibleMeansEverythingIsDimmed) {
     ASSERT_TRUE(closeFocusedWindowAfter(0.25));
     EXPECT_FALSE(Peer::lastFocusedWindow(*controller));

@@ -74,6 +74,12 @@ TEST(X11Accessibility, FocusedWindowAttributesAndRaising) {
               (Size{entry->bounds->width, entry->bounds->height}));
 
     EXPECT_EQ(read<bool>(ax, windowElement(b), ax::kFullScreen), false);
+    // Written by the client itself, the state does not make a window that covers no monitor
+    // full screen; asked of the window manager, it does.
+    const xcb_atom_t fullScreen = client.atom("_NET_WM_STATE_FULLSCREEN");
+    client.setProperty(b, "_NET_WM_STATE", XCB_ATOM_ATOM, 32, &fullScreen, 1);
+    ASSERT_TRUE(client.hasState(b, "_NET_WM_STATE_FULLSCREEN"));
+    EXPECT_EQ(read<bool>(ax, windowElement(b), ax::kFullScreen), false);
     client.changeState(b, "_NET_WM_STATE_FULLSCREEN", true);
     EXPECT_TRUE(
         waitUntil([&] { return read<bool>(ax, windowElement(b), ax::kFullScreen) == true; }));

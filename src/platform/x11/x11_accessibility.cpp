@@ -100,19 +100,28 @@ std::optional<AXAttributeValue> X11Accessibility::copyAttributeValue(const AXEle
     }
     const auto window = static_cast<xcb_window_t>(element.handle);
     if (attribute == ax::kMinimized || attribute == ax::kFullScreen) {
+        std::optional<bool> flag;
         if (events_.quiet()) {
             const DesktopState& known = events_.lastState();
             const auto& flags = attribute == ax::kMinimized ? known.hidden : known.fullscreen;
             auto it = flags.find(window);
             if (it != flags.end()) {
-                return it->second;
+                flag = it->second;
             }
         }
-        auto state = ctx_.windowState(window);
-        if (!state) {
-            return std::nullopt;
+        if (!flag) {
+            auto state = ctx_.windowState(window);
+            if (!state) {
+                return std::nullopt;
+            }
+            flag = attribute == ax::kMinimized ? state->hidden : state->fullscreen;
         }
-        return attribute == ax::kMinimized ? state->hidden : state->fullscreen;
+        // A client may write the full-screen state into its own property without asking the
+        // window manager: only a frame that really covers its monitor is full screen.
+        if (attribute == ax::kFullScreen && *flag) {
+            return coversAMonitor(window);
+        }
+        return *flag;
     }
     if (attribute == ax::kPosition || attribute == ax::kSize) {
         auto bounds = list_.boundsOf(window);
@@ -125,6 +134,23 @@ std::optional<AXAttributeValue> X11Accessibility::copyAttributeValue(const AXEle
         return Size{bounds->width, bounds->height};
     }
     return std::nullopt;
+}
+
+bool X11Accessibility::coversAMonitor(xcb_window_t window) {
+    std::optional<Rect> bounds;
+    // The window list's pass of this cycle usually has it already.
+    if (auto all = list_.windows()) {
+        for (const X11Window& w : *all) {
+            if (w.id == window) {
+                bounds = w.bounds;
+                break;
+            }
+        }
+    }
+    if (!bounds) {
+        bounds = list_.boundsOf(window);
+    }
+    return bounds && x11::coversAMonitor(*bounds, ctx_.monitors());
 }
 
 std::optional<std::uint32_t> X11Accessibility::windowNumber(const AXElement& element) {

@@ -41,6 +41,8 @@ public:
 
 private:
     bool readTrust();
+    // Whether the window's frame covers a whole monitor.
+    bool coversAMonitor(xcb_window_t window);
 
     X11Context& ctx_;
     X11WindowList& list_;

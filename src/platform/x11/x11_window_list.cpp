@@ -44,6 +44,11 @@ int layerFor(std::optional<WindowType> type, const WindowState& state) {
                 return layer::kDnd;
         }
     }
+    // Full screen outranks keep-above: some managers also make a full-screen window keep-above,
+    // and it is still the window the user works in.
+    if (state.fullscreen) {
+        return layer::kNormal;
+    }
     if (state.above) {
         return layer::kFloating;
     }
