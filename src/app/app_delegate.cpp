@@ -1,6 +1,7 @@
 // Launch, tray item, menu, permission poll, settings window and termination.
 #include "app/app_delegate.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeySequence>
@@ -29,8 +30,9 @@ QKeySequence shortcut(const std::string& keyEquivalent) {
     return QKeySequence(QStringLiteral("Ctrl+") + QString::fromStdString(keyEquivalent).toUpper());
 }
 
-QString toQString(std::string_view text) {
-    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+// The status texts are source texts of the "StatusMenu" context: shown in the user's language.
+QString translated(std::string_view text) {
+    return QCoreApplication::translate("StatusMenu", std::string(text).c_str());
 }
 
 }  // namespace
@@ -135,7 +137,7 @@ void AppDelegate::updateStatusItemAppearance() {
         shownSymbol_ = look.symbol;
         statusItem_->setIcon(templateSymbolIcon(look.symbol));
     }
-    const QString toolTip = toQString(look.toolTip);
+    const QString toolTip = translated(look.toolTip);
     if (statusItem_->toolTip() != toolTip) {
         statusItem_->setToolTip(toolTip);
     }
@@ -158,7 +160,7 @@ void AppDelegate::menuNeedsUpdate() {
             menu.addSeparator();
             continue;
         }
-        QAction* action = menu.addAction(menuIcon(item.symbol), QString::fromStdString(item.title));
+        QAction* action = menu.addAction(menuIcon(item.symbol), translated(item.title));
         action->setShortcut(shortcut(item.keyEquivalent));
         if (item.state) {
             action->setCheckable(true);

@@ -9,18 +9,21 @@
 #include <memory>
 
 #include "app/app_delegate.h"
+#include "app/command_line.h"
 #include "app/icons.h"
+#include "app/instance_requests.h"
 #include "app/platform_host.h"
 #include "app/single_instance.h"
+#include "app/translations.h"
 #include "app/unix_signals.h"
 // The updater header keeps a QPointer to its window class: that class must be complete here.
-#include "updater/appcast_updater.h"
-#include "updater/update_window.h"
 #include "settings/build_info.h"
 #include "settings/launch_at_login.h"
 #include "settings/process_relauncher.h"
 #include "settings/settings_model.h"
 #include "settings/settings_window_controller.h"
+#include "updater/appcast_updater.h"
+#include "updater/update_window.h"
 
 namespace sombrix {
 namespace {
@@ -46,39 +49,71 @@ private:
 int main(int argc, char** argv) {
     using namespace sombrix;
 
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments += QString::fromLocal8Bit(argv[i]);
+    }
+    // Help, the version and a mistake in the arguments need no display.
+    const CommandLine command = parseCommandLine(arguments);
+    switch (command.mode) {
+        case CommandLine::Mode::Help:
+        case CommandLine::Mode::Version:
+            std::printf("%s\n", qPrintable(command.text.trimmed()));
+            return exitcode::kOk;
+        case CommandLine::Mode::Usage:
+            std::fprintf(stderr, "sombrix: %s; see sombrix --help\n", qPrintable(command.text));
+            return exitcode::kUsage;
+        case CommandLine::Mode::Run:
+            break;
+    }
+
     // Without this check Qt aborts with a message about platform plugins that hides the cause.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         std::fprintf(stderr,
                      "sombrix: no X display. Sombrix dims windows of an X11 session; start it "
                      "inside one (DISPLAY is not set).\n");
-        return 1;
+        return exitcode::kFailure;
     }
     QApplication::setOrganizationName(QStringLiteral("Sombrix"));
     QApplication::setApplicationName(QStringLiteral("Sombrix"));
     QApplication::setApplicationVersion(QString::fromUtf8(buildinfo::kShortVersion));
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("sombrix"));
+    const Translations translations;
     app.setWindowIcon(applicationIcon());
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
         std::fprintf(stderr,
                      "sombrix: this session uses the Qt platform '%s'. Sombrix stacks its "
                      "overlays through the X server and works only on X11 (xcb).\n",
                      qPrintable(QGuiApplication::platformName()));
-        return 1;
+        return exitcode::kFailure;
     }
 
-    // A second launch on this display only asks the running Sombrix to open its settings window.
-    SingleInstance instance(SingleInstance::privateDirectory(),
-                            SingleInstance::sessionKeyForDisplay(qEnvironmentVariable("DISPLAY")));
-    if (instance.start() == SingleInstance::Role::Secondary) {
-        return 0;
+    // One instance per user and display: a later launch passes its request to the running one.
+    const QString display = qEnvironmentVariable("DISPLAY");
+    SingleInstance instance(display, SingleInstance::privateDirectory());
+    switch (instance.start()) {
+        case SingleInstance::Role::Failed:
+            std::fprintf(stderr, "sombrix: %s.\n", qPrintable(instance.error()));
+            return exitcode::kFailure;
+        case SingleInstance::Role::Secondary:
+            return askRunningInstance(instance, display, command.request);
+        case SingleInstance::Role::Primary:
+            break;
+    }
+    if (command.request == InstanceRequest::Quit) {
+        std::printf("%s\n",
+                    qPrintable(QCoreApplication::translate(
+                                   "main", "Sombrix is not running on display %1; nothing to quit.")
+                                   .arg(display)));
+        return exitcode::kNotRunning;
     }
 
     std::string error;
     auto host = PlatformHost::create(&error);
     if (!host) {
         std::fprintf(stderr, "sombrix: %s\n", error.c_str());
-        return 1;
+        return exitcode::kFailure;
     }
     host->setConnectionLostHandler([] {
         // Nothing can be shown or cleaned up without the server: its windows, the overlays
@@ -118,13 +153,22 @@ int main(int argc, char** argv) {
                                       Qt::QueuedConnection);
         }});
 
-    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
-                     [&delegate] { delegate.applicationShouldHandleReopen(); });
+    // A launch with --enable, --disable or --toggle and no Sombrix running starts with that state.
+    if (command.request && *command.request != InstanceRequest::OpenSettings) {
+        host->defaults().setBool(keys::kDimEnabled,
+                                 enabledAfter(*command.request, controller.isEnabled()));
+    }
+    instance.setHandler([&](InstanceRequest request) {
+        return handleRequest(request, delegate, controller, host->accessibility());
+    });
     UnixSignals unixSignals;
     QObject::connect(&unixSignals, &UnixSignals::terminationRequested, &app,
                      &QCoreApplication::quit);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
-                     [&delegate] { delegate.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate, [&delegate, &instance] {
+        delegate.applicationWillTerminate();
+        // The overlays are gone: a launch from now on may run in this one's place.
+        instance.release();
+    });
 
     // Before the loop turns, so that a second launch already waiting on the socket finds the
     // updater and the tray item in place when its request is handled.

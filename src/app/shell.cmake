@@ -27,15 +27,24 @@ add_library(sombrix_shell STATIC
     ${CMAKE_CURRENT_LIST_DIR}/status_menu.cpp
     ${CMAKE_CURRENT_LIST_DIR}/app_delegate.h
     ${CMAKE_CURRENT_LIST_DIR}/app_delegate.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/display_guard.h
+    ${CMAKE_CURRENT_LIST_DIR}/display_guard.cpp
     ${CMAKE_CURRENT_LIST_DIR}/single_instance.h
     ${CMAKE_CURRENT_LIST_DIR}/single_instance.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/instance_requests.h
+    ${CMAKE_CURRENT_LIST_DIR}/instance_requests.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/translations.h
+    ${CMAKE_CURRENT_LIST_DIR}/translations.cpp
     ${CMAKE_CURRENT_LIST_DIR}/unix_signals.h
     ${CMAKE_CURRENT_LIST_DIR}/unix_signals.cpp
 )
 set_target_properties(sombrix_shell PROPERTIES AUTOMOC ON)
 target_include_directories(sombrix_shell PUBLIC ${PROJECT_SOURCE_DIR}/src)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SOMBRIX_SHELL_XCB REQUIRED IMPORTED_TARGET xcb)
 target_link_libraries(sombrix_shell
-    PUBLIC sombrix_engine sombrix_icons Qt6::Core Qt6::Gui Qt6::Widgets Qt6::Network)
+    PUBLIC sombrix_engine sombrix_icons Qt6::Core Qt6::Gui Qt6::Widgets Qt6::Network
+    PkgConfig::SOMBRIX_SHELL_XCB)
 
 # What an installed Sombrix needs besides the program: its desktop entry and icon so that menus and the
 # autostart entry find it, the manual page, and the user documentation.

@@ -1,6 +1,8 @@
 // The tray item's look and menu as data.
 #include "app/status_menu.h"
 
+#include <QtGlobal>
+
 namespace sombrix {
 namespace {
 
@@ -25,22 +27,28 @@ StatusMenuItem separator() {
 
 StatusAppearance statusAppearance(bool trusted, bool enabled) {
     if (!trusted) {
-        return {symbols::kWarning, "Sombrix \u2014 Accessibility access needed"};
+        return {symbols::kWarning,
+                QT_TRANSLATE_NOOP("StatusMenu",
+                                  "Sombrix \u2014 no window manager reports the active window")};
     }
-    return {enabled ? symbols::kDimming : symbols::kNotDimming, "Sombrix"};
+    return {enabled ? symbols::kDimming : symbols::kNotDimming,
+            QT_TRANSLATE_NOOP("StatusMenu", "Sombrix")};
 }
 
 std::vector<StatusMenuItem> statusMenuItems(bool trusted, bool enabled) {
     std::vector<StatusMenuItem> items;
     if (!trusted) {
-        items.push_back(item("Accessibility Access Needed\u2026", StatusMenuAction::OpenSettings,
-                             {}, std::nullopt, symbols::kWarning));
+        items.push_back(item(QT_TRANSLATE_NOOP("StatusMenu", "Window Manager Needed\u2026"),
+                             StatusMenuAction::OpenSettings, {}, std::nullopt, symbols::kWarning));
         items.push_back(separator());
     }
-    items.push_back(item("Dim Background Windows", StatusMenuAction::ToggleEnabled, {}, enabled));
-    items.push_back(item("Settings\u2026", StatusMenuAction::OpenSettings, ","));
+    items.push_back(item(QT_TRANSLATE_NOOP("StatusMenu", "Dim Background Windows"),
+                         StatusMenuAction::ToggleEnabled, {}, enabled));
+    items.push_back(item(QT_TRANSLATE_NOOP("StatusMenu", "Settings\u2026"),
+                         StatusMenuAction::OpenSettings, ","));
     items.push_back(separator());
-    items.push_back(item("Quit Sombrix", StatusMenuAction::Quit, "q"));
+    items.push_back(
+        item(QT_TRANSLATE_NOOP("StatusMenu", "Quit Sombrix"), StatusMenuAction::Quit, "q"));
     return items;
 }
 

@@ -1,6 +1,7 @@
 // What the tray item shows, decided from the accessibility permission and the enabled setting
 // alone: its symbol and tool tip, and the items of its menu. Plain data, so that the rules hold
-// the same whatever toolkit draws them.
+// the same whatever toolkit draws them. Texts are the untranslated source texts of the
+// "StatusMenu" translation context; whoever shows them translates them.
 #pragma once
 
 #include <optional>

@@ -167,7 +167,7 @@ void SettingsModel::setLaunchAtLogin(bool wanted) {
 
 QString SettingsModel::versionText(const QString& shortVersion, const QString& buildNumber) {
     const auto orUnknown = [](const QString& s) { return s.isEmpty() ? QStringLiteral("?") : s; };
-    return QStringLiteral("Version %1 (%2)").arg(orUnknown(shortVersion), orUnknown(buildNumber));
+    return tr("Version %1 (%2)").arg(orUnknown(shortVersion), orUnknown(buildNumber));
 }
 
 QString SettingsModel::version() const {

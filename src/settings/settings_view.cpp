@@ -233,7 +233,7 @@ QString SettingsView::percentText(double strength) {
 
 QString SettingsView::lastCheckedText(std::optional<TimePoint> date, const QLocale& locale) {
     if (!date) {
-        return QStringLiteral("Never");
+        return tr("Never");
     }
     const QDateTime when =
         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(*date * 1000.0)));
@@ -280,9 +280,9 @@ QWidget* SettingsView::buildHeader() {
 }
 
 QWidget* SettingsView::buildDimmingSection() {
-    auto [widget, rows] = section(this, QStringLiteral("Dimming"));
+    auto [widget, rows] = section(this, tr("Dimming"));
 
-    enabledToggle_ = new QCheckBox(QStringLiteral("Dim background windows"), widget);
+    enabledToggle_ = new QCheckBox(tr("Dim background windows"), widget);
     connect(enabledToggle_, &QCheckBox::toggled, this,
             [this](bool on) { model_.setIsEnabled(on); });
     rows->addWidget(enabledToggle_);
@@ -293,8 +293,8 @@ QWidget* SettingsView::buildDimmingSection() {
     segments->setSpacing(0);
     styleGroup_ = new QButtonGroup(stylePicker_);
     styleGroup_->setExclusive(true);
-    blackButton_ = new QPushButton(QStringLiteral("Black"), stylePicker_);
-    wallpaperButton_ = new QPushButton(QStringLiteral("Wallpaper"), stylePicker_);
+    blackButton_ = new QPushButton(tr("Black"), stylePicker_);
+    wallpaperButton_ = new QPushButton(tr("Wallpaper"), stylePicker_);
     // Two joined buttons, the chosen one filled: a segmented control.
     const QString segment = QStringLiteral(
         "QPushButton { border: 1px solid palette(mid); background: palette(button); "
@@ -319,7 +319,7 @@ QWidget* SettingsView::buildDimmingSection() {
     connect(styleGroup_, &QButtonGroup::buttonClicked, this, [this](QAbstractButton* b) {
         model_.setStyle(b == wallpaperButton_ ? Style::wallpaper : Style::black);
     });
-    auto* backgroundRow = row(widget, new QLabel(QStringLiteral("Background"), widget), nullptr);
+    auto* backgroundRow = row(widget, new QLabel(tr("Background"), widget), nullptr);
     static_cast<QHBoxLayout*>(backgroundRow->layout())->addWidget(stylePicker_);
     rows->addWidget(backgroundRow);
 
@@ -341,7 +341,7 @@ QWidget* SettingsView::buildDimmingSection() {
     valueLayout->setSpacing(10);
     valueLayout->addWidget(strengthSlider_, 0, Qt::AlignVCenter);
     valueLayout->addWidget(percentLabel_, 0, Qt::AlignVCenter);
-    strengthRow_ = row(widget, new QLabel(QStringLiteral("Dim strength"), widget), value);
+    strengthRow_ = row(widget, new QLabel(tr("Dim strength"), widget), value);
     rows->addWidget(strengthRow_);
 
     dimFooter_ = wrappingText(widget, {});
@@ -353,11 +353,10 @@ QWidget* SettingsView::buildDimmingSection() {
 }
 
 QWidget* SettingsView::buildPermissionSection() {
-    auto [widget, rows] = section(this, QStringLiteral("Permissions"));
+    auto [widget, rows] = section(this, tr("Requirements"));
 
-    screenGrantedRow_ =
-        row(widget, new QLabel(QStringLiteral("Screen Recording"), widget),
-            symbolLabel(widget, Symbol::checkmarkCircleFill, QStringLiteral("Granted"), kGreen));
+    screenGrantedRow_ = row(widget, new QLabel(tr("Wallpaper picture"), widget),
+                            symbolLabel(widget, Symbol::checkmarkCircleFill, tr("Ready"), kGreen));
     rows->addWidget(screenGrantedRow_);
 
     screenNeededBlock_ = new QWidget(widget);
@@ -365,18 +364,17 @@ QWidget* SettingsView::buildPermissionSection() {
     block->setContentsMargins(0, 2, 0, 2);
     block->setSpacing(8);
     block->addWidget(symbolLabel(widget, Symbol::exclamationmarkTriangleFill,
-                                 QStringLiteral("Screen Recording needed"), kOrange),
+                                 tr("Wallpaper picture needed"), kOrange),
                      0, Qt::AlignLeading);
     auto* help = wrappingText(
-        widget,
-        QStringLiteral(
-            "Used only to picture your wallpaper. After switching it on, restart Sombrix."));
+        widget, tr("Sombrix shows the picture your wallpaper setter publishes. After setting a "
+                   "wallpaper, restart Sombrix."));
     help->setFont(scaledFont(this, 0.85));
     setTextColor(help, secondaryColor(this));
     block->addWidget(help);
     auto* buttons = new QHBoxLayout;
-    auto* grantScreen = new QPushButton(QStringLiteral("Grant Access…"), widget);
-    auto* restart = new QPushButton(QStringLiteral("Restart Sombrix"), widget);
+    auto* grantScreen = new QPushButton(tr("Help…"), widget);
+    auto* restart = new QPushButton(tr("Restart Sombrix"), widget);
     grantScreen->setObjectName(QStringLiteral("grantScreenRecording"));
     connect(grantScreen, &QPushButton::clicked, this, [this] { model_.requestScreenRecording(); });
     connect(restart, &QPushButton::clicked, this, [this] { model_.relaunch(); });
@@ -387,8 +385,8 @@ QWidget* SettingsView::buildPermissionSection() {
     rows->addWidget(screenNeededBlock_);
 
     accessibilityGrantedRow_ =
-        row(widget, new QLabel(QStringLiteral("Accessibility"), widget),
-            symbolLabel(widget, Symbol::checkmarkCircleFill, QStringLiteral("Granted"), kGreen));
+        row(widget, new QLabel(tr("Window manager"), widget),
+            symbolLabel(widget, Symbol::checkmarkCircleFill, tr("Ready"), kGreen));
     rows->addWidget(accessibilityGrantedRow_);
 
     auto* needed = new QWidget(widget);
@@ -396,14 +394,13 @@ QWidget* SettingsView::buildPermissionSection() {
     neededText->setContentsMargins(0, 0, 0, 0);
     neededText->setSpacing(4);
     neededText->addWidget(symbolLabel(widget, Symbol::exclamationmarkTriangleFill,
-                                      QStringLiteral("Accessibility access needed"), kOrange),
+                                      tr("Window manager needed"), kOrange),
                           0, Qt::AlignLeading);
-    auto* why = wrappingText(widget, QStringLiteral("Sombrix needs it to see which window is "
-                                                    "active. It starts dimming as soon as access "
-                                                    "is on."));
+    auto* why = wrappingText(widget, tr("Sombrix needs a window manager that reports the "
+                                        "active window. It starts dimming as soon as one runs."));
     neededText->addWidget(why);
     needed->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    auto* grantAccessibility = new QPushButton(QStringLiteral("Grant Access…"), widget);
+    auto* grantAccessibility = new QPushButton(tr("Help…"), widget);
     grantAccessibility->setObjectName(QStringLiteral("grantAccessibility"));
     connect(grantAccessibility, &QPushButton::clicked, this,
             [this] { model_.requestAccessibility(); });
@@ -418,8 +415,8 @@ QWidget* SettingsView::buildPermissionSection() {
 }
 
 QWidget* SettingsView::buildGeneralSection() {
-    auto [widget, rows] = section(this, QStringLiteral("General"));
-    launchToggle_ = new QCheckBox(QStringLiteral("Launch at login"), widget);
+    auto [widget, rows] = section(this, tr("General"));
+    launchToggle_ = new QCheckBox(tr("Launch at login"), widget);
     // `clicked` fires for the user's flip only; the toggle then shows what the system reports.
     connect(launchToggle_, &QCheckBox::clicked, this, [this](bool wanted) {
         model_.setLaunchAtLogin(wanted);
@@ -434,16 +431,15 @@ QWidget* SettingsView::buildGeneralSection() {
 }
 
 QWidget* SettingsView::buildUpdatesSection() {
-    auto [widget, rows] = section(this, QStringLiteral("Updates"));
-    autoCheckToggle_ = new QCheckBox(QStringLiteral("Automatically check for updates"), widget);
+    auto [widget, rows] = section(this, tr("Updates"));
+    autoCheckToggle_ = new QCheckBox(tr("Automatically check for updates"), widget);
     connect(autoCheckToggle_, &QCheckBox::toggled, this,
             [this](bool on) { model_.setAutomaticallyChecksForUpdates(on); });
     rows->addWidget(autoCheckToggle_);
     lastCheckedValue_ = new QLabel(widget);
     setTextColor(lastCheckedValue_, secondaryColor(this));
-    rows->addWidget(
-        row(widget, new QLabel(QStringLiteral("Last checked"), widget), lastCheckedValue_));
-    auto* check = new QPushButton(QStringLiteral("Check for Updates…"), widget);
+    rows->addWidget(row(widget, new QLabel(tr("Last checked"), widget), lastCheckedValue_));
+    auto* check = new QPushButton(tr("Check for Updates…"), widget);
     check->setAutoDefault(false);
     connect(check, &QPushButton::clicked, this, [this] { model_.checkForUpdates(); });
     rows->addWidget(row(widget, nullptr, check));
@@ -461,7 +457,7 @@ QWidget* SettingsView::buildFooter() {
     auto* dot = new QLabel(QStringLiteral("\u00B7"), footer);
     setTextColor(dot, secondaryColor(this, 0.3));
     auto* credit = linkLabel(footer, QString::fromUtf8(buildinfo::kCreditUrl),
-                             QStringLiteral("By ") + hostOf(buildinfo::kCreditUrl), model_);
+                             tr("By %1").arg(hostOf(buildinfo::kCreditUrl)), model_);
     h->addStretch(1);
     for (QLabel* l : {site, dot, credit}) {
         l->setFont(small);
@@ -498,16 +494,16 @@ void SettingsView::render() {
     strengthRow_->setEnabled(enabled && !(wallpaper && canCapture));
     if (!wallpaper) {
         dimFooter_->setText(
-            QStringLiteral("The active window stays bright. On every other screen the topmost "
-                           "window stays bright. At 100% the background is fully black."));
+            tr("The active window stays bright. On every other screen the topmost "
+               "window stays bright. At 100% the background is fully black."));
     } else if (canCapture) {
-        dimFooter_->setText(QStringLiteral(
+        dimFooter_->setText(tr(
             "Only the active window is shown, on top of your wallpaper. On every other screen the "
             "topmost window stays visible. Moving wallpapers show as a still picture."));
     } else {
         dimFooter_->setText(
-            QStringLiteral("Wallpaper mode needs Screen Recording access (see "
-                           "Permissions). Until then Sombrix dims with black."));
+            tr("Wallpaper mode needs a wallpaper picture (see Requirements). Until "
+               "then Sombrix dims with black."));
     }
 
     screenGrantedRow_->setVisible(wallpaper && canCapture);

@@ -17,7 +17,7 @@ namespace sombrix {
 SettingsWindow::SettingsWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
-    setWindowTitle(QStringLiteral("Sombrix Settings"));
+    setWindowTitle(tr("Sombrix Settings"));
     // Closing hides the window; the same one comes back at the next show().
     setAttribute(Qt::WA_DeleteOnClose, false);
     setAttribute(Qt::WA_QuitOnClose, false);

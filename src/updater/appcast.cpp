@@ -2,6 +2,7 @@
 // any DTD so that internal entity expansion cannot happen either.
 #include "updater/appcast.h"
 
+#include <QCoreApplication>
 #include <QXmlStreamReader>
 
 namespace sombrix::updater {
@@ -26,7 +27,8 @@ public:
         while (!xml_.atEnd()) {
             const auto token = xml_.readNext();
             if (token == QXmlStreamReader::DTD) {
-                return QStringLiteral(
+                return QCoreApplication::translate(
+                    "Appcast",
                     "The update feed contains a document type declaration, "
                     "which is not accepted.");
             }
@@ -34,15 +36,18 @@ public:
                 if (!sawRoot) {
                     sawRoot = true;
                     if (xml_.name() != QLatin1String("rss")) {
-                        return QStringLiteral("The update feed is not an RSS feed.");
+                        return QCoreApplication::translate("Appcast",
+                                                           "The update feed is not an RSS feed.");
                     }
                 }
                 if (++depth_ > kMaxDepth) {
-                    return QStringLiteral("The update feed is nested too deeply.");
+                    return QCoreApplication::translate("Appcast",
+                                                       "The update feed is nested too deeply.");
                 }
                 if (xml_.name() == QLatin1String("item") && xml_.namespaceUri().isEmpty()) {
                     if (items_.size() >= kMaxItems) {
-                        return QStringLiteral("The update feed lists too many releases.");
+                        return QCoreApplication::translate(
+                            "Appcast", "The update feed lists too many releases.");
                     }
                     // readItem consumes the item's end tag.
                     if (auto error = readItem()) {
@@ -54,12 +59,13 @@ public:
             }
         }
         if (xml_.hasError()) {
-            return QStringLiteral("The update feed is not valid XML (line %1: %2).")
+            return QCoreApplication::translate("Appcast",
+                                               "The update feed is not valid XML (line %1: %2).")
                 .arg(xml_.lineNumber())
                 .arg(xml_.errorString());
         }
         if (!sawRoot) {
-            return QStringLiteral("The update feed is empty.");
+            return QCoreApplication::translate("Appcast", "The update feed is empty.");
         }
         return std::move(items_);
     }
@@ -85,7 +91,8 @@ private:
                 continue;
             }
             if (++depth_ > kMaxDepth) {
-                return QStringLiteral("The update feed is nested too deeply.");
+                return QCoreApplication::translate("Appcast",
+                                                   "The update feed is nested too deeply.");
             }
             if (depth_ != itemDepth + 1) {
                 continue;
@@ -130,7 +137,8 @@ private:
                 break;
             }
             if (target->size() > limit) {
-                return QStringLiteral("The update feed holds a field that is too long.");
+                return QCoreApplication::translate(
+                    "Appcast", "The update feed holds a field that is too long.");
             }
         }
         if (xml_.hasError()) {
@@ -152,7 +160,7 @@ private:
 
 std::variant<std::vector<AppcastItem>, QString> parseAppcast(const QByteArray& document) {
     if (document.trimmed().isEmpty()) {
-        return QStringLiteral("The update feed is empty.");
+        return QCoreApplication::translate("Appcast", "The update feed is empty.");
     }
     return Parser(document).run();
 }

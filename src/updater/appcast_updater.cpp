@@ -35,9 +35,9 @@ UpdateCheckResult failure(QString message) {
 
 QString sizeText(qint64 bytes) {
     if (bytes % (1024 * 1024) == 0) {
-        return QStringLiteral("%1 MiB").arg(bytes / (1024 * 1024));
+        return AppcastUpdater::tr("%1 MiB").arg(bytes / (1024 * 1024));
     }
-    return QStringLiteral("%1 KiB").arg(bytes / 1024);
+    return AppcastUpdater::tr("%1 KiB").arg(bytes / 1024);
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ AppcastUpdater::AppcastUpdater(QUrl feedUrl, UpdaterUserDriverDelegate* userDriv
     }
     deadline_.setSingleShot(true);
     connect(&deadline_, &QTimer::timeout, this, [this] {
-        abortWith(QStringLiteral("The update server did not answer within %1 seconds.")
+        abortWith(tr("The update server did not answer within %1 seconds.")
                       .arg(options_.timeoutMs / 1000.0));
     });
     scheduleTimer_.setSingleShot(true);
@@ -164,8 +164,8 @@ void AppcastUpdater::beginCheck() {
         // Reported from the event loop so that checkForUpdates() always returns first.
         QTimer::singleShot(0, this, [this] {
             finish(
-                failure(QStringLiteral("The update feed address is not a secure (https) "
-                                       "address.")));
+                failure(tr("The update feed address is not a secure (https) "
+                           "address.")));
         });
         return;
     }
@@ -180,15 +180,15 @@ void AppcastUpdater::beginCheck() {
     connect(reply_, &QNetworkReply::metaDataChanged, this, [this] {
         const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > options_.maxFeedBytes) {
-            abortWith(QStringLiteral("The update feed is larger than %1.")
-                          .arg(sizeText(options_.maxFeedBytes)));
+            abortWith(
+                tr("The update feed is larger than %1.").arg(sizeText(options_.maxFeedBytes)));
         }
     });
     connect(reply_, &QNetworkReply::redirected, this, [this](const QUrl& url) {
         if (!isAcceptableUrl(url)) {
             abortWith(
-                QStringLiteral("The update server redirected to an address that is not "
-                               "secure."));
+                tr("The update server redirected to an address that is not "
+                   "secure."));
         }
     });
     connect(reply_, &QNetworkReply::readyRead, this, &AppcastUpdater::onReadyRead);
@@ -204,8 +204,7 @@ void AppcastUpdater::onReadyRead() {
     const qint64 room = options_.maxFeedBytes - body_.size();
     body_ += reply_->read(room + 1);
     if (body_.size() > options_.maxFeedBytes) {
-        abortWith(QStringLiteral("The update feed is larger than %1.")
-                      .arg(sizeText(options_.maxFeedBytes)));
+        abortWith(tr("The update feed is larger than %1.").arg(sizeText(options_.maxFeedBytes)));
     }
 }
 
@@ -230,18 +229,17 @@ void AppcastUpdater::onFinished() {
         return;
     }
     if (reply->error() == QNetworkReply::OperationCanceledError) {
-        finish(failure(QStringLiteral("The update server did not answer within %1 seconds.")
+        finish(failure(tr("The update server did not answer within %1 seconds.")
                            .arg(options_.timeoutMs / 1000.0)));
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status >= 400) {
-            finish(failure(
-                QStringLiteral("The update server answered with HTTP status %1.").arg(status)));
+            finish(failure(tr("The update server answered with HTTP status %1.").arg(status)));
         } else {
-            finish(failure(QStringLiteral("The update server could not be reached: %1.")
-                               .arg(reply->errorString())));
+            finish(failure(
+                tr("The update server could not be reached: %1.").arg(reply->errorString())));
         }
         return;
     }
@@ -269,7 +267,7 @@ UpdateCheckResult AppcastUpdater::evaluate(const QByteArray& document) const {
         }
     }
     if (!newest) {
-        return failure(QStringLiteral("The update feed lists no version."));
+        return failure(tr("The update feed lists no version."));
     }
     UpdateCheckResult result;
     result.version = newest->version;
@@ -278,8 +276,8 @@ UpdateCheckResult AppcastUpdater::evaluate(const QByteArray& document) const {
         return result;
     }
     if (!isAcceptableUrl(newest->downloadUrl)) {
-        return failure(QStringLiteral("The update feed offers version %1 without a secure "
-                                      "(https) download address.")
+        return failure(tr("The update feed offers version %1 without a secure "
+                          "(https) download address.")
                            .arg(newest->version.left(64)));
     }
     result.kind = UpdateCheckResult::Kind::updateAvailable;

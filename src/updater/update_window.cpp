@@ -20,7 +20,7 @@ constexpr qsizetype kMaxNotesShown = 20000;
 UpdateWindow::UpdateWindow()
     : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint) {
-    setWindowTitle(QStringLiteral("Software Update"));
+    setWindowTitle(tr("Software Update"));
     setAttribute(Qt::WA_QuitOnClose, false);
     setMinimumWidth(420);
     openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
@@ -46,8 +46,8 @@ UpdateWindow::UpdateWindow()
     layout->addWidget(notes_, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    download_ = new QPushButton(QStringLiteral("Download…"), this);
-    close_ = new QPushButton(QStringLiteral("OK"), this);
+    download_ = new QPushButton(tr("Download…"), this);
+    close_ = new QPushButton(tr("OK"), this);
     close_->setDefault(true);
     buttons->addWidget(download_);
     buttons->addWidget(close_);
@@ -62,23 +62,21 @@ UpdateWindow::UpdateWindow()
 }
 
 void UpdateWindow::showChecking() {
-    showMessage(QStringLiteral("Checking for updates…"),
-                QStringLiteral("Sombrix is reading the list of releases."),
-                QStringLiteral("Cancel"));
+    showMessage(tr("Checking for updates…"), tr("Sombrix is reading the list of releases."),
+                tr("Cancel"));
 }
 
 void UpdateWindow::showUpToDate(const QString& currentVersion) {
-    showMessage(
-        QStringLiteral("You’re up to date!"),
-        QStringLiteral("Sombrix %1 is currently the newest version available.").arg(currentVersion),
-        QStringLiteral("OK"));
+    showMessage(tr("You’re up to date!"),
+                tr("Sombrix %1 is currently the newest version available.").arg(currentVersion),
+                tr("OK"));
 }
 
 void UpdateWindow::showUpdate(const QString& newVersion, const QString& currentVersion,
                               const QString& releaseNotes, const QUrl& downloadUrl) {
-    headline_->setText(QStringLiteral("A new version of Sombrix is available!"));
-    message_->setText(QStringLiteral("Sombrix %1 is now available—you have %2. Download it from "
-                                     "the Sombrix web site and install it when you are ready.")
+    headline_->setText(tr("A new version of Sombrix is available!"));
+    message_->setText(tr("Sombrix %1 is now available—you have %2. Download it from "
+                         "the Sombrix web site and install it when you are ready.")
                           .arg(newVersion, currentVersion));
     QString plain = QTextDocumentFragment::fromHtml(releaseNotes).toPlainText().trimmed();
     if (plain.size() > kMaxNotesShown) {
@@ -88,12 +86,12 @@ void UpdateWindow::showUpdate(const QString& newVersion, const QString& currentV
     notes_->setVisible(!plain.isEmpty());
     downloadUrl_ = downloadUrl;
     download_->show();
-    close_->setText(QStringLiteral("Later"));
+    close_->setText(tr("Later"));
     present();
 }
 
 void UpdateWindow::showError(const QString& message) {
-    showMessage(QStringLiteral("Update Error"), message, QStringLiteral("OK"));
+    showMessage(tr("Update Error"), message, tr("OK"));
 }
 
 QString UpdateWindow::headline() const {

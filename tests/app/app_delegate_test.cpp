@@ -111,7 +111,8 @@ protected:
     SettingsRecord settings;
 };
 
-const QString kWarningTip = QStringLiteral("Sombrix \u2014 Accessibility access needed");
+const QString kWarningTip =
+    QStringLiteral("Sombrix \u2014 no window manager reports the active window");
 
 TEST_F(AppDelegateTest, LaunchWithoutPermissionWarnsOpensSettingsAndStartsOnceGranted) {
     ax.trusted = false;
@@ -124,7 +125,7 @@ TEST_F(AppDelegateTest, LaunchWithoutPermissionWarnsOpensSettingsAndStartsOnceGr
     EXPECT_EQ(settings.updater, updaterMade);
     auto menu = openMenu();
     ASSERT_GE(menu.size(), 2u);
-    EXPECT_EQ(menu[0]->text(), QStringLiteral("Accessibility Access Needed\u2026"));
+    EXPECT_EQ(menu[0]->text(), QStringLiteral("Window Manager Needed\u2026"));
     EXPECT_TRUE(menu[1]->isSeparator());
 
     // The poll keeps waiting while the permission is missing...
@@ -175,7 +176,7 @@ TEST_F(AppDelegateTest, ClosedMenuFollowsChangesForHostsThatShowItWithoutAsking)
     ax.trusted = false;
     launch();
     auto firstTitle = [&] { return delegate->statusMenu()->actions().value(0)->text(); };
-    EXPECT_EQ(firstTitle(), QStringLiteral("Accessibility Access Needed\u2026"));
+    EXPECT_EQ(firstTitle(), QStringLiteral("Window Manager Needed\u2026"));
     ax.trusted = true;
     scheduler.advance(2.0);
     EXPECT_EQ(firstTitle(), QStringLiteral("Dim Background Windows"));

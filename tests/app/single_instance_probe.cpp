@@ -1,6 +1,7 @@
-// A stand-in launch for the single-instance tests: decides its role in the directory given as
-// the first argument (for the session key given as the second, if any) and prints it; as the
-// primary it prints "reopen" for every later launch and runs until it is terminated.
+// A stand-in launch for the single-instance tests: decides its role on $DISPLAY with the socket
+// folder given as the first argument and prints it; as the primary it prints each request of a
+// later launch and runs until it is terminated; as a secondary it passes the request named by the
+// second argument ("settings" when none) and prints the answer or the error.
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include "app/unix_signals.h"
 
 int main(int argc, char** argv) {
+    using sombrix::InstanceRequest;
     QCoreApplication app(argc, argv);
     if (argc < 2) {
         return 2;
@@ -17,17 +19,32 @@ int main(int argc, char** argv) {
     sombrix::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &sombrix::UnixSignals::terminationRequested, &app,
                      &QCoreApplication::quit);
-    sombrix::SingleInstance instance(QString::fromLocal8Bit(argv[1]),
-                                     argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
-    if (instance.start() == sombrix::SingleInstance::Role::Secondary) {
-        std::printf("secondary\n");
-        return 0;
+    sombrix::SingleInstance instance(qEnvironmentVariable("DISPLAY"),
+                                     QString::fromLocal8Bit(argv[1]));
+    switch (instance.start()) {
+        case sombrix::SingleInstance::Role::Failed:
+            std::printf("failed: %s\n", qPrintable(instance.error()));
+            return 1;
+        case sombrix::SingleInstance::Role::Secondary: {
+            const bool quit = argc > 2 && qstrcmp(argv[2], "quit") == 0;
+            const auto answer =
+                instance.send(quit ? InstanceRequest::Quit : InstanceRequest::OpenSettings);
+            std::printf("secondary %s\n", qPrintable(answer ? *answer : instance.error()));
+            return answer ? 0 : 1;
+        }
+        case sombrix::SingleInstance::Role::Primary:
+            break;
     }
     std::printf(instance.isListening() ? "primary\n" : "primary-unguarded\n");
     std::fflush(stdout);
-    QObject::connect(&instance, &sombrix::SingleInstance::reopenRequested, [] {
-        std::printf("reopen\n");
+    instance.setHandler([&app](InstanceRequest request) {
+        std::printf("request %d\n", int(request));
         std::fflush(stdout);
+        if (request == InstanceRequest::Quit) {
+            QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+        }
+        return QStringLiteral("done");
     });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&instance] { instance.release(); });
     return app.exec();
 }

@@ -24,8 +24,8 @@ const QString kWallpaperFooter = QStringLiteral(
     "Only the active window is shown, on top of your wallpaper. On every other screen the "
     "topmost window stays visible. Moving wallpapers show as a still picture.");
 const QString kNeedsCaptureFooter = QStringLiteral(
-    "Wallpaper mode needs Screen Recording access (see Permissions). Until then Sombrix dims "
-    "with black.");
+    "Wallpaper mode needs a wallpaper picture (see Requirements). Until then Sombrix dims with "
+    "black.");
 
 class SettingsWindowTest : public SettingsTest {
 protected:
@@ -71,15 +71,15 @@ TEST_F(SettingsWindowTest, TheFormShowsEverySectionWithItsTexts) {
     makeWindow();
     EXPECT_EQ(window->window()->windowTitle(), QStringLiteral("Sombrix Settings"));
     for (const char* text :
-         {"Sombrix", "Dimming", "Background", "Dim strength", "Permissions", "Accessibility",
-          "Granted", "General", "Updates", "Last checked", "Never", "50%"}) {
+         {"Sombrix", "Dimming", "Background", "Dim strength", "Requirements", "Window manager",
+          "Ready", "General", "Updates", "Last checked", "Never", "50%"}) {
         EXPECT_TRUE(shown(QString::fromUtf8(text))) << text;
     }
     EXPECT_TRUE(shown(model->version()));
     EXPECT_TRUE(shown(kBlackFooter));
-    // Black style: only the Accessibility row in the permissions.
-    EXPECT_FALSE(shown(QStringLiteral("Screen Recording")));
-    EXPECT_FALSE(shown(QStringLiteral("Screen Recording needed")));
+    // Black style: only the window manager row in the requirements.
+    EXPECT_FALSE(shown(QStringLiteral("Wallpaper picture")));
+    EXPECT_FALSE(shown(QStringLiteral("Wallpaper picture needed")));
     for (const char* text :
          {"Dim background windows", "Launch at login", "Automatically check for updates"}) {
         EXPECT_TRUE(usable(find<QCheckBox>(QString::fromUtf8(text)))) << text;
@@ -108,14 +108,14 @@ TEST_F(SettingsWindowTest, EnabledStatesFollowTheSwitchTheStyleAndThePermission)
     wallpaperButton->click();
     EXPECT_EQ(model->style(), Style::wallpaper);
     EXPECT_FALSE(usable(slider()));
-    EXPECT_TRUE(shown(QStringLiteral("Screen Recording")));
+    EXPECT_TRUE(shown(QStringLiteral("Wallpaper picture")));
     EXPECT_TRUE(shown(kWallpaperFooter));
 
     // Without capture: black is used, so the strength works, and the help block appears.
     wallpaper.captureAllowed = false;
     model->sync();
     EXPECT_TRUE(usable(slider()));
-    EXPECT_TRUE(shown(QStringLiteral("Screen Recording needed")));
+    EXPECT_TRUE(shown(QStringLiteral("Wallpaper picture needed")));
     EXPECT_TRUE(shown(kNeedsCaptureFooter));
     find<QPushButton>(QStringLiteral("Restart Sombrix"))->click();
     EXPECT_EQ(relauncher.quits, 1);
@@ -124,14 +124,14 @@ TEST_F(SettingsWindowTest, EnabledStatesFollowTheSwitchTheStyleAndThePermission)
 TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
     ax.trusted = false;
     makeWindow();
-    EXPECT_TRUE(shown(QStringLiteral("Accessibility access needed")));
+    EXPECT_TRUE(shown(QStringLiteral("Window manager needed")));
     EXPECT_TRUE(
-        shown(QStringLiteral("Sombrix needs it to see which window is active. It starts "
-                             "dimming as soon as access is on.")));
-    EXPECT_FALSE(shown(QStringLiteral("Granted")));
+        shown(QStringLiteral("Sombrix needs a window manager that reports the active window. "
+                             "It starts dimming as soon as one runs.")));
+    EXPECT_FALSE(shown(QStringLiteral("Ready")));
     auto* grant = form()->findChild<QPushButton*>(QStringLiteral("grantAccessibility"));
     ASSERT_TRUE(usable(grant));
-    EXPECT_EQ(grant->text(), QStringLiteral("Grant Access…"));
+    EXPECT_EQ(grant->text(), QStringLiteral("Help…"));
     grant->click();
     EXPECT_EQ(ax.promptCount, 1);
     EXPECT_EQ(workspace.openedURLs.size(), 1u);
@@ -141,8 +141,8 @@ TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
     const int tallHeight = window->window()->height();
     ax.trusted = true;
     model->sync();
-    EXPECT_FALSE(shown(QStringLiteral("Accessibility access needed")));
-    EXPECT_TRUE(shown(QStringLiteral("Granted")));
+    EXPECT_FALSE(shown(QStringLiteral("Window manager needed")));
+    EXPECT_TRUE(shown(QStringLiteral("Ready")));
     // The open window follows its shorter content.
     QCoreApplication::processEvents();
     EXPECT_LT(window->window()->height(), tallHeight);
