@@ -13,6 +13,7 @@
 
 #include "app/icons.h"
 #include "app/status_menu.h"
+#include "platform/qt/logging.h"
 
 namespace sombrix {
 namespace {
@@ -155,12 +156,16 @@ void AppDelegate::menuNeedsUpdate() {
     const bool trusted = services_.accessibility.isProcessTrusted();
     const bool enabled = controller_.isEnabled();
     menuBuiltFor_ = std::pair{trusted, enabled};
+    QStringList titles;
     for (const StatusMenuItem& item : statusMenuItems(trusted, enabled)) {
         if (item.isSeparator) {
             menu.addSeparator();
             continue;
         }
         QAction* action = menu.addAction(menuIcon(item.symbol), translated(item.title));
+        titles += action->text() + QLatin1String(!item.state   ? ""
+                                                 : *item.state ? " (on)"
+                                                               : " (off)");
         action->setShortcut(shortcut(item.keyEquivalent));
         if (item.state) {
             action->setCheckable(true);
@@ -184,6 +189,7 @@ void AppDelegate::menuNeedsUpdate() {
                 break;
         }
     }
+    qCDebug(lcApp) << "tray menu:" << titles.join(QStringLiteral(" | "));
 }
 
 void AppDelegate::onStatusItemActivated(int reason) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "platform/qt/logging.h"
 
 namespace sombrix {
 namespace {
@@ -30,6 +31,7 @@ bool enabledAfter(InstanceRequest request, bool enabledNow) {
 
 QString handleRequest(InstanceRequest request, AppDelegate& delegate, DimController& controller,
                       Accessibility& accessibility) {
+    qCDebug(lcApp) << "request of a later launch:" << requestName(request);
     switch (request) {
         case InstanceRequest::OpenSettings:
             delegate.applicationShouldHandleReopen();

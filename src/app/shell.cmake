@@ -56,3 +56,4 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/sombrix.1 DESTINATION ${CMAKE_INSTALL_M
 install(FILES ${PROJECT_SOURCE_DIR}/README.md OPTIONAL
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sombrix)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sombrix)
+target_link_libraries(sombrix_shell PRIVATE sombrix_logging)

@@ -24,7 +24,9 @@ constexpr int kAnswerTimeoutMs = 5000;
 constexpr int kPublishTimeoutMs = 3000;
 constexpr qint64 kMaxLine = 256;
 
-QByteArray verb(InstanceRequest request) {
+}  // namespace
+
+QByteArray requestName(InstanceRequest request) {
     switch (request) {
         case InstanceRequest::OpenSettings:
             return "settings";
@@ -40,11 +42,13 @@ QByteArray verb(InstanceRequest request) {
     return {};
 }
 
+namespace {
+
 std::optional<InstanceRequest> requestOf(const QByteArray& word) {
     for (InstanceRequest r :
          {InstanceRequest::OpenSettings, InstanceRequest::Toggle, InstanceRequest::Enable,
           InstanceRequest::Disable, InstanceRequest::Quit}) {
-        if (verb(r) == word) {
+        if (requestName(r) == word) {
             return r;
         }
     }
@@ -329,7 +333,7 @@ std::optional<QString> SingleInstance::send(InstanceRequest request) {
         error_ = running + QStringLiteral(" belongs to another user");
         return std::nullopt;
     }
-    const QByteArray line = verb(request) + ' ' + key_.toLocal8Bit() + '\n';
+    const QByteArray line = requestName(request) + ' ' + key_.toLocal8Bit() + '\n';
     QByteArray reply;
     if (::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) == line.size()) {
         const auto until =

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -22,6 +23,8 @@ namespace sombrix {
 
 // What a launch asks of the instance already running.
 enum class InstanceRequest { OpenSettings, Toggle, Enable, Disable, Quit };
+// Its word on the socket and in the log: "settings", "toggle", "enable", "disable", "quit".
+QByteArray requestName(InstanceRequest request);
 
 class SingleInstance : public QObject {
     Q_OBJECT

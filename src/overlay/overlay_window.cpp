@@ -1,6 +1,8 @@
 // The overlay window: construction, stacking requests, and its two looks.
 #include "overlay/overlay_window.h"
 
+#include "platform/qt/logging.h"
+
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPointer>
@@ -128,6 +130,9 @@ bool OverlayWindow::event(QEvent* event) {
 }
 
 void OverlayWindow::restack(std::optional<xcb_window_t> sibling, std::uint32_t mode) {
+    qCDebug(lcOverlay).nospace() << "overlay 0x" << Qt::hex << windowNumber_ << " restacked "
+                                 << (mode == XCB_STACK_MODE_BELOW ? "beneath" : "above") << " 0x"
+                                 << sibling.value_or(0) << (sibling ? "" : " (the bottom)");
     if (env_.connection) {
         // The rectangle goes with every restack: Qt may have pushed its own rounded idea of the
         // geometry since (a screen's pixel ratio changed), and this costs no extra request.
@@ -178,6 +183,7 @@ void OverlayWindow::orderFrontRegardless() {
 void OverlayWindow::orderOut() {
     if (!QWidget::isVisible())
         return;
+    qCDebug(lcOverlay).nospace() << "overlay 0x" << Qt::hex << windowNumber_ << " hidden";
     hide();
     flush();
 }

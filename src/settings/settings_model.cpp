@@ -2,6 +2,8 @@
 // sync that picks up changes made elsewhere.
 #include "settings/settings_model.h"
 
+#include "platform/qt/logging.h"
+
 #include <cmath>
 #include <string>
 
@@ -37,6 +39,7 @@ SettingsModel::SettingsModel(DimController& controller, Updater& updater, Settin
 SettingsModel::~SettingsModel() = default;
 
 void SettingsModel::setIsEnabled(bool enabled) {
+    qCDebug(lcSettings) << "dim switched" << (enabled ? "on" : "off") << "in the settings window";
     isEnabled_ = enabled;
     emit isEnabledChanged();
     emit changed();
@@ -65,6 +68,7 @@ void SettingsModel::setStrength(double strength) {
 }
 
 void SettingsModel::setStyle(Style style) {
+    qCDebug(lcSettings) << "look set to" << (style == Style::wallpaper ? "wallpaper" : "black");
     style_ = style;
     emit styleChanged();
     emit changed();

@@ -1,6 +1,8 @@
 // The appcast updater: fetching with limits, deciding, scheduling and presenting.
 #include "updater/appcast_updater.h"
 
+#include "platform/qt/logging.h"
+
 #include <QDateTime>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -158,6 +160,7 @@ void AppcastUpdater::checkForUpdates() {
 }
 
 void AppcastUpdater::beginCheck() {
+    qCDebug(lcUpdater) << "checking" << feedUrl_.toString();
     scheduleTimer_.stop();
     lastAttempt_ = nowSeconds();
     if (!isAcceptableUrl(feedUrl_)) {
@@ -288,6 +291,13 @@ UpdateCheckResult AppcastUpdater::evaluate(const QByteArray& document) const {
 
 void AppcastUpdater::finish(Result result) {
     const bool userInitiated = std::exchange(userInitiated_, false);
+    qCDebug(lcUpdater) << "check" << (userInitiated ? "asked by the user" : "on schedule")
+                       << "ended:"
+                       << (result.kind == UpdateCheckResult::Kind::error ? "error"
+                           : result.kind == UpdateCheckResult::Kind::updateAvailable
+                               ? "update available"
+                               : "up to date")
+                       << result.version << result.error;
     if (result.kind != UpdateCheckResult::Kind::error) {
         settings_.setValue(kLastCheckKey, QString::number(nowSeconds(), 'f', 3));
         settings_.sync();

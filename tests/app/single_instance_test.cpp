@@ -1,6 +1,7 @@
-// The single-instance handshake between real processes: a later launch reaches the first, a
-// socket left by a crashed instance is taken over, nothing owned by another user is trusted, and
-// of several launches at the same moment exactly one runs.
+// The single-instance handshake between real processes on a private X server: a later launch
+// reaches the first whatever its runtime folder, sockets the instance did not make are left
+// alone, nothing owned by another user is trusted, and of several launches at the same moment
+// exactly one runs.
 #include "app/single_instance.h"
 
 #include <sys/socket.h>
@@ -16,8 +17,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <cstdlib>
 #include <memory>
 #include <vector>
+#include "xsession.h"
 
 namespace sombrix {
 namespace {
@@ -60,74 +64,111 @@ int bindSocket(const QString& path, bool listening) {
 
 class SingleInstanceTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    static void SetUpTestSuite() { session = new test::XSession({.windowManager = false}); }
+    static void TearDownTestSuite() { delete session; }
 
-    std::unique_ptr<QProcess> launch(const QString& sessionKey = {}) {
+    void SetUp() override {
+        if (session->unavailable()) {
+            GTEST_SKIP() << session->error();
+        }
+        ASSERT_TRUE(session->ok()) << session->error();
+        ::setenv("DISPLAY", session->display().c_str(), 1);
+        ASSERT_TRUE(dir.isValid());
+    }
+
+    static QString display() { return QString::fromStdString(session->display()); }
+
+    // A launch with `folder` as its socket folder, asking for `request` when it is not the first.
+    std::unique_ptr<QProcess> launch(const QString& folder, const QString& request = {}) {
         auto process = std::make_unique<QProcess>();
-        process->start(QStringLiteral(SOMBRIX_PROBE), {dir.path(), sessionKey});
+        process->start(QStringLiteral(SOMBRIX_PROBE), {folder, request});
         return process;
     }
 
-    static QString output(QProcess& process) {
+    static QString finish(QProcess& process) {
+        EXPECT_TRUE(spinUntil([&] { return process.state() == QProcess::NotRunning; }));
         return QString::fromLocal8Bit(process.readAllStandardOutput());
     }
 
-    QString socketPath() const { return dir.path() + QStringLiteral("/sombrix.socket"); }
+    QString socketPath() const {
+        return dir.path() + QStringLiteral("/sombrix-") +
+               SingleInstance::sessionKeyForDisplay(display()) + QStringLiteral(".socket");
+    }
 
+    static inline test::XSession* session = nullptr;
     QTemporaryDir dir;  // made with mode 0700
 };
 
-TEST_F(SingleInstanceTest, LaterLaunchAsksTheRunningInstanceAndEnds) {
-    SingleInstance first(dir.path());
+TEST_F(SingleInstanceTest, LaterLaunchesReachTheFirstWhateverTheirRuntimeFolder) {
+    SingleInstance first(display(), dir.path());
     ASSERT_EQ(first.start(), SingleInstance::Role::Primary);
     ASSERT_TRUE(first.isListening());
-    int requests = 0;
-    QObject::connect(&first, &SingleInstance::reopenRequested, [&] { ++requests; });
+    std::vector<InstanceRequest> requests;
+    first.setHandler([&](InstanceRequest request) {
+        requests.push_back(request);
+        return QStringLiteral("done");
+    });
 
-    auto second = launch();
-    ASSERT_TRUE(spinUntil([&] { return second->state() == QProcess::NotRunning; }));
-    EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_EQ(output(*second), QStringLiteral("secondary\n"));
-    EXPECT_EQ(requests, 1);
+    // The same folder, another private one, and one that cannot be used at all.
+    QTemporaryDir otherRuntime;
+    for (const QString& folder :
+         {dir.path(), otherRuntime.path(), QStringLiteral("/nonexistent")}) {
+        auto later = launch(folder);
+        EXPECT_EQ(finish(*later), QStringLiteral("secondary done\n")) << folder.toStdString();
+        EXPECT_EQ(later->exitCode(), 0);
+    }
+    auto quitting = launch(otherRuntime.path(), QStringLiteral("quit"));
+    EXPECT_EQ(finish(*quitting), QStringLiteral("secondary done\n"));
+    EXPECT_EQ(requests, (std::vector{InstanceRequest::OpenSettings, InstanceRequest::OpenSettings,
+                                     InstanceRequest::OpenSettings, InstanceRequest::Quit}));
 
-    // A relaunch: once the first stops answering, the next launch runs in its place.
-    first.stopListening();
+    // Once the first gives the display up, the next launch runs in its place.
+    first.release();
     EXPECT_FALSE(QFile::exists(socketPath()));
-    auto third = launch();
-    ASSERT_TRUE(third->waitForReadyRead(20000));
-    EXPECT_EQ(output(*third), QStringLiteral("primary\n"));
-    third->terminate();
-    ASSERT_TRUE(third->waitForFinished(20000));
-    EXPECT_EQ(third->exitCode(), 0);
-    EXPECT_FALSE(QFile::exists(socketPath())) << "a clean exit removes its socket";
-}
+    auto next = launch(otherRuntime.path());
+    ASSERT_TRUE(next->waitForReadyRead(20000));
+    EXPECT_EQ(QString::fromLocal8Bit(next->readAllStandardOutput()), QStringLiteral("primary\n"));
+    next->terminate();
+    ASSERT_TRUE(next->waitForFinished(20000));
+    EXPECT_EQ(next->exitCode(), 0);
+    EXPECT_EQ(QDir(otherRuntime.path()).entryList(QDir::System), QStringList())
+        << "a clean exit removes its socket";
 
-TEST_F(SingleInstanceTest, InstancesOnDifferentDisplaysRunSideBySide) {
-    const QString left = SingleInstance::sessionKeyForDisplay(QStringLiteral(":7"));
-    SingleInstance first(dir.path(), left);
-    ASSERT_EQ(first.start(), SingleInstance::Role::Primary);
-
-    auto other = launch(SingleInstance::sessionKeyForDisplay(QStringLiteral(":8")));
-    ASSERT_TRUE(other->waitForReadyRead(20000));
-    EXPECT_EQ(output(*other), QStringLiteral("primary\n"));
-    other->terminate();
-    ASSERT_TRUE(other->waitForFinished(20000));
-
-    // Another screen of the same display is the same session.
-    EXPECT_EQ(SingleInstance::sessionKeyForDisplay(QStringLiteral(":7.1")), left);
-    auto same = launch(SingleInstance::sessionKeyForDisplay(QStringLiteral(":7.1")));
-    ASSERT_TRUE(spinUntil([&] { return same->state() == QProcess::NotRunning; }));
-    EXPECT_EQ(output(*same), QStringLiteral("secondary\n"));
-    // A display name never escapes the directory.
+    // Two screens of one display share an instance; a display name never escapes the folder.
+    EXPECT_EQ(SingleInstance::sessionKeyForDisplay(QStringLiteral(":7.1")), "7");
     EXPECT_EQ(SingleInstance::sessionKeyForDisplay(QStringLiteral("../../x:1.0")), "______x_1");
 }
 
-TEST_F(SingleInstanceTest, SocketLeftByACrashedInstanceIsTakenOver) {
+TEST_F(SingleInstanceTest, SocketFilesItDidNotMakeAreLeftAlone) {
+    // A socket left by an instance that crashed is taken over.
     bindSocket(socketPath(), false);
-    ASSERT_TRUE(QFile::exists(socketPath()));
-    SingleInstance instance(dir.path());
-    EXPECT_EQ(instance.start(), SingleInstance::Role::Primary);
-    EXPECT_TRUE(instance.isListening());
+    {
+        SingleInstance first(display(), dir.path());
+        ASSERT_EQ(first.start(), SingleInstance::Role::Primary);
+        EXPECT_TRUE(first.isListening());
+        EXPECT_EQ(first.socketPath(), socketPath());
+
+        // Replaced while running: a later launch says so and ends instead of running beside it,
+        // and the first leaves the new file alone when it ends.
+        ASSERT_EQ(::unlink(socketPath().toLocal8Bit().constData()), 0);
+        bindSocket(socketPath(), false);
+        auto later = launch(dir.path());
+        EXPECT_TRUE(finish(*later).contains(QStringLiteral("does not answer")));
+        EXPECT_EQ(later->exitCode(), 1);
+        first.release();
+        EXPECT_TRUE(QFile::exists(socketPath()));
+    }
+
+    // A folder in the socket's place: the instance listens under a name of its own.
+    ASSERT_EQ(::unlink(socketPath().toLocal8Bit().constData()), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(socketPath()).fileName()));
+    SingleInstance first(display(), dir.path());
+    ASSERT_EQ(first.start(), SingleInstance::Role::Primary);
+    EXPECT_TRUE(first.isListening());
+    EXPECT_NE(first.socketPath(), socketPath());
+    auto later = launch(dir.path());
+    EXPECT_EQ(finish(*later), QStringLiteral("secondary \n"));
+    EXPECT_EQ(later->exitCode(), 0);
 }
 
 TEST_F(SingleInstanceTest, NothingOwnedByAnotherUserIsTrusted) {
@@ -138,37 +179,32 @@ TEST_F(SingleInstanceTest, NothingOwnedByAnotherUserIsTrusted) {
     const int foreign = bindSocket(socketPath(), true);
     ASSERT_GE(foreign, 0);
     ASSERT_EQ(::chown(socketPath().toLocal8Bit().constData(), kNobody, kNobody), 0);
-    SingleInstance instance(dir.path());
-    EXPECT_EQ(instance.start(), SingleInstance::Role::Primary);
-    EXPECT_TRUE(instance.isListening());
-    EXPECT_LT(::accept(foreign, nullptr, nullptr), 0) << "the foreign socket was contacted";
+    {
+        SingleInstance instance(display(), dir.path());
+        EXPECT_EQ(instance.start(), SingleInstance::Role::Primary);
+        EXPECT_TRUE(instance.isListening());
+        EXPECT_LT(::accept(foreign, nullptr, nullptr), 0) << "the foreign socket was contacted";
+    }
     ::close(foreign);
-    instance.stopListening();
 
-    // ...and a directory of another user is not used at all.
+    // ...and a folder of another user, or one others may enter, is not used at all: the instance
+    // runs unreachable, and a later launch says so instead of running beside it.
     QTemporaryDir other;
     ASSERT_EQ(::chown(other.path().toLocal8Bit().constData(), kNobody, kNobody), 0);
-    EXPECT_FALSE(SingleInstance::isPrivateDirectory(other.path()));
-    SingleInstance unguarded(other.path());
-    EXPECT_EQ(unguarded.start(), SingleInstance::Role::Primary);
-    EXPECT_FALSE(unguarded.isListening());
-}
-
-TEST_F(SingleInstanceTest, DirectoryOthersCanEnterOrALinkIsNotPrivate) {
-    EXPECT_TRUE(SingleInstance::isPrivateDirectory(dir.path()));
-
     QTemporaryDir open;
     ::chmod(open.path().toLocal8Bit().constData(), 0755);
-    EXPECT_FALSE(SingleInstance::isPrivateDirectory(open.path()));
-    SingleInstance instance(open.path());
-    EXPECT_EQ(instance.start(), SingleInstance::Role::Primary);
-    EXPECT_FALSE(instance.isListening());
-    EXPECT_FALSE(QFile::exists(open.path() + QStringLiteral("/sombrix.socket")));
-
     const QString link = dir.path() + QStringLiteral("/link");
     ASSERT_TRUE(QFile::link(dir.path(), link));
-    EXPECT_FALSE(SingleInstance::isPrivateDirectory(link));
-    EXPECT_FALSE(SingleInstance::isPrivateDirectory(QString()));
+    for (const QString& folder : {other.path(), open.path(), link}) {
+        EXPECT_FALSE(SingleInstance::isPrivateDirectory(folder)) << folder.toStdString();
+    }
+    SingleInstance unguarded(display(), open.path());
+    EXPECT_EQ(unguarded.start(), SingleInstance::Role::Primary);
+    EXPECT_FALSE(unguarded.isListening());
+    EXPECT_TRUE(QDir(open.path()).isEmpty());
+    auto later = launch(dir.path());
+    EXPECT_TRUE(finish(*later).contains(QStringLiteral("no socket")));
+    EXPECT_EQ(later->exitCode(), 1);
 }
 
 TEST_F(SingleInstanceTest, OfSimultaneousLaunchesExactlyOneRuns) {
@@ -176,7 +212,7 @@ TEST_F(SingleInstanceTest, OfSimultaneousLaunchesExactlyOneRuns) {
     for (int round = 0; round < 10; ++round) {
         std::vector<std::unique_ptr<QProcess>> launches;
         for (int i = 0; i < kLaunches; ++i) {
-            launches.push_back(launch());
+            launches.push_back(launch(dir.path()));
         }
         QProcess* primary = nullptr;
         QString primaryOutput;
@@ -194,15 +230,16 @@ TEST_F(SingleInstanceTest, OfSimultaneousLaunchesExactlyOneRuns) {
         for (auto& process : launches) {
             if (process->state() == QProcess::NotRunning) {
                 EXPECT_EQ(process->exitCode(), 0);
-                EXPECT_EQ(output(*process), QStringLiteral("secondary\n"));
+                EXPECT_EQ(QString::fromLocal8Bit(process->readAllStandardOutput()),
+                          QStringLiteral("secondary done\n"));
             } else {
                 primary = process.get();
             }
         }
         ASSERT_NE(primary, nullptr);
         ASSERT_TRUE(spinUntil([&] {
-            primaryOutput += output(*primary);
-            return primaryOutput.count(QStringLiteral("reopen")) == kLaunches - 1;
+            primaryOutput += QString::fromLocal8Bit(primary->readAllStandardOutput());
+            return primaryOutput.count(QStringLiteral("request")) == kLaunches - 1;
         })) << primaryOutput.toStdString();
         EXPECT_TRUE(primaryOutput.startsWith(QStringLiteral("primary\n")));
         primary->terminate();

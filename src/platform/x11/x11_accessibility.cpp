@@ -1,6 +1,8 @@
 // Accessibility attributes and actions from EWMH.
 #include "platform/x11/x11_accessibility.h"
 
+#include "platform/qt/logging.h"
+
 #include <algorithm>
 
 namespace sombrix::x11 {
@@ -35,6 +37,7 @@ bool X11Accessibility::readTrust() {
     auto supported = ctx_.collect(supportedCookie);
     auto wm = decodeWindow(PropertyView::of(check.get()));
     if (!wm) {
+        qCDebug(lcX11) << "no window manager: the root window has no _NET_SUPPORTING_WM_CHECK";
         return false;
     }
     // A stale property left by a manager that died names a window that is gone or no longer
@@ -43,6 +46,7 @@ bool X11Accessibility::readTrust() {
     ++ctx_.stats().roundTrips;
     auto self = ctx_.collect(selfCookie);
     if (decodeWindow(PropertyView::of(self.get())) != wm) {
+        qCDebug(lcX11) << "no window manager: _NET_SUPPORTING_WM_CHECK names a window that is gone";
         return false;
     }
     events_.watchStructure(*wm);
@@ -50,7 +54,11 @@ bool X11Accessibility::readTrust() {
     auto has = [&](xcb_atom_t x) {
         return std::find(atoms.begin(), atoms.end(), x) != atoms.end();
     };
-    return has(a.netActiveWindow) && has(a.netClientListStacking);
+    const bool reports = has(a.netActiveWindow) && has(a.netClientListStacking);
+    qCDebug(lcX11).nospace() << "window manager 0x" << Qt::hex << *wm
+                             << (reports ? " reports" : " does not report")
+                             << " the active window and the stacking order";
+    return reports;
 }
 
 AXElement X11Accessibility::applicationElement(std::int32_t pid) {
