@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
     NoStacking stacking;
     AlwaysCapture wallpaper;
     X11OverlayFactory factory({nullptr, stacking, wallpaper, session.display(), {}, {}});
-    auto made = factory.makeOverlay({"screen", frame, frame, 1.0});
+    auto made = factory.makeOverlay({"screen", frame, frame});
     auto* overlay = static_cast<OverlayWindow*>(made.get());
 
     // The longest gap between ticks of a 1 ms timer while captures run and land, less the
