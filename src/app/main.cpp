@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Sombrix"));
     QApplication::setApplicationVersion(QString::fromUtf8(buildinfo::kShortVersion));
     QApplication app(argc, argv);
-    QApplication::setDesktopFileName(QStringLiteral("sombrix"));
+    QApplication::setDesktopFileName(QStringLiteral("org.sombrix.Sombrix"));
     const Translations translations;
     app.setWindowIcon(applicationIcon());
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
