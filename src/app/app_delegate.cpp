@@ -71,10 +71,14 @@ void AppDelegate::applicationDidFinishLaunching() {
     permissionTimer_ = services_.scheduler.scheduleRepeating(
         kPermissionPollSeconds, [self = QPointer<AppDelegate>(this)] {
             if (self) {
-                self->controller_.startIfPossible();
-                self->updateStatusItemAppearance();
+                self->permissionMayHaveChanged();
             }
         });
+}
+
+void AppDelegate::permissionMayHaveChanged() {
+    controller_.startIfPossible();
+    updateStatusItemAppearance();
 }
 
 bool AppDelegate::applicationShouldHandleReopen() {

@@ -62,6 +62,9 @@ public:
     // Stops the poll and the engine, so no overlay outlives the process.
     void applicationWillTerminate();
 
+    // The permission may have changed (a window manager appeared or went): what the poll does,
+    // at once.
+    void permissionMayHaveChanged();
     void toggleEnabled();
     void openSettings();
     void updateStatusItemAppearance();

@@ -161,6 +161,9 @@ int main(int argc, char** argv) {
     instance.setHandler([&](InstanceRequest request) {
         return handleRequest(request, delegate, controller, host->accessibility());
     });
+    // A window manager that starts, is replaced or comes back is followed at once; the
+    // delegate's two-second poll stays as the fallback.
+    host->setWindowManagerChangedHandler([&delegate] { delegate.permissionMayHaveChanged(); });
     UnixSignals unixSignals;
     QObject::connect(&unixSignals, &UnixSignals::terminationRequested, &app,
                      &QCoreApplication::quit);

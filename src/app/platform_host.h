@@ -27,6 +27,10 @@ public:
 
     // Runs once when the X connection breaks; the engine can do nothing after that.
     void setConnectionLostHandler(std::function<void()> handler);
+    // Runs when a window manager started, was replaced or went away.
+    void setWindowManagerChangedHandler(std::function<void()> handler) {
+        x11_->setWindowManagerChangedHandler(std::move(handler));
+    }
 
     DimController& controller() { return *controller_; }
     Accessibility& accessibility() { return x11_->accessibility(); }

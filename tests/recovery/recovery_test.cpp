@@ -213,8 +213,8 @@ TEST_F(Recovery, ReplacingTheWindowManagerWhileDimming) {
         },
         kDeadline);
     const long ms = elapsedMs(start);
-    // While the old manager goes, focus cannot be trusted and the engine stops; the permission
-    // poll (every 2 s) starts it again under the new one, so up to about 2 s is expected.
+    // While the old manager goes, focus cannot be trusted and the engine stops; the new
+    // manager's check window starts it again at once (the 2-s poll is only the fallback).
     std::printf("recovery openbox_replace_ms=%ld (new manager in place after %ld ms)\n", ms,
                 takeOverMs.value_or(-1));
     EXPECT_TRUE(recovered);

@@ -182,6 +182,7 @@ bool X11Events::handleEvent(const xcb_generic_event_t* event) {
                 }
                 if (ev->atom == a.netSupportingWmCheck || ev->atom == a.netSupported) {
                     trustValid_ = false;
+                    windowManagerDirty_ = true;
                     dirty_ = true;
                     return true;
                 }
@@ -239,6 +240,8 @@ void X11Events::flush() {
     std::unordered_set<xcb_window_t> gone;
     gone.swap(gone_);
     const bool stacking = stackingDirty_;
+    const bool windowManager = windowManagerDirty_;
+    windowManagerDirty_ = false;
     dirty_ = false;
     stackingDirty_ = false;
     state_ = now;
@@ -367,6 +370,9 @@ void X11Events::flush() {
     // alone (another window moved between an overlay and its bright window) needs one of its own.
     if (stacking && !delivered && stackingChanged_) {
         stackingChanged_();
+    }
+    if (windowManager && windowManagerChanged_) {
+        windowManagerChanged_();
     }
 }
 

@@ -56,6 +56,11 @@ public:
     void setStackingChangedHandler(std::function<void()> handler) {
         stackingChanged_ = std::move(handler);
     }
+    // Runs after a batch in which the window manager's check window or its list of supported
+    // features changed: a manager started, was replaced or went away.
+    void setWindowManagerChangedHandler(std::function<void()> handler) {
+        windowManagerChanged_ = std::move(handler);
+    }
 
     // The system woke from sleep: the wake observers run now.
     void notifyWake();
@@ -98,6 +103,8 @@ private:
     std::map<ObserverToken, std::pair<WorkspaceNotification, std::function<void()>>> workspace_;
     ObserverToken nextToken_ = 1;
     std::function<void()> stackingChanged_;
+    std::function<void()> windowManagerChanged_;
+    bool windowManagerDirty_ = false;
 
     friend class X11AXObserver;
 };

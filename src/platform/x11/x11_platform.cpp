@@ -66,6 +66,10 @@ void X11Platform::setStackingChangedHandler(std::function<void()> handler) {
     events_.setStackingChangedHandler(std::move(handler));
 }
 
+void X11Platform::setWindowManagerChangedHandler(std::function<void()> handler) {
+    events_.setWindowManagerChangedHandler(std::move(handler));
+}
+
 void X11Platform::setConnectionLostHandler(std::function<void(int)> handler) {
     context_.setConnectionLostHandler(std::move(handler));
 }

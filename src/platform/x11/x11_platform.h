@@ -51,6 +51,9 @@ public:
     // Runs after a batch of events changed the stacking (a restack, map, unmap, a window's state)
     // when no notification of the same batch already ran.
     void setStackingChangedHandler(std::function<void()> handler);
+    // Runs after a batch of events in which a window manager started, was replaced or went
+    // away; the trust is worth asking again at once rather than at the next poll.
+    void setWindowManagerChangedHandler(std::function<void()> handler);
     // Runs once when the X connection is found broken; the default prints a message and ends
     // the process at once with status 1. Every query answers "absent" afterwards.
     void setConnectionLostHandler(std::function<void(int error)> handler);
