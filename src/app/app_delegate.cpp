@@ -140,7 +140,7 @@ void AppDelegate::updateStatusItemAppearance() {
     // idle application repaints nothing and sends nothing to the tray host.
     if (shownSymbol_ != look.symbol) {
         shownSymbol_ = look.symbol;
-        statusItem_->setIcon(templateSymbolIcon(look.symbol));
+        statusItem_->setIcon(traySymbolIcon(look.symbol));
     }
     const QString toolTip = translated(look.toolTip);
     if (statusItem_->toolTip() != toolTip) {

@@ -17,6 +17,12 @@ QIcon symbolIcon(std::string_view name, const QColor& colour);
 // a selected menu row.
 QIcon templateSymbolIcon(std::string_view name);
 
+// The tray item's symbol. It carries the installed themed name ("sombrix-dimming-symbolic", ...)
+// when the icon theme has it, so that a panel that draws tray icons itself recolours it; a tray
+// that shows pictures (XEmbed) gets a light glyph with a dark outline, readable on dark and light
+// panels alike, since the application cannot know the panel's colour.
+QIcon traySymbolIcon(std::string_view name);
+
 // The application's own coloured icon.
 QIcon applicationIcon();
 
