@@ -93,6 +93,8 @@ public:
 
     // Overlay set and appearance.
     void rebuildOverlays();
+    // The list of displays left undimmed changed: a running engine rebuilds its overlays.
+    void displaySettingsChanged();
     void applyAppearance();
     void refreshWallpaperIfNeeded();
     void captureWallpapers();

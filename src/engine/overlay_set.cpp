@@ -1,4 +1,6 @@
 // The engine's side of the overlays: one per display, their look, and fresh wallpaper pictures.
+#include <algorithm>
+
 #include "engine/dim_controller.h"
 
 namespace sombrix {
@@ -18,7 +20,11 @@ void DimController::rebuildOverlays() {
     for (const auto& overlay : overlays_)
         overlay->orderOut();
     std::vector<std::unique_ptr<Overlay>> fresh;
+    // Read once per rebuild: a display that comes back under a listed name is left alone again.
+    const auto undimmed = undimmedDisplays();
     for (const auto& display : services_.displays.screens()) {
+        if (std::find(undimmed.begin(), undimmed.end(), display.name) != undimmed.end())
+            continue;
         auto overlay = services_.overlayFactory.makeOverlay(display);
         if (!overlay)
             continue;
@@ -26,6 +32,13 @@ void DimController::rebuildOverlays() {
         fresh.push_back(std::move(overlay));
     }
     overlays_ = std::move(fresh);
+}
+
+void DimController::displaySettingsChanged() {
+    if (!isRunning_)
+        return;
+    rebuildOverlays();
+    refresh();
 }
 
 void DimController::applyAppearance() {

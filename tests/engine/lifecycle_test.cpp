@@ -145,6 +145,29 @@ TEST_F(Lifecycle, activationAndSpaceChangesRefreshAndCaptureAndDisplayChangesReb
     EXPECT_EQ(beneath(1), overlayID(0));
 }
 
+TEST_F(Lifecycle, listedDisplaysGetNoOverlayEvenWhenTheyComeBackAndAChangedListRebuildsAtOnce) {
+    twoDisplays();
+    defaults.set(keys::kUndimmedDisplays, std::vector<std::string>{"right", "gone"});
+    start();
+    ASSERT_EQ(factory.live().size(), 1u);
+    EXPECT_EQ(overlay(0).display().name, "left");
+    EXPECT_EQ(beneath(1), overlayID(0));
+
+    displays.change({makeDisplay("right", kRight), makeDisplay("left", {0, 0, 1280, 800})});
+    ASSERT_EQ(factory.live().size(), 1u);
+    EXPECT_EQ(overlay(0).display().name, "left");
+
+    defaults.setStringList(keys::kUndimmedDisplays, {"left"});
+    controller->displaySettingsChanged();
+    ASSERT_EQ(factory.live().size(), 1u);
+    EXPECT_EQ(overlay(0).display().name, "right");
+    EXPECT_TRUE(overlay(0).isVisible());  // arranged at once: nothing on it stays bright
+
+    controller->stop();
+    controller->displaySettingsChanged();
+    EXPECT_TRUE(factory.live().empty());
+}
+
 TEST_F(Lifecycle, settingsReadersApplyTheirDefaultsAndTheStrengthClamp) {
     make();
     const auto strengthOf = [&](std::optional<DefaultsValue> stored) {
