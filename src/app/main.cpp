@@ -144,7 +144,8 @@ int main(int argc, char** argv) {
             return std::make_unique<SettingsWindowPresenter>(
                 controller, updater,
                 SettingsServices{host->accessibility(), host->wallpaper(), loginItems,
-                                 host->workspace(), relauncher, host->defaults()},
+                                 host->workspace(), relauncher, host->defaults(), host->displays(),
+                                 host->windowClasses()},
                 std::move(onChange), std::move(onFocusChange));
         },
         [] {

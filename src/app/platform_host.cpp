@@ -16,7 +16,8 @@ std::unique_ptr<PlatformHost> PlatformHost::create(std::string* error) {
     return std::unique_ptr<PlatformHost>(new PlatformHost(std::move(x11)));
 }
 
-PlatformHost::PlatformHost(std::unique_ptr<x11::X11Platform> x11) : x11_(std::move(x11)) {
+PlatformHost::PlatformHost(std::unique_ptr<x11::X11Platform> x11)
+    : x11_(std::move(x11)), windowClasses_(x11_->context()) {
     x11::X11Context& context = x11_->context();
     wallpaper_ = std::make_unique<X11WallpaperService>(context.connection(), context.root());
     // The capture worker opens its own connection to the display Qt uses.

@@ -14,6 +14,7 @@
 #include "platform/qt/qt_own_application.h"
 #include "platform/qt/qt_scheduler.h"
 #include "platform/x11/x11_platform.h"
+#include "platform/x11/x11_window_classes.h"
 
 namespace sombrix {
 
@@ -40,12 +41,14 @@ public:
     Scheduler& scheduler() { return scheduler_; }
     Clock& clock() { return clock_; }
     WallpaperService& wallpaper() { return *wallpaper_; }
+    WindowClasses& windowClasses() { return windowClasses_; }
     x11::X11Platform& x11() { return *x11_; }
 
 private:
     explicit PlatformHost(std::unique_ptr<x11::X11Platform> x11);
 
     std::unique_ptr<x11::X11Platform> x11_;
+    x11::X11WindowClasses windowClasses_;
     QtClock clock_;
     QtScheduler scheduler_;
     QSettingsDefaultsStore defaults_;

@@ -24,7 +24,8 @@ SettingsModel::SettingsModel(DimController& controller, Updater& updater, Settin
       controller_(controller),
       updater_(updater),
       services_(services),
-      onChange_(std::move(onChange)) {
+      onChange_(std::move(onChange)),
+      exceptions_(controller, services.defaults, services.displays, services.windowClasses) {
     // Initial values run no observer and write nothing.
     launchAtLogin_ = services_.loginItems.isEnabled();
     isTrusted_ = services_.accessibility.isProcessTrusted();
@@ -34,6 +35,7 @@ SettingsModel::SettingsModel(DimController& controller, Updater& updater, Settin
     style_ = controller_.style();
     automaticallyChecksForUpdates_ = updater_.automaticallyChecksForUpdates();
     lastUpdateCheck_ = updater_.lastUpdateCheckDate();
+    fadeOnToggle_ = controller_.fadeOnToggle();
 }
 
 SettingsModel::~SettingsModel() = default;
@@ -80,6 +82,14 @@ void SettingsModel::setAutomaticallyChecksForUpdates(bool enabled) {
     emit automaticallyChecksForUpdatesChanged();
     emit changed();
     updater_.setAutomaticallyChecksForUpdates(enabled);
+}
+
+void SettingsModel::setFadeOnToggle(bool fade) {
+    fadeOnToggle_ = fade;
+    emit fadeOnToggleChanged();
+    emit changed();
+    if (controller_.fadeOnToggle() != fade)
+        services_.defaults.setBool(keys::kFadeOnToggle, fade);
 }
 
 void SettingsModel::assignLaunchAtLogin(bool value) {
@@ -157,6 +167,10 @@ void SettingsModel::sync() {
     if (const auto checked = updater_.lastUpdateCheckDate(); checked != lastUpdateCheck_) {
         assignLastUpdateCheck(checked);
     }
+    if (const bool fade = controller_.fadeOnToggle(); fade != fadeOnToggle_) {
+        setFadeOnToggle(fade);
+    }
+    exceptions_.sync();
 }
 
 void SettingsModel::setLaunchAtLogin(bool wanted) {

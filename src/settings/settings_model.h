@@ -12,11 +12,14 @@
 #include "engine/dim_controller.h"
 #include "platform/accessibility.h"
 #include "platform/defaults_store.h"
+#include "platform/displays.h"
 #include "platform/login_items.h"
 #include "platform/relauncher.h"
 #include "platform/updater.h"
 #include "platform/wallpaper_service.h"
+#include "platform/window_classes.h"
 #include "platform/workspace.h"
+#include "settings/exceptions_model.h"
 
 namespace sombrix {
 
@@ -29,6 +32,8 @@ struct SettingsServices {
     Workspace& workspace;
     Relauncher& relauncher;
     DefaultsStore& defaults;
+    Displays& displays;
+    WindowClasses& windowClasses;
 };
 
 class SettingsModel : public QObject {
@@ -56,6 +61,11 @@ public:
     void setStyle(Style style);
     bool automaticallyChecksForUpdates() const { return automaticallyChecksForUpdates_; }
     void setAutomaticallyChecksForUpdates(bool enabled);
+    // Writes the store only when it holds another value.
+    bool fadeOnToggle() const { return fadeOnToggle_; }
+    void setFadeOnToggle(bool fade);
+
+    ExceptionsModel& exceptions() { return exceptions_; }
 
     bool launchAtLogin() const { return launchAtLogin_; }
     bool isTrusted() const { return isTrusted_; }
@@ -96,6 +106,7 @@ signals:
     void canCaptureWallpaperChanged();
     void lastUpdateCheckChanged();
     void launchAtLoginErrorChanged();
+    void fadeOnToggleChanged();
 
 private:
     void assignLaunchAtLogin(bool value);
@@ -109,6 +120,7 @@ private:
     SettingsServices services_;
     std::function<void()> onChange_;
     QPointer<QTimer> timer_;
+    ExceptionsModel exceptions_;
 
     bool isEnabled_ = true;
     double strength_ = 0.5;
@@ -119,6 +131,7 @@ private:
     bool canCaptureWallpaper_ = false;
     std::optional<TimePoint> lastUpdateCheck_;
     std::optional<QString> launchAtLoginError_;
+    bool fadeOnToggle_ = false;
 };
 
 }  // namespace sombrix

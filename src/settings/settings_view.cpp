@@ -23,6 +23,7 @@
 #include <cmath>
 
 #include "settings/build_info.h"
+#include "settings/exceptions_section.h"
 #include "settings/settings_model.h"
 
 namespace sombrix {
@@ -219,6 +220,7 @@ SettingsView::SettingsView(SettingsModel& model, QWidget* parent) : QWidget(pare
     layout->setSpacing(16);
     layout->addWidget(buildHeader());
     layout->addWidget(buildDimmingSection());
+    layout->addWidget(buildExceptionsSection());
     layout->addWidget(buildPermissionSection());
     layout->addWidget(buildGeneralSection());
     layout->addWidget(buildUpdatesSection());
@@ -344,11 +346,27 @@ QWidget* SettingsView::buildDimmingSection() {
     strengthRow_ = row(widget, new QLabel(tr("Dim strength"), widget), value);
     rows->addWidget(strengthRow_);
 
+    fadeToggle_ = new QCheckBox(QStringLiteral("Fade when switching on or off"), widget);
+    connect(fadeToggle_, &QCheckBox::toggled, this,
+            [this](bool on) { model_.setFadeOnToggle(on); });
+    auto* fadeNote = wrappingText(
+        widget, QStringLiteral("Fading needs a compositor; without one the dim switches at once."));
+    fadeNote->setFont(scaledFont(this, 0.85));
+    setTextColor(fadeNote, secondaryColor(this));
+    rows->addWidget(fadeToggle_);
+    rows->addWidget(fadeNote);
+
     dimFooter_ = wrappingText(widget, {});
     dimFooter_->setFont(scaledFont(this, 0.85));
     dimFooter_->setContentsMargins(6, 0, 6, 0);
     setTextColor(dimFooter_, secondaryColor(this));
     widget->layout()->addWidget(dimFooter_);
+    return widget;
+}
+
+QWidget* SettingsView::buildExceptionsSection() {
+    auto [widget, rows] = section(this, QStringLiteral("Exceptions"));
+    rows->addWidget(new ExceptionsSection(model_.exceptions(), widget));
     return widget;
 }
 
@@ -491,6 +509,10 @@ void SettingsView::render() {
         strengthSlider_->setValue(int(std::lround(model_.strength() * kSliderScale)));
     }
     percentLabel_->setText(percentText(model_.strength()));
+    {
+        const QSignalBlocker block(fadeToggle_);
+        fadeToggle_->setChecked(model_.fadeOnToggle());
+    }
     strengthRow_->setEnabled(enabled && !(wallpaper && canCapture));
     if (!wallpaper) {
         dimFooter_->setText(

@@ -1,5 +1,5 @@
-// The settings form: header, Dimming, Permissions, General, Updates and the footer links,
-// redrawn from the model whenever one of its properties is assigned.
+// The settings form: header, Dimming, Exceptions, Permissions, General, Updates and the footer
+// links, redrawn from the model whenever one of its properties is assigned.
 #pragma once
 
 #include <QLocale>
@@ -42,6 +42,7 @@ protected:
 private:
     QWidget* buildHeader();
     QWidget* buildDimmingSection();
+    QWidget* buildExceptionsSection();
     QWidget* buildPermissionSection();
     QWidget* buildGeneralSection();
     QWidget* buildUpdatesSection();
@@ -61,6 +62,7 @@ private:
     QSlider* strengthSlider_ = nullptr;
     QLabel* percentLabel_ = nullptr;
     QLabel* dimFooter_ = nullptr;
+    QCheckBox* fadeToggle_ = nullptr;
     QWidget* screenGrantedRow_ = nullptr;
     QWidget* screenNeededBlock_ = nullptr;
     QWidget* accessibilityGrantedRow_ = nullptr;

@@ -69,6 +69,12 @@ public:
     int checks = 0;
 };
 
+class FakeWindowClasses : public WindowClasses {
+public:
+    std::vector<std::string> openWindowClasses() override { return classes; }
+    std::vector<std::string> classes;
+};
+
 class SettingsTest : public ::testing::Test, protected FakePlatform {
 protected:
     static constexpr std::int32_t kApp = 1001;
@@ -84,7 +90,8 @@ protected:
     SettingsModel& makeModel() {
         model = std::make_unique<SettingsModel>(
             *controller, updater,
-            SettingsServices{ax, wallpaper, loginItems, workspace, relauncher, defaults},
+            SettingsServices{ax, wallpaper, loginItems, workspace, relauncher, defaults, displays,
+                             windowClasses},
             [this] { ++onChangeCalls; });
         return *model;
     }
@@ -104,6 +111,7 @@ protected:
     FakeLoginItems loginItems;
     FakeRelauncher relauncher;
     FakeUpdater updater;
+    FakeWindowClasses windowClasses;
     std::unique_ptr<DimController> controller;
     std::unique_ptr<SettingsModel> model;
     int onChangeCalls = 0;

@@ -116,6 +116,41 @@ TEST_F(SettingsModelTest, StrengthAndStyleFromTheWindowReachTheStoreAndTheOverla
     EXPECT_EQ(onChangeCalls, 0);
 }
 
+// A store left untouched keeps the type it was written with: a one-entry list stays plain text.
+TEST_F(SettingsModelTest, ExceptionsWriteOnlyRealChangesAndKeepDisplaysNotConnectedNow) {
+    using List = std::vector<std::string>;
+    displays.displays = {makeDisplay("main", Rect{0, 0, 1600, 900}),
+                         makeDisplay("side", Rect{1600, 0, 1600, 900})};
+    defaults.set(keys::kExcludedWindowClasses, std::string("mpv"));
+    defaults.set(keys::kUndimmedDisplays, std::string("tv"));
+    controller->startIfPossible();
+    auto& m = makeModel();
+    auto& exceptions = m.exceptions();
+
+    exceptions.addExcludedClass(" MPV ");
+    exceptions.addExcludedClass("  ");
+    exceptions.setDisplayDimmed("main", true);
+    m.setFadeOnToggle(false);
+    EXPECT_EQ(defaults.stored<std::string>(keys::kExcludedWindowClasses), "mpv");
+    EXPECT_EQ(defaults.stored<std::string>(keys::kUndimmedDisplays), "tv");
+    EXPECT_FALSE(defaults.object(keys::kFadeOnToggle));
+
+    windowClasses.classes = {"Mpv", "XTerm"};
+    EXPECT_EQ(exceptions.classesToOffer(), List{"XTerm"});
+    exceptions.addExcludedClass(" XTerm ");
+    exceptions.removeExcludedClass("mpv");
+    EXPECT_EQ(defaults.stored<List>(keys::kExcludedWindowClasses), List{"XTerm"});
+    EXPECT_EQ(exceptions.excludedClasses(), List{"XTerm"});
+
+    exceptions.setDisplayDimmed("side", false);
+    EXPECT_EQ(defaults.stored<List>(keys::kUndimmedDisplays), (List{"tv", "side"}));
+    EXPECT_EQ(controller->overlays().size(), 1u);
+    EXPECT_FALSE(exceptions.displays().at(1).dimmed);
+
+    m.setFadeOnToggle(true);
+    EXPECT_EQ(defaults.object(keys::kFadeOnToggle), DefaultsValue(true));
+}
+
 TEST_F(SettingsModelTest, SyncFollowsPermissionsLoginItemAndTheUpdatersLastCheck) {
     auto& m = makeModel();
     ASSERT_FALSE(m.lastUpdateCheck());

@@ -18,7 +18,11 @@ int main(int argc, char** argv) {
     const int lingerMs = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 1500;
 
     FakePlatform fake;
-    fake.displays.displays = {makeDisplay("main", Rect{0, 0, 1280, 800})};
+    fake.displays.displays = {makeDisplay("DP-1", Rect{0, 0, 1280, 800}),
+                              makeDisplay("HDMI-1", Rect{1280, 0, 1920, 1080})};
+    fake.defaults.set(keys::kUndimmedDisplays, std::string("HDMI-1"));
+    fake.defaults.set(keys::kExcludedWindowClasses, std::vector<std::string>{"mpv", "XLogo"});
+    FakeWindowClasses windowClasses;
     fake.defaults.set(keys::kDimStrength, 0.65);
     FakeLoginItems loginItems;
     loginItems.enabled = true;
@@ -31,7 +35,7 @@ int main(int argc, char** argv) {
     DimController controller(fake.services());
     SettingsModel model(controller, updater,
                         SettingsServices{fake.ax, fake.wallpaper, loginItems, fake.workspace,
-                                         relauncher, fake.defaults},
+                                         relauncher, fake.defaults, fake.displays, windowClasses},
                         {});
     SettingsWindowController window(model, {});
     window.show();

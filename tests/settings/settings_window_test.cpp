@@ -5,11 +5,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QLabel>
+#include <QListWidget>
 #include <QLocale>
+#include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
 
+#include "settings/exceptions_section.h"
 #include "settings/settings_view.h"
 #include "settings/settings_window_controller.h"
 #include "settings_fixture.h"
@@ -119,6 +122,36 @@ TEST_F(SettingsWindowTest, EnabledStatesFollowTheSwitchTheStyleAndThePermission)
     EXPECT_TRUE(shown(kNeedsCaptureFooter));
     find<QPushButton>(QStringLiteral("Restart Sombrix"))->click();
     EXPECT_EQ(relauncher.quits, 1);
+}
+
+TEST_F(SettingsWindowTest, ExceptionsControlsEditTheStoredListsAndFollowTheDisplays) {
+    displays.displays = {makeDisplay("main", Rect{0, 0, 1600, 900}),
+                         makeDisplay("side", Rect{1600, 0, 1600, 900})};
+    windowClasses.classes = {"XTerm", "mpv"};
+    makeWindow();
+    auto* sideToggle = form()->findChild<QCheckBox*>(QStringLiteral("dim:side"));
+    ASSERT_TRUE(usable(sideToggle));
+    EXPECT_TRUE(sideToggle->isChecked());
+    sideToggle->click();
+    EXPECT_EQ(controller->undimmedDisplays(), std::vector<std::string>{"side"});
+
+    // The menu lists the open windows' classes at the moment it opens.
+    auto* section = form()->findChild<ExceptionsSection*>();
+    emit section->openWindowsMenu()->aboutToShow();
+    ASSERT_EQ(section->openWindowsMenu()->actions().size(), 2);
+    section->openWindowsMenu()->actions().at(1)->trigger();
+    auto* list = form()->findChild<QListWidget*>(QStringLiteral("excludedClasses"));
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), QStringLiteral("mpv"));
+    list->setCurrentRow(0);
+    find<QPushButton>(QStringLiteral("Remove"))->click();
+    EXPECT_TRUE(controller->excludedWindowClasses().empty());
+
+    // A display plugged in while the window is open gets its own check box at the next sync.
+    displays.displays.push_back(makeDisplay("tv", Rect{3200, 0, 1920, 1080}));
+    model->sync();
+    EXPECT_TRUE(usable(form()->findChild<QCheckBox*>(QStringLiteral("dim:tv"))));
+    EXPECT_FALSE(form()->findChild<QCheckBox*>(QStringLiteral("dim:side"))->isChecked());
 }
 
 TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
