@@ -141,6 +141,37 @@
     </message>
 </context>
 <context>
+    <name>sombrix::ExceptionsSection</name>
+    <message>
+        <source>Windows of these classes are never dimmed:</source>
+        <translation>Fenster dieser Klassen werden nie abgedunkelt:</translation>
+    </message>
+    <message>
+        <source>Class, e.g. mpv</source>
+        <translation>Klasse, z. B. mpv</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>Open Windows</source>
+        <translation>Offene Fenster</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>No other windows open</source>
+        <translation>Keine weiteren Fenster offen</translation>
+    </message>
+    <message>
+        <source>Dim this display</source>
+        <translation>Diesen Bildschirm abdunkeln</translation>
+    </message>
+</context>
+<context>
     <name>sombrix::SettingsModel</name>
     <message>
         <source>Version %1 (%2)</source>
@@ -149,6 +180,18 @@
 </context>
 <context>
     <name>sombrix::SettingsView</name>
+    <message>
+        <source>Fade when switching on or off</source>
+        <translation>Beim Ein- und Ausschalten überblenden</translation>
+    </message>
+    <message>
+        <source>Fading needs a compositor; without one the dim switches at once.</source>
+        <translation>Überblenden braucht einen Compositor; ohne ihn schaltet die Abdunklung sofort.</translation>
+    </message>
+    <message>
+        <source>Exceptions</source>
+        <translation>Ausnahmen</translation>
+    </message>
     <message>
         <source>Never</source>
         <translation>Nie</translation>

@@ -29,7 +29,7 @@ ExceptionsSection::ExceptionsSection(ExceptionsModel& model, QWidget* parent)
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(8);
 
-    rows->addWidget(new QLabel(QStringLiteral("Windows of these classes are never dimmed:"), this));
+    rows->addWidget(new QLabel(tr("Windows of these classes are never dimmed:"), this));
     classList_ = new QListWidget(this);
     classList_->setObjectName(QStringLiteral("excludedClasses"));
     classList_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -39,15 +39,15 @@ ExceptionsSection::ExceptionsSection(ExceptionsModel& model, QWidget* parent)
     auto* edit = new QHBoxLayout;
     edit->setSpacing(6);
     classEdit_ = new QLineEdit(this);
-    classEdit_->setPlaceholderText(QStringLiteral("Class, e.g. mpv"));
-    auto* add = new QPushButton(QStringLiteral("Add"), this);
+    classEdit_->setPlaceholderText(tr("Class, e.g. mpv"));
+    auto* add = new QPushButton(tr("Add"), this);
     add->setAutoDefault(false);
     openWindowsButton_ = new QToolButton(this);
-    openWindowsButton_->setText(QStringLiteral("Open Windows"));
+    openWindowsButton_->setText(tr("Open Windows"));
     openWindowsButton_->setPopupMode(QToolButton::InstantPopup);
     openWindowsMenu_ = new QMenu(openWindowsButton_);
     openWindowsButton_->setMenu(openWindowsMenu_);
-    removeButton_ = new QPushButton(QStringLiteral("Remove"), this);
+    removeButton_ = new QPushButton(tr("Remove"), this);
     removeButton_->setAutoDefault(false);
     edit->addWidget(classEdit_, 1);
     edit->addWidget(add);
@@ -82,7 +82,7 @@ void ExceptionsSection::fillOpenWindowsMenu() {
     openWindowsMenu_->clear();
     const auto classes = model_.classesToOffer();
     if (classes.empty()) {
-        openWindowsMenu_->addAction(QStringLiteral("No other windows open"))->setEnabled(false);
+        openWindowsMenu_->addAction(tr("No other windows open"))->setEnabled(false);
         return;
     }
     for (const auto& name : classes) {
@@ -106,7 +106,7 @@ void ExceptionsSection::rebuildDisplayRows() {
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(new QLabel(QString::fromStdString(display.name), row));
         layout->addStretch(1);
-        auto* toggle = new QCheckBox(QStringLiteral("Dim this display"), row);
+        auto* toggle = new QCheckBox(tr("Dim this display"), row);
         toggle->setObjectName(QString::fromStdString("dim:" + display.name));
         connect(toggle, &QCheckBox::toggled, this,
                 [this, name = display.name](bool on) { model_.setDisplayDimmed(name, on); });

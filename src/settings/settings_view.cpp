@@ -346,11 +346,11 @@ QWidget* SettingsView::buildDimmingSection() {
     strengthRow_ = row(widget, new QLabel(tr("Dim strength"), widget), value);
     rows->addWidget(strengthRow_);
 
-    fadeToggle_ = new QCheckBox(QStringLiteral("Fade when switching on or off"), widget);
+    fadeToggle_ = new QCheckBox(tr("Fade when switching on or off"), widget);
     connect(fadeToggle_, &QCheckBox::toggled, this,
             [this](bool on) { model_.setFadeOnToggle(on); });
     auto* fadeNote = wrappingText(
-        widget, QStringLiteral("Fading needs a compositor; without one the dim switches at once."));
+        widget, tr("Fading needs a compositor; without one the dim switches at once."));
     fadeNote->setFont(scaledFont(this, 0.85));
     setTextColor(fadeNote, secondaryColor(this));
     rows->addWidget(fadeToggle_);
@@ -365,7 +365,7 @@ QWidget* SettingsView::buildDimmingSection() {
 }
 
 QWidget* SettingsView::buildExceptionsSection() {
-    auto [widget, rows] = section(this, QStringLiteral("Exceptions"));
+    auto [widget, rows] = section(this, tr("Exceptions"));
     rows->addWidget(new ExceptionsSection(model_.exceptions(), widget));
     return widget;
 }
