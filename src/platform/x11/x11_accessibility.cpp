@@ -71,16 +71,11 @@ std::optional<AXAttributeValue> X11Accessibility::copyAttributeValue(const AXEle
         return std::nullopt;
     }
     if (element.kind == AXElement::Kind::Application) {
+        // While events keep the window facts current they answer without asking the server.
+        X11WindowCache& cache = list_.cache();
+        const bool known = events_.isListening() && cache.update();
         if (attribute == ax::kFocusedWindow) {
-            if (events_.quiet()) {
-                const DesktopState& state = events_.lastState();
-                auto pid = state.active ? state.pids.find(*state.active) : state.pids.end();
-                if (pid == state.pids.end() || pid->second != element.pid) {
-                    return std::nullopt;
-                }
-                return AXElement{AXElement::Kind::Window, element.pid, *state.active};
-            }
-            auto active = ctx_.activeWindow();
+            auto active = known ? cache.activeWindow() : ctx_.activeWindow();
             if (!active) {
                 return std::nullopt;
             }
@@ -91,7 +86,7 @@ std::optional<AXAttributeValue> X11Accessibility::copyAttributeValue(const AXEle
             return AXElement{AXElement::Kind::Window, element.pid, *active};
         }
         if (attribute == ax::kWindows) {
-            auto clients = ctx_.clientList();
+            auto clients = known ? cache.clients() : ctx_.clientList();
             ctx_.resolvePids(clients);
             std::vector<AXElement> windows;
             for (xcb_window_t w : clients) {
@@ -108,28 +103,25 @@ std::optional<AXAttributeValue> X11Accessibility::copyAttributeValue(const AXEle
     }
     const auto window = static_cast<xcb_window_t>(element.handle);
     if (attribute == ax::kMinimized || attribute == ax::kFullScreen) {
-        std::optional<bool> flag;
-        if (events_.quiet()) {
-            const DesktopState& known = events_.lastState();
-            const auto& flags = attribute == ax::kMinimized ? known.hidden : known.fullscreen;
-            auto it = flags.find(window);
-            if (it != flags.end()) {
-                flag = it->second;
+        std::optional<WindowState> state;
+        if (events_.isListening() && list_.cache().update()) {
+            if (const ClientFacts* facts = list_.cache().client(window)) {
+                state = facts->state;
             }
         }
-        if (!flag) {
-            auto state = ctx_.windowState(window);
-            if (!state) {
-                return std::nullopt;
-            }
-            flag = attribute == ax::kMinimized ? state->hidden : state->fullscreen;
+        if (!state) {
+            state = ctx_.windowState(window);  // not a client, or nothing keeps the facts
         }
+        if (!state) {
+            return std::nullopt;
+        }
+        const bool flag = attribute == ax::kMinimized ? state->hidden : state->fullscreen;
         // A client may write the full-screen state into its own property without asking the
         // window manager: only a frame that really covers its monitor is full screen.
-        if (attribute == ax::kFullScreen && *flag) {
+        if (attribute == ax::kFullScreen && flag) {
             return coversAMonitor(window);
         }
-        return *flag;
+        return flag;
     }
     if (attribute == ax::kPosition || attribute == ax::kSize) {
         auto bounds = list_.boundsOf(window);
@@ -145,19 +137,8 @@ std::optional<AXAttributeValue> X11Accessibility::copyAttributeValue(const AXEle
 }
 
 bool X11Accessibility::coversAMonitor(xcb_window_t window) {
-    std::optional<Rect> bounds;
-    // The window list's pass of this cycle usually has it already.
-    if (auto all = list_.windows()) {
-        for (const X11Window& w : *all) {
-            if (w.id == window) {
-                bounds = w.bounds;
-                break;
-            }
-        }
-    }
-    if (!bounds) {
-        bounds = list_.boundsOf(window);
-    }
+    // The window list's facts usually have it already.
+    const auto bounds = list_.boundsOf(window);
     return bounds && x11::coversAMonitor(*bounds, ctx_.monitors());
 }
 

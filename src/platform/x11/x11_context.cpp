@@ -16,6 +16,10 @@ X11Context::X11Context(xcb_connection_t* connection, xcb_window_t root)
         return;
     }
     atoms_ = Atoms::intern(c_);
+    if (const xcb_setup_t* setup = xcb_get_setup(c_)) {
+        idBase_ = setup->resource_id_base;
+        idMask_ = setup->resource_id_mask;
+    }
     const xcb_query_extension_reply_t* res = xcb_get_extension_data(c_, &xcb_res_id);
     if (res && res->present) {
         // QueryClientIds needs XRes 1.2.

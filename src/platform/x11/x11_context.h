@@ -45,12 +45,13 @@ public:
     // final and unregisters it before the window is destroyed.
     void registerOverlay(xcb_window_t window) {
         overlays_.insert(window);
-        ++eventGeneration_;  // reused answers listed it otherwise
+        ++overlaysGeneration_;  // lists built before show it as someone else's window
     }
     void unregisterOverlay(xcb_window_t window) {
         overlays_.erase(window);
-        ++eventGeneration_;
+        ++overlaysGeneration_;
     }
+    std::uint64_t overlaysGeneration() const { return overlaysGeneration_; }
     bool isOverlay(xcb_window_t window) const { return overlays_.count(window) != 0; }
 
     // Pipelined property read: send now, collect later. Collecting swallows X errors (the
@@ -75,6 +76,12 @@ public:
     std::optional<std::string> wmClassOf(xcb_window_t window);
     // The window is gone (DestroyNotify) or left every list: its cached facts go too.
     void forget(xcb_window_t window);
+    // Its WM_CLASS changed: read it again when next asked.
+    void forgetClass(xcb_window_t window) { classes_.erase(window); }
+    // Whether this connection created the window (then the toolkit owns its event mask).
+    bool ownsWindow(xcb_window_t window) const {
+        return idMask_ != 0 && (window & ~idMask_) == idBase_;
+    }
     // Keeps the cached facts of these windows only.
     void retainOnly(const std::unordered_set<xcb_window_t>& alive);
 
@@ -89,14 +96,6 @@ public:
     const std::vector<Monitor>& monitors();
     void invalidateMonitors() { monitors_.reset(); }
 
-    // Event bookkeeping for answers that may be reused: while the backend receives the server's
-    // events, anything that changes is announced by one, so an answer stays good until the next
-    // event arrives (and, to stay safe against events still on their way, only briefly).
-    void setListening() { listening_ = true; }
-    bool listening() const { return listening_; }
-    void noteEvent() { ++eventGeneration_; }
-    std::uint64_t eventGeneration() const { return eventGeneration_; }
-
 private:
     // A window list the window manager publishes on the root, one round trip.
     std::vector<xcb_window_t> rootWindowList(xcb_atom_t property);
@@ -107,9 +106,10 @@ private:
     X11Stats stats_;
     bool xresPresent_ = false;
     bool broken_ = false;
-    bool listening_ = false;
-    std::uint64_t eventGeneration_ = 0;
+    std::uint64_t overlaysGeneration_ = 0;
     std::int32_t ownPid_ = 0;
+    std::uint32_t idBase_ = 0;
+    std::uint32_t idMask_ = 0;
     std::function<void(int)> lostHandler_;
     std::unordered_set<xcb_window_t> overlays_;
     std::unordered_map<xcb_window_t, std::optional<std::int32_t>> pids_;

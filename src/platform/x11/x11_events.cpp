@@ -41,7 +41,7 @@ std::optional<bool> allHidden(const DesktopState& s, std::int32_t pid) {
 }  // namespace
 
 X11Events::X11Events(X11Context& context, X11WindowList& windowList)
-    : ctx_(context), list_(windowList) {}
+    : ctx_(context), list_(windowList), cache_(windowList.cache()) {}
 
 X11Events::~X11Events() = default;
 
@@ -52,95 +52,77 @@ void X11Events::startListening() {
     xcb_connection_t* c = ctx_.connection();
     auto attrs =
         own(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, ctx_.root()), nullptr));
-    // OR into the mask the toolkit set: replacing it would take its own root events away.
+    // OR into the mask the toolkit set: replacing it would take its own root events away. The
+    // root's own structure events tell a change of the screen size.
     std::uint32_t mask = attrs ? attrs->your_event_mask : 0;
-    mask |= XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    mask |= XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
+            XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c, ctx_.root(), XCB_CW_EVENT_MASK, &mask);
     ctx_.stats().requests += 2;
-    xcb_flush(c);
     listening_ = true;
-    ctx_.setListening();
-    state_ = readState();
+    // Selected first, read after: every change after the first read sends an event.
+    cache_.setListening(true);
+    cache_.invalidate();
+    state_ = readState(0);
+    clientsGeneration_ = cache_.clientsGeneration();
 }
 
 void X11Events::watchStructure(xcb_window_t window) {
-    if (!listening_ || selected_.count(window) != 0 || ctx_.cachedPid(window) == ctx_.ownPid()) {
+    if (!listening_ || watched_.count(window) != 0 || ctx_.ownsWindow(window)) {
         return;
     }
-    selectOnClients({window});
-}
-
-void X11Events::selectOnClients(const std::vector<xcb_window_t>& clients) {
-    if (!listening_) {
-        return;
-    }
-    xcb_connection_t* c = ctx_.connection();
-    ctx_.resolvePids(clients);
+    watched_.insert(window);
     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
-    for (xcb_window_t w : clients) {
-        // Our own windows are the toolkit's: setting a mask from this connection would replace
-        // the one it selected.
-        if (selected_.count(w) != 0 || ctx_.cachedPid(w) == ctx_.ownPid() || ctx_.isOverlay(w)) {
-            continue;
-        }
-        selected_.insert(w);
-        ++ctx_.stats().requests;
-        ctx_.discard(xcb_change_window_attributes_checked(c, w, XCB_CW_EVENT_MASK, &mask));
-    }
-    xcb_flush(c);
+    ++ctx_.stats().requests;
+    ctx_.discard(
+        xcb_change_window_attributes_checked(ctx_.connection(), window, XCB_CW_EVENT_MASK, &mask));
+    xcb_flush(ctx_.connection());
 }
 
-DesktopState X11Events::readState() {
-    DesktopState s;
-    if (ctx_.connectionBroken()) {
-        return s;
-    }
-    const Atoms& a = ctx_.atoms();
-    auto activeCookie = ctx_.requestProperty(ctx_.root(), a.netActiveWindow, XCB_ATOM_WINDOW, 1);
-    auto listCookie = ctx_.requestProperty(ctx_.root(), a.netClientList, XCB_ATOM_WINDOW, 65536);
-    auto deskCookie = ctx_.requestProperty(ctx_.root(), a.netCurrentDesktop, XCB_ATOM_CARDINAL, 1);
-    ++ctx_.stats().roundTrips;
-    auto active = ctx_.collect(activeCookie);
-    auto list = ctx_.collect(listCookie);
-    auto desk = ctx_.collect(deskCookie);
-    s.active = decodeWindow(PropertyView::of(active.get()));
-    s.clients = decodeWindowList(PropertyView::of(list.get()));
-    s.desktop = decodeCardinal(PropertyView::of(desk.get()));
-
-    // Select first, read after: a change made after our read then always sends an event.
-    selectOnClients(s.clients);
-    ctx_.resolvePids(s.clients);
-    std::vector<xcb_get_property_cookie_t> stateCookies;
-    for (xcb_window_t w : s.clients) {
-        stateCookies.push_back(ctx_.requestProperty(w, a.netWmState, XCB_ATOM_ATOM, 64));
-    }
-    if (!stateCookies.empty()) {
-        ++ctx_.stats().roundTrips;
-    }
-    for (std::size_t i = 0; i < s.clients.size(); ++i) {
-        auto reply = ctx_.collect(stateCookies[i]);
-        const WindowState ws = decodeWindowState(PropertyView::of(reply.get()), a);
-        s.hidden[s.clients[i]] = ws.hidden;
-        s.fullscreen[s.clients[i]] = ws.fullscreen;
-        if (auto pid = ctx_.cachedPid(s.clients[i])) {
-            s.pids[s.clients[i]] = *pid;
-        }
-    }
-    if (s.active) {
-        if (auto pid = ctx_.pidOf(*s.active)) {
-            s.frontPid = *pid;
+std::int32_t X11Events::frontPidFor(std::optional<xcb_window_t> active, const DesktopState& s,
+                                    std::int32_t previous) {
+    if (active) {
+        if (auto pid = ctx_.pidOf(*active)) {
+            return *pid;
         }
     }
     // An application stays frontmost after its focused window closes, while it has a window.
-    if (s.frontPid == 0 && state_.frontPid != 0 && hasClientOf(s, state_.frontPid)) {
-        s.frontPid = state_.frontPid;
+    if (previous != 0 && hasClientOf(s, previous)) {
+        return previous;
     }
+    return 0;
+}
+
+DesktopState X11Events::readState(std::int32_t previousFront) {
+    DesktopState s;
+    if (ctx_.connectionBroken() || !cache_.update()) {
+        return s;
+    }
+    s.active = cache_.activeWindow();
+    s.clients = cache_.clients();
+    s.desktop = cache_.currentDesktop();
+    for (xcb_window_t w : s.clients) {
+        const ClientFacts* facts = cache_.client(w);
+        s.hidden[w] = facts && facts->state.hidden;
+        s.fullscreen[w] = facts && facts->state.fullscreen;
+        if (auto pid = ctx_.cachedPid(w)) {
+            s.pids[w] = *pid;
+        }
+    }
+    s.frontPid = frontPidFor(s.active, s, previousFront);
     return s;
 }
 
 std::int32_t X11Events::frontmostPid() {
-    if (listening_ && !dirty_) {
-        return state_.frontPid;
+    if (listening_) {
+        if (!cache_.update()) {
+            return 0;
+        }
+        if (!dirty_) {
+            return state_.frontPid;
+        }
+        // Events not flushed yet: the facts are current, the last state's lists nearly so.
+        return frontPidFor(cache_.activeWindow(), state_, state_.frontPid);
     }
     if (ctx_.connectionBroken()) {
         return 0;
@@ -164,79 +146,48 @@ std::int32_t X11Events::frontmostPid() {
 }
 
 bool X11Events::handleEvent(const xcb_generic_event_t* event) {
-    ctx_.noteEvent();
     const Atoms& a = ctx_.atoms();
-    const xcb_window_t root = ctx_.root();
-    switch (event->response_type & 0x7f) {
-        case XCB_PROPERTY_NOTIFY: {
-            auto* ev = reinterpret_cast<const xcb_property_notify_event_t*>(event);
-            if (ev->window == root) {
-                if (ev->atom == a.netActiveWindow || ev->atom == a.netClientList ||
-                    ev->atom == a.netCurrentDesktop) {
-                    dirty_ = true;
-                    return true;
-                }
-                if (ev->atom == a.netClientListStacking) {
-                    stackingDirty_ = true;
-                    return true;
-                }
-                if (ev->atom == a.netSupportingWmCheck || ev->atom == a.netSupported) {
-                    trustValid_ = false;
-                    windowManagerDirty_ = true;
-                    dirty_ = true;
-                    return true;
-                }
-                return false;
-            }
-            if (ev->atom == a.netWmState) {
-                // Hidden, full screen, above and below all change what the engine decides.
-                dirty_ = true;
-                stackingDirty_ = true;
-                return true;
-            }
-            return false;
-        }
-        case XCB_DESTROY_NOTIFY: {
-            auto* ev = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
-            gone_.insert(ev->window);
-            selected_.erase(ev->window);
-            list_.forget(ev->window);
-            trustValid_ = false;  // cheap to recheck; the manager's check window may be it
-            stackingDirty_ = true;
+    const X11WindowCache::Change change = cache_.apply(event);
+    const auto type = event->response_type & 0x7f;
+    if (type == XCB_PROPERTY_NOTIFY) {
+        auto* ev = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+        if (ev->window == ctx_.root() &&
+            (ev->atom == a.netSupportingWmCheck || ev->atom == a.netSupported)) {
+            trustValid_ = false;
+            windowManagerDirty_ = true;
+            dirty_ = true;
             return true;
         }
-        case XCB_UNMAP_NOTIFY: {
-            auto* ev = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
-            gone_.insert(ev->window);
-            stackingDirty_ = true;
+        if (change == X11WindowCache::Change::Relevant) {
+            // A root list or a client's state: what the notifications are computed from.
+            dirty_ = true;
             return true;
         }
-        case XCB_CONFIGURE_NOTIFY: {
-            auto* ev = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
-            if (ev->event == root) {
-                stackingDirty_ = true;
-                return true;
-            }
-            return false;
-        }
-        case XCB_MAP_NOTIFY:
-        case XCB_CREATE_NOTIFY:
-        case XCB_REPARENT_NOTIFY:
-        case XCB_CIRCULATE_NOTIFY:
-        case XCB_GRAVITY_NOTIFY:
-            stackingDirty_ = true;
-            return true;
-        default:
-            return false;
+        return false;
     }
+    if (type == XCB_DESTROY_NOTIFY) {
+        auto* ev = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
+        gone_.insert(ev->window);
+        if (watched_.erase(ev->window) != 0) {
+            trustValid_ = false;  // cheap to recheck; the manager's check window may be it
+        }
+    } else if (type == XCB_UNMAP_NOTIFY) {
+        gone_.insert(reinterpret_cast<const xcb_unmap_notify_event_t*>(event)->window);
+    }
+    if (change == X11WindowCache::Change::Relevant) {
+        stackingDirty_ = true;
+        return true;
+    }
+    // Our own overlays moving, windows appearing unmapped: nothing to decide again. A watched
+    // window that went away still needs its notification.
+    return !gone_.empty();
 }
 
 void X11Events::flush() {
-    if (ctx_.connectionBroken()) {
+    if (ctx_.connectionBroken() || !listening_) {
         return;
     }
-    const DesktopState old = state_;
-    DesktopState now = dirty_ ? readState() : state_;
+    cache_.update();
     std::unordered_set<xcb_window_t> gone;
     gone.swap(gone_);
     const bool stacking = stackingDirty_;
@@ -244,17 +195,35 @@ void X11Events::flush() {
     windowManagerDirty_ = false;
     dirty_ = false;
     stackingDirty_ = false;
-    state_ = now;
-    if (!listening_) {
-        return;
+
+    // The per-window maps are rebuilt only when the client list or a client's state changed;
+    // a focus change alone compares the active window and the frontmost process.
+    const bool clientsChanged = cache_.clientsGeneration() != clientsGeneration_;
+    clientsGeneration_ = cache_.clientsGeneration();
+    DesktopState previous;
+    if (clientsChanged) {
+        previous = std::move(state_);
+        state_ = readState(previous.frontPid);
+    } else {
+        previous.active = state_.active;
+        previous.desktop = state_.desktop;
+        previous.frontPid = state_.frontPid;
+        state_.active = cache_.activeWindow();
+        state_.desktop = cache_.currentDesktop();
+        state_.frontPid = frontPidFor(state_.active, state_, previous.frontPid);
     }
+    const DesktopState& now = state_;
+    const DesktopState& old = clientsChanged ? previous : now;  // its maps and client list
 
     // What happened, per process.
     auto focusChangedFor = [&](std::int32_t pid) {
-        return old.active != now.active &&
-               (pidIn(old, old.active) == pid || pidIn(now, now.active) == pid);
+        return previous.active != now.active &&
+               (pidIn(old, previous.active) == pid || pidIn(now, now.active) == pid);
     };
     auto createdFor = [&](std::int32_t pid) {
+        if (!clientsChanged) {
+            return false;
+        }
         for (xcb_window_t w : now.clients) {
             if (!contains(old.clients, w) && pidIn(now, w) == pid) {
                 return true;
@@ -263,6 +232,9 @@ void X11Events::flush() {
         return false;
     };
     auto hiddenChangeFor = [&](std::int32_t pid, bool toHidden) {
+        if (!clientsChanged) {
+            return false;
+        }
         for (const auto& [w, hidden] : now.hidden) {
             auto before = old.hidden.find(w);
             if (before != old.hidden.end() && pidIn(now, w) == pid && before->second != hidden &&
@@ -273,7 +245,8 @@ void X11Events::flush() {
         return false;
     };
     auto destroyed = [&](xcb_window_t w) {
-        return gone.count(w) != 0 || (contains(old.clients, w) && !contains(now.clients, w));
+        return gone.count(w) != 0 ||
+               (clientsChanged && contains(old.clients, w) && !contains(now.clients, w));
     };
 
     struct Delivery {
@@ -285,7 +258,6 @@ void X11Events::flush() {
     std::vector<Delivery> ax;
     for (X11AXObserver* o : observers_) {
         const std::int32_t pid = o->pid_;
-        // Every notification costs the listener a full refresh, so one per observer and batch.
         for (const auto& r : o->registrations_) {
             bool fires = false;
             const std::string& n = r.notification;
@@ -310,46 +282,42 @@ void X11Events::flush() {
     }
 
     std::vector<WorkspaceNotification> ws;
-    if (now.frontPid != 0 && now.frontPid != old.frontPid) {
+    if (now.frontPid != 0 && now.frontPid != previous.frontPid) {
         ws.push_back(WorkspaceNotification::DidActivateApplication);
     }
-    if (old.desktop && now.desktop && *old.desktop != *now.desktop) {
+    if (previous.desktop && now.desktop && *previous.desktop != *now.desktop) {
         ws.push_back(WorkspaceNotification::ActiveSpaceDidChange);
     }
-    std::unordered_set<std::int32_t> pids;
-    for (const auto& [w, pid] : old.pids) {
-        pids.insert(pid);
-    }
-    bool hid = false, unhid = false, terminated = false;
-    for (std::int32_t pid : pids) {
-        auto before = allHidden(old, pid);
-        auto after = allHidden(now, pid);
-        if (!after) {
-            terminated = true;
-        } else if (before && *before != *after) {
-            (*after ? hid : unhid) = true;
+    if (clientsChanged) {
+        std::unordered_set<std::int32_t> pids;
+        for (const auto& [w, pid] : old.pids) {
+            pids.insert(pid);
         }
-    }
-    if (hid) {
-        ws.push_back(WorkspaceNotification::DidHideApplication);
-    }
-    if (unhid) {
-        ws.push_back(WorkspaceNotification::DidUnhideApplication);
-    }
-    if (terminated) {
-        ws.push_back(WorkspaceNotification::DidTerminateApplication);
+        bool hid = false, unhid = false, terminated = false;
+        for (std::int32_t pid : pids) {
+            auto before = allHidden(old, pid);
+            auto after = allHidden(now, pid);
+            if (!after) {
+                terminated = true;
+            } else if (before && *before != *after) {
+                (*after ? hid : unhid) = true;
+            }
+        }
+        if (hid) {
+            ws.push_back(WorkspaceNotification::DidHideApplication);
+        }
+        if (unhid) {
+            ws.push_back(WorkspaceNotification::DidUnhideApplication);
+        }
+        if (terminated) {
+            ws.push_back(WorkspaceNotification::DidTerminateApplication);
+        }
     }
 
-    // Deliver. A handler may detach observers or remove tokens; each is checked right before
-    // its turn.
+    // Deliver. Every notification makes the listener read the whole desktop again, so the
+    // accessibility ones go out only when no workspace notification of the same batch did.
+    // A handler may detach observers or remove tokens; each is checked right before its turn.
     bool delivered = false;
-    for (const Delivery& d : ax) {
-        if (std::find(observers_.begin(), observers_.end(), d.observer) == observers_.end()) {
-            continue;
-        }
-        delivered = true;
-        d.observer->callback_(d.observer, d.element, d.notification, d.context);
-    }
     for (WorkspaceNotification name : ws) {
         std::vector<ObserverToken> tokens;
         for (const auto& [token, entry] : workspace_) {
@@ -366,8 +334,17 @@ void X11Events::flush() {
             }
         }
     }
-    // Every notification handler above already ran a full refresh after these events; a restack
-    // alone (another window moved between an overlay and its bright window) needs one of its own.
+    const bool workspaceDelivered = delivered;
+    for (const Delivery& d : ax) {
+        if (workspaceDelivered ||
+            std::find(observers_.begin(), observers_.end(), d.observer) == observers_.end()) {
+            continue;
+        }
+        delivered = true;
+        d.observer->callback_(d.observer, d.element, d.notification, d.context);
+    }
+    // A restack alone (another window moved between an overlay and its bright window) needs a
+    // refresh of its own.
     if (stacking && !delivered && stackingChanged_) {
         stackingChanged_();
     }

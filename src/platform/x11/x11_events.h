@@ -77,8 +77,6 @@ public:
     // _NET_ACTIVE_WINDOW while it still has a window"; reads the server now. 0 when none.
     std::int32_t frontmostPid();
     const DesktopState& lastState() const { return state_; }
-    // No event arrived since the last flush: lastState() is the desktop as it is.
-    bool quiet() const { return listening_ && !dirty_ && !stackingDirty_ && gone_.empty(); }
 
     // Whether the accessibility trust may be answered from the cache.
     bool trustCacheValid() const { return listening_ && trustValid_; }
@@ -87,18 +85,23 @@ public:
     void watchStructure(xcb_window_t window);
 
 private:
-    DesktopState readState();
-    void selectOnClients(const std::vector<xcb_window_t>& clients);
+    // The desktop as the window facts show it; `previousFront` keeps an application frontmost
+    // while it still has a window.
+    DesktopState readState(std::int32_t previousFront);
+    std::int32_t frontPidFor(std::optional<xcb_window_t> active, const DesktopState& s,
+                             std::int32_t previous);
 
     X11Context& ctx_;
     X11WindowList& list_;
+    X11WindowCache& cache_;
     DesktopState state_;
+    std::uint64_t clientsGeneration_ = 0;
     bool listening_ = false;
     bool dirty_ = false;
     bool stackingDirty_ = false;
     bool trustValid_ = false;
     std::unordered_set<xcb_window_t> gone_;  // destroyed or unmapped since the last flush
-    std::unordered_set<xcb_window_t> selected_;
+    std::unordered_set<xcb_window_t> watched_;
     std::vector<X11AXObserver*> observers_;
     std::map<ObserverToken, std::pair<WorkspaceNotification, std::function<void()>>> workspace_;
     ObserverToken nextToken_ = 1;

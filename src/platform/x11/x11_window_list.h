@@ -5,16 +5,14 @@
 
 #include <xcb/xcb.h>
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/window_list.h"
 #include "platform/x11/x11_context.h"
 #include "platform/x11/x11_stacking.h"
+#include "platform/x11/x11_window_cache.h"
 
 namespace sombrix::x11 {
 
@@ -57,45 +55,28 @@ public:
     std::optional<xcb_window_t> topmostDesktopTopLevel() override;
 
     // Every top-level window, on screen or not, front to back; absent when the server could not
-    // be asked. One round trip while the set of windows stays the same.
+    // be asked. While events keep the facts current, asks the server only about what changed.
     std::optional<std::vector<X11Window>> windows();
-    // The next windows() asks the server again (a new refresh cycle, for benchmarks).
-    void invalidate() { lastPass_.reset(); }
-    // The same, always asking the server.
-    std::optional<std::vector<X11Window>> freshWindows();
+    // The next windows() reads everything again (a cold cycle, for benchmarks).
+    void invalidate() { cache_.invalidate(); }
 
-    // The outer frame of a window in root coordinates, computed as in the list; absent when
-    // the window is gone.
+    // The outer frame of a client in root coordinates, as in the list; absent when it is gone.
     std::optional<Rect> boundsOf(xcb_window_t client);
 
-    // A window was destroyed: drop what is cached about it.
-    void forget(xcb_window_t window);
+    X11WindowCache& cache() { return cache_; }
 
 private:
-    struct ClientInfo {
-        xcb_window_t topLevel = 0;  // 0 while unknown
-    };
-    struct Fetch;
-    struct OtherFetch;
-
-    std::vector<Fetch> sendClientRequests(
-        const std::vector<std::pair<xcb_window_t, xcb_window_t>>&);
-    void collectClientReplies(std::vector<Fetch>& fetches);
-    // Walks parents up to the root's child; one round trip per level for all windows at once.
-    std::unordered_map<xcb_window_t, xcb_window_t> resolveTopLevels(
-        const std::vector<xcb_window_t>& windows);
+    // Brings the facts up to date: what events marked, a slice of the safety-net sweep when
+    // nothing did, everything when nothing keeps them current.
+    bool update();
+    X11Window entryFor(xcb_window_t topLevel, const TopLevelFacts& facts) const;
 
     X11Context& ctx_;
-    // Clients of the last pass and the top-level each sits in.
-    std::unordered_map<xcb_window_t, ClientInfo> clients_;
-    // Root children of the last pass that hold no client.
-    std::vector<xcb_window_t> others_;
-    std::unordered_set<xcb_window_t> rootChildren_;
-    // The last pass, reused while no event has arrived since and it is only moments old (one
-    // refresh cycle asks for the list more than once).
+    X11WindowCache cache_;
+    // The list as last built, while the facts have not changed since.
     std::optional<std::vector<X11Window>> lastPass_;
     std::uint64_t lastPassGeneration_ = 0;
-    std::chrono::steady_clock::time_point lastPassTime_;
+    std::uint64_t lastPassOverlays_ = 0;
 };
 
 }  // namespace sombrix::x11

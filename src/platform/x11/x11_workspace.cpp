@@ -28,12 +28,15 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() {
     if (pid == 0) {
         return std::nullopt;
     }
-    // The last flush knows the clients; without events, ask.
+    // The active window's class is the likeliest answer; the other clients only when it is not
+    // that application's.
+    if (auto active = events_.lastState().active; active && ctx_.cachedPid(*active) == pid) {
+        if (auto cls = ctx_.wmClassOf(*active)) {
+            return RunningApplication{pid, cls};
+        }
+    }
     std::vector<xcb_window_t> clients =
         events_.isListening() ? events_.lastState().clients : ctx_.clientList();
-    if (auto active = events_.lastState().active) {
-        clients.insert(clients.begin(), *active);  // its class is the likeliest answer
-    }
     ctx_.resolvePids(clients);
     return RunningApplication{pid, bundleIdentifierOf(pid, clients)};
 }
@@ -42,7 +45,7 @@ std::optional<RunningApplication> X11Workspace::runningApplication(std::int32_t 
     if (pid <= 0) {
         return std::nullopt;
     }
-    auto clients = ctx_.clientList();
+    auto clients = events_.isListening() ? events_.lastState().clients : ctx_.clientList();
     ctx_.resolvePids(clients);
     for (xcb_window_t w : clients) {
         if (ctx_.cachedPid(w) == pid) {

@@ -1,0 +1,775 @@
+// The event-driven facts about the root's children and the window manager's clients, and the
+// pass that reads only what the events marked as changed.
+#include "platform/x11/x11_window_cache.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace sombrix::x11 {
+
+namespace {
+
+// Windows re-read per step of the safety-net sweep: a step costs well under a millisecond, so a
+// focus change that arrives meanwhile waits no longer than that.
+constexpr std::size_t kSweepSlice = 128;
+// One step per refresh cycle at most (a cycle reads the list more than once).
+constexpr auto kSweepStepGap = std::chrono::milliseconds(100);
+
+template <typename Cookie, typename Fn>
+auto collectReply(xcb_connection_t* c, Fn fn, Cookie cookie) {
+    xcb_generic_error_t* error = nullptr;
+    auto reply = own(fn(c, cookie, &error));
+    std::free(error);  // a window that vanished mid-pass is simply absent
+    return reply;
+}
+
+Rect outerRect(std::int16_t x, std::int16_t y, std::uint16_t width, std::uint16_t height,
+               std::uint16_t border) {
+    return Rect{double(x), double(y), double(width) + 2.0 * border, double(height) + 2.0 * border};
+}
+
+}  // namespace
+
+struct X11WindowCache::Pass {
+    std::optional<xcb_query_tree_cookie_t> tree;
+    std::optional<xcb_get_geometry_cookie_t> rootGeometry;
+    std::optional<xcb_get_property_cookie_t> clientList;
+    std::optional<xcb_get_property_cookie_t> active;
+    std::optional<xcb_get_property_cookie_t> desktop;
+    struct Top {
+        xcb_window_t id;
+        xcb_get_window_attributes_cookie_t attrs;
+        xcb_get_geometry_cookie_t geometry;
+    };
+    std::vector<Top> tops;
+    struct Client {
+        xcb_window_t id;
+        unsigned dirt;
+        xcb_get_property_cookie_t state{};
+        xcb_get_property_cookie_t type{};
+        xcb_get_property_cookie_t extents{};
+        xcb_get_window_attributes_cookie_t attrs{};
+    };
+    std::vector<Client> clients;
+    bool empty() const {
+        return !tree && !rootGeometry && !clientList && !active && !desktop && tops.empty() &&
+               clients.empty();
+    }
+};
+
+X11WindowCache::X11WindowCache(X11Context& context) : ctx_(context) {}
+
+const TopLevelFacts* X11WindowCache::topLevel(xcb_window_t window) const {
+    auto it = tops_.find(window);
+    return it == tops_.end() ? nullptr : &it->second;
+}
+
+const ClientFacts* X11WindowCache::client(xcb_window_t window) const {
+    auto it = clients_.find(window);
+    return it == clients_.end() ? nullptr : &it->second;
+}
+
+xcb_window_t X11WindowCache::clientOf(xcb_window_t topLevel) const {
+    auto it = clientOfTop_.find(topLevel);
+    return it == clientOfTop_.end() ? 0 : it->second;
+}
+
+bool X11WindowCache::dirty() const {
+    return treeDirty_ || rootDirty_ || clientListDirty_ || activeDirty_ || desktopDirty_ ||
+           !dirtyTops_.empty() || !dirtyClients_.empty();
+}
+
+void X11WindowCache::invalidate() {
+    treeDirty_ = rootDirty_ = clientListDirty_ = activeDirty_ = desktopDirty_ = true;
+    stackingListDirty_ = true;
+    for (const auto& [id, facts] : tops_) {
+        dirtyTops_.insert(id);
+    }
+    for (const auto& [id, facts] : clients_) {
+        dirtyClients_[id] |= kAll;
+    }
+}
+
+void X11WindowCache::sweepStep() {
+    const auto now = std::chrono::steady_clock::now();
+    if (sweepTops_.empty() && sweepClients_.empty()) {
+        if (now - lastSweep_ < sweepInterval_) {
+            return;
+        }
+        // The cheap part first, all at once: the stacking and the root's lists.
+        lastSweep_ = now;
+        treeDirty_ = rootDirty_ = clientListDirty_ = activeDirty_ = desktopDirty_ = true;
+        stackingListDirty_ = true;
+        sweepTops_.assign(stack_.begin(), stack_.end());
+        sweepClients_.assign(clientList_.begin(), clientList_.end());
+    } else if (now - lastSweepStep_ < kSweepStepGap) {
+        return;
+    }
+    lastSweepStep_ = now;
+    std::size_t budget = kSweepSlice;
+    while (budget > 0 && !sweepClients_.empty()) {
+        if (clients_.count(sweepClients_.back()) != 0) {
+            dirtyClients_[sweepClients_.back()] |= kAll;
+            --budget;
+        }
+        sweepClients_.pop_back();
+    }
+    while (budget > 0 && !sweepTops_.empty()) {
+        if (tops_.count(sweepTops_.back()) != 0) {
+            dirtyTops_.insert(sweepTops_.back());
+            --budget;
+        }
+        sweepTops_.pop_back();
+    }
+}
+
+// --- Events -------------------------------------------------------------------------------
+
+bool X11WindowCache::afterTree(const xcb_generic_event_t* event) const {
+    // An event sent before the server answered our last tree read is already part of it.
+    return treeRead_ && static_cast<std::int32_t>(event->full_sequence - treeSequence_) >= 0;
+}
+
+void X11WindowCache::eraseFromStack(xcb_window_t window) {
+    auto it = std::find(stack_.begin(), stack_.end(), window);
+    if (it != stack_.end()) {
+        stack_.erase(it);
+    }
+}
+
+void X11WindowCache::placeAbove(xcb_window_t window, xcb_window_t sibling) {
+    eraseFromStack(window);
+    if (sibling == XCB_NONE) {
+        stack_.insert(stack_.begin(), window);
+        return;
+    }
+    auto it = std::find(stack_.begin(), stack_.end(), sibling);
+    if (it == stack_.end()) {
+        stack_.push_back(window);
+        treeDirty_ = true;  // out of step with the server: ask once
+        return;
+    }
+    stack_.insert(it + 1, window);
+}
+
+void X11WindowCache::markClient(xcb_window_t window, unsigned dirt) {
+    if (clients_.count(window) != 0) {
+        dirtyClients_[window] |= dirt;
+    }
+}
+
+X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
+    const xcb_window_t root = ctx_.root();
+    const Atoms& a = ctx_.atoms();
+    // What an on-screen change of a root child means: ours and unmapped ones change nothing the
+    // engine decides on.
+    auto onScreenChange = [&](xcb_window_t window, bool wasMapped) {
+        auto it = tops_.find(window);
+        const bool mapped = it != tops_.end() && it->second.mapped;
+        if (ctx_.isOverlay(window) || (!mapped && !wasMapped)) {
+            return Change::Quiet;
+        }
+        return Change::Relevant;
+    };
+    switch (event->response_type & 0x7f) {
+        case XCB_CREATE_NOTIFY: {
+            auto* ev = reinterpret_cast<const xcb_create_notify_event_t*>(event);
+            if (ev->parent != root) {
+                return Change::None;
+            }
+            TopLevelFacts& facts = tops_[ev->window];
+            facts = TopLevelFacts{true, ev->override_redirect != 0, false,
+                                  outerRect(ev->x, ev->y, ev->width, ev->height, ev->border_width)};
+            if (afterTree(event) &&
+                std::find(stack_.begin(), stack_.end(), ev->window) == stack_.end()) {
+                stack_.push_back(ev->window);  // a new window starts on top of its siblings
+            }
+            changed();
+            return Change::Quiet;
+        }
+        case XCB_DESTROY_NOTIFY: {
+            auto* ev = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
+            const xcb_window_t w = ev->window;
+            Change result = Change::Quiet;
+            if (auto it = tops_.find(w); it != tops_.end()) {
+                result = onScreenChange(w, it->second.mapped);
+                tops_.erase(it);
+                eraseFromStack(w);
+                dirtyTops_.erase(w);
+                if (xcb_window_t held = clientOf(w)) {
+                    // The frame went before its client left the list: find its new place.
+                    clients_[held].topLevel = 0;
+                    markClient(held, kAll);
+                    clientOfTop_.erase(w);
+                }
+            }
+            if (auto it = clients_.find(w); it != clients_.end()) {
+                if (clientOf(it->second.topLevel) == w) {
+                    clientOfTop_.erase(it->second.topLevel);
+                }
+                clients_.erase(it);
+                dirtyClients_.erase(w);
+                ++clientsGeneration_;
+                result = Change::Relevant;
+            }
+            selected_.erase(w);
+            parentHint_.erase(w);
+            ctx_.forget(w);
+            changed();
+            return result;
+        }
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY: {
+            const bool mapping = (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+            xcb_window_t w;
+            xcb_window_t on;
+            bool overrideRedirect = false;
+            if (mapping) {
+                auto* ev = reinterpret_cast<const xcb_map_notify_event_t*>(event);
+                w = ev->window;
+                on = ev->event;
+                overrideRedirect = ev->override_redirect != 0;
+            } else {
+                auto* ev = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
+                w = ev->window;
+                on = ev->event;
+            }
+            if (on == root) {
+                auto it = tops_.find(w);
+                if (it == tops_.end()) {
+                    return Change::None;
+                }
+                const bool was = it->second.mapped;
+                it->second.mapped = mapping;
+                if (mapping) {
+                    it->second.overrideRedirect = overrideRedirect;
+                }
+                changed();
+                return onScreenChange(w, was);
+            }
+            auto client = clients_.find(w);
+            if (on != w || client == clients_.end()) {
+                return Change::None;
+            }
+            client->second.mapped = mapping;
+            changed();
+            return Change::Relevant;
+        }
+        case XCB_CONFIGURE_NOTIFY: {
+            auto* ev = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+            if (ev->window == root) {
+                root_ = Rect{0, 0, double(ev->width), double(ev->height)};
+                changed();
+                return Change::Relevant;
+            }
+            if (ev->event != root) {
+                return Change::None;
+            }
+            auto it = tops_.find(ev->window);
+            if (it == tops_.end()) {
+                return Change::None;
+            }
+            const Rect outer = outerRect(ev->x, ev->y, ev->width, ev->height, ev->border_width);
+            bool moved = false;
+            if (afterTree(event)) {
+                auto pos = std::find(stack_.begin(), stack_.end(), ev->window);
+                const xcb_window_t below =
+                    pos == stack_.end() || pos == stack_.begin() ? XCB_NONE : *(pos - 1);
+                if (pos == stack_.end() || below != ev->above_sibling) {
+                    placeAbove(ev->window, ev->above_sibling);
+                    moved = true;
+                }
+            }
+            const bool resized = !(it->second.outer == outer);
+            it->second.outer = outer;
+            it->second.overrideRedirect = ev->override_redirect != 0;
+            if (!moved && !resized) {
+                return Change::Quiet;
+            }
+            changed();
+            return onScreenChange(ev->window, false);
+        }
+        case XCB_CIRCULATE_NOTIFY: {
+            auto* ev = reinterpret_cast<const xcb_circulate_notify_event_t*>(event);
+            if (ev->event != root || tops_.count(ev->window) == 0) {
+                return Change::None;
+            }
+            if (afterTree(event)) {
+                eraseFromStack(ev->window);
+                if (ev->place == XCB_PLACE_ON_TOP) {
+                    stack_.push_back(ev->window);
+                } else {
+                    stack_.insert(stack_.begin(), ev->window);
+                }
+            }
+            changed();
+            return onScreenChange(ev->window, false);
+        }
+        case XCB_GRAVITY_NOTIFY: {
+            auto* ev = reinterpret_cast<const xcb_gravity_notify_event_t*>(event);
+            auto it = tops_.find(ev->window);
+            if (ev->event != root || it == tops_.end()) {
+                return Change::None;
+            }
+            it->second.outer.x = ev->x;
+            it->second.outer.y = ev->y;
+            changed();
+            return onScreenChange(ev->window, false);
+        }
+        case XCB_REPARENT_NOTIFY: {
+            auto* ev = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
+            const xcb_window_t w = ev->window;
+            changed();
+            if (ev->event == root && ev->parent == root) {
+                // Joined the root (a client the manager let go): its size is not in the event.
+                TopLevelFacts& facts = tops_[w];
+                facts.overrideRedirect = ev->override_redirect != 0;
+                facts.known = false;
+                dirtyTops_.insert(w);
+                if (afterTree(event) &&
+                    std::find(stack_.begin(), stack_.end(), w) == stack_.end()) {
+                    stack_.push_back(w);
+                }
+                return Change::Relevant;
+            }
+            if (ev->event == root) {
+                // Left the root, usually into the frame the manager made for it.
+                auto it = tops_.find(w);
+                const bool was = it != tops_.end() && it->second.mapped;
+                if (it != tops_.end()) {
+                    tops_.erase(it);
+                }
+                eraseFromStack(w);
+                dirtyTops_.erase(w);
+                parentHint_[w] = ev->parent;
+                if (auto c = clients_.find(w); c != clients_.end()) {
+                    c->second.topLevel = 0;
+                    markClient(w, kAll);
+                }
+                return was ? Change::Relevant : Change::Quiet;
+            }
+            if (ev->event == w && clients_.count(w) != 0) {
+                // A client moved between frames: find its top-level again.
+                parentHint_[w] = ev->parent;
+                clients_[w].topLevel = 0;
+                markClient(w, kAll);
+                return Change::Relevant;
+            }
+            return Change::None;
+        }
+        case XCB_PROPERTY_NOTIFY: {
+            auto* ev = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (ev->window == root) {
+                if (ev->atom == a.netActiveWindow) {
+                    activeDirty_ = true;
+                } else if (ev->atom == a.netClientList) {
+                    clientListDirty_ = true;
+                } else if (ev->atom == a.netCurrentDesktop) {
+                    desktopDirty_ = true;
+                } else if (ev->atom == a.netClientListStacking) {
+                    // The real stacking comes from the structure events; this list is read
+                    // only when someone asks for it.
+                    stackingListDirty_ = true;
+                    return Change::Quiet;
+                } else {
+                    return Change::None;
+                }
+                return Change::Relevant;
+            }
+            if (ev->atom == XCB_ATOM_WM_CLASS) {
+                ctx_.forgetClass(ev->window);
+                return Change::Quiet;
+            }
+            unsigned dirt = 0;
+            if (ev->atom == a.netWmState) {
+                dirt = kState;
+            } else if (ev->atom == a.netWmWindowType) {
+                dirt = kType;
+            } else if (ev->atom == a.netFrameExtents) {
+                dirt = kExtents;
+            }
+            if (dirt == 0 || clients_.count(ev->window) == 0) {
+                return Change::None;
+            }
+            markClient(ev->window, dirt);
+            return Change::Relevant;
+        }
+        default:
+            return Change::None;
+    }
+}
+
+// --- The pass ------------------------------------------------------------------------------
+
+void X11WindowCache::sendRootRequests(Pass& pass) {
+    xcb_connection_t* c = ctx_.connection();
+    const xcb_window_t root = ctx_.root();
+    const Atoms& a = ctx_.atoms();
+    if (treeDirty_) {
+        pass.tree = xcb_query_tree(c, root);
+        ++ctx_.stats().requests;
+    }
+    if (rootDirty_) {
+        pass.rootGeometry = xcb_get_geometry(c, root);
+        ++ctx_.stats().requests;
+    }
+    if (clientListDirty_) {
+        pass.clientList = ctx_.requestProperty(root, a.netClientList, XCB_ATOM_WINDOW, 65536);
+    }
+    if (activeDirty_) {
+        pass.active = ctx_.requestProperty(root, a.netActiveWindow, XCB_ATOM_WINDOW, 1);
+    }
+    if (desktopDirty_) {
+        pass.desktop = ctx_.requestProperty(root, a.netCurrentDesktop, XCB_ATOM_CARDINAL, 1);
+    }
+    treeDirty_ = rootDirty_ = clientListDirty_ = activeDirty_ = desktopDirty_ = false;
+}
+
+void X11WindowCache::sendTopLevelRequests(Pass& pass, const std::vector<xcb_window_t>& windows) {
+    xcb_connection_t* c = ctx_.connection();
+    for (xcb_window_t w : windows) {
+        pass.tops.push_back({w, xcb_get_window_attributes(c, w), xcb_get_geometry(c, w)});
+    }
+    ctx_.stats().requests += 2 * windows.size();
+}
+
+void X11WindowCache::sendClientRequests(
+    Pass& pass, const std::vector<std::pair<xcb_window_t, unsigned>>& windows) {
+    xcb_connection_t* c = ctx_.connection();
+    const Atoms& a = ctx_.atoms();
+    for (const auto& [w, dirt] : windows) {
+        Pass::Client f{w, dirt};
+        if (dirt & kState) {
+            f.state = ctx_.requestProperty(w, a.netWmState, XCB_ATOM_ATOM, 64);
+        }
+        if (dirt & kType) {
+            f.type = ctx_.requestProperty(w, a.netWmWindowType, XCB_ATOM_ATOM, 64);
+        }
+        // A reparenting manager's frame already is the outer frame; only a window that is its
+        // own top-level may have decorations drawn elsewhere.
+        auto it = clients_.find(w);
+        if (it != clients_.end() && it->second.topLevel != w) {
+            f.dirt &= ~kExtents;
+        }
+        if (f.dirt & kExtents) {
+            f.extents = ctx_.requestProperty(w, a.netFrameExtents, XCB_ATOM_CARDINAL, 4);
+        }
+        if (dirt & kMapState) {
+            f.attrs = xcb_get_window_attributes(c, w);
+            ++ctx_.stats().requests;
+        }
+        pass.clients.push_back(f);
+    }
+}
+
+void X11WindowCache::selectOn(Pass&, const std::vector<xcb_window_t>& clients) {
+    xcb_connection_t* c = ctx_.connection();
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    for (xcb_window_t w : clients) {
+        // Our own windows are the toolkit's, which already selected these: setting a mask from
+        // this connection would replace its own.
+        if (selected_.count(w) != 0 || ctx_.ownsWindow(w)) {
+            continue;
+        }
+        selected_.insert(w);
+        ++ctx_.stats().requests;
+        ctx_.discard(xcb_change_window_attributes_checked(c, w, XCB_CW_EVENT_MASK, &mask));
+    }
+}
+
+bool X11WindowCache::collect(Pass& pass) {
+    xcb_connection_t* c = ctx_.connection();
+    ++ctx_.stats().roundTrips;
+    std::vector<xcb_window_t> freshClients;
+    if (pass.tree) {
+        auto tree = collectReply(c, xcb_query_tree_reply, *pass.tree);
+        if (!tree) {
+            ctx_.connectionBroken();
+            return false;
+        }
+        const xcb_window_t* kids = xcb_query_tree_children(tree.get());
+        adoptTree(
+            std::vector<xcb_window_t>(kids, kids + xcb_query_tree_children_length(tree.get())),
+            pass.tree->sequence);
+    }
+    if (pass.rootGeometry) {
+        auto geometry = collectReply(c, xcb_get_geometry_reply, *pass.rootGeometry);
+        if (!geometry) {
+            ctx_.connectionBroken();
+            return false;
+        }
+        root_ = Rect{0, 0, double(geometry->width), double(geometry->height)};
+    }
+    if (pass.clientList) {
+        auto reply = ctx_.collect(*pass.clientList);
+        hasClientList_ = reply && reply->type != XCB_ATOM_NONE;
+        auto list = decodeWindowList(PropertyView::of(reply.get()));
+        if (list != clientList_) {
+            clientList_ = std::move(list);
+            ++clientsGeneration_;
+        }
+        std::unordered_set<xcb_window_t> listed(clientList_.begin(), clientList_.end());
+        std::erase_if(clients_, [&](const auto& kv) { return listed.count(kv.first) == 0; });
+        std::erase_if(dirtyClients_, [&](const auto& kv) { return listed.count(kv.first) == 0; });
+        for (xcb_window_t w : clientList_) {
+            if (clients_.count(w) == 0) {
+                freshClients.push_back(w);
+            }
+        }
+    }
+    if (pass.active) {
+        auto reply = ctx_.collect(*pass.active);
+        active_ = decodeWindow(PropertyView::of(reply.get()));
+    }
+    if (pass.desktop) {
+        auto reply = ctx_.collect(*pass.desktop);
+        desktop_ = decodeCardinal(PropertyView::of(reply.get()));
+    }
+    for (const Pass::Top& t : pass.tops) {
+        auto attrs = collectReply(c, xcb_get_window_attributes_reply, t.attrs);
+        auto geometry = collectReply(c, xcb_get_geometry_reply, t.geometry);
+        auto it = tops_.find(t.id);
+        if (it == tops_.end()) {
+            continue;  // destroyed or reparented meanwhile
+        }
+        if (!attrs || !geometry) {
+            tops_.erase(it);  // gone; its DestroyNotify is on its way
+            eraseFromStack(t.id);
+            continue;
+        }
+        it->second = TopLevelFacts{true, attrs->override_redirect != 0,
+                                   attrs->map_state == XCB_MAP_STATE_VIEWABLE,
+                                   outerRect(geometry->x, geometry->y, geometry->width,
+                                             geometry->height, geometry->border_width)};
+    }
+    const Atoms& a = ctx_.atoms();
+    for (const Pass::Client& f : pass.clients) {
+        Reply<xcb_get_property_reply_t> state, type, extents;
+        Reply<xcb_get_window_attributes_reply_t> attrs;
+        if (f.dirt & kState) {
+            state = ctx_.collect(f.state);
+        }
+        if (f.dirt & kType) {
+            type = ctx_.collect(f.type);
+        }
+        if (f.dirt & kExtents) {
+            extents = ctx_.collect(f.extents);
+        }
+        if (f.dirt & kMapState) {
+            attrs = collectReply(c, xcb_get_window_attributes_reply, f.attrs);
+        }
+        auto it = clients_.find(f.id);
+        if (it == clients_.end()) {
+            continue;
+        }
+        ClientFacts& facts = it->second;
+        if (f.dirt & kState) {
+            const WindowState decoded = decodeWindowState(PropertyView::of(state.get()), a);
+            if (!(decoded == facts.state) || !facts.known) {
+                facts.state = decoded;
+                ++clientsGeneration_;
+            }
+        }
+        if (f.dirt & kType) {
+            facts.type = decodeWindowType(PropertyView::of(type.get()), a);
+        }
+        if (f.dirt & kExtents) {
+            facts.extents = decodeFrameExtents(PropertyView::of(extents.get()));
+        }
+        if (f.dirt & kMapState) {
+            if (!attrs) {
+                clients_.erase(it);  // gone; the list drops it next
+                continue;
+            }
+            facts.mapped = attrs->map_state != XCB_MAP_STATE_UNMAPPED;
+            facts.overrideRedirect = attrs->override_redirect != 0;
+        }
+        facts.known = true;
+    }
+    if (!freshClients.empty()) {
+        adoptNewClients(freshClients);
+    }
+    return true;
+}
+
+void X11WindowCache::adoptTree(const std::vector<xcb_window_t>& children, std::uint32_t sequence) {
+    treeRead_ = true;
+    treeSequence_ = sequence;
+    stack_ = children;
+    std::unordered_set<xcb_window_t> present(children.begin(), children.end());
+    std::erase_if(tops_, [&](const auto& kv) { return present.count(kv.first) == 0; });
+    for (xcb_window_t w : children) {
+        if (!tops_[w].known) {
+            dirtyTops_.insert(w);
+        }
+    }
+}
+
+void X11WindowCache::adoptNewClients(const std::vector<xcb_window_t>& fresh) {
+    for (xcb_window_t w : fresh) {
+        ClientFacts& facts = clients_[w];
+        facts = ClientFacts{};
+        dirtyClients_[w] |= kAll;
+    }
+}
+
+void X11WindowCache::resolveTopLevels(std::vector<xcb_window_t> windows) {
+    // The parent the last reparent named is usually the frame; otherwise walk up, one round
+    // trip per level for all windows at once.
+    std::vector<std::pair<xcb_window_t, xcb_window_t>> walking;
+    for (xcb_window_t w : windows) {
+        if (tops_.count(w) != 0) {
+            clients_[w].topLevel = w;
+            continue;
+        }
+        auto hint = parentHint_.find(w);
+        if (hint != parentHint_.end() && tops_.count(hint->second) != 0) {
+            clients_[w].topLevel = hint->second;
+            continue;
+        }
+        walking.emplace_back(w, w);
+    }
+    xcb_connection_t* c = ctx_.connection();
+    for (int depth = 0; depth < 16 && !walking.empty(); ++depth) {
+        std::vector<xcb_query_tree_cookie_t> cookies;
+        for (const auto& [origin, current] : walking) {
+            cookies.push_back(xcb_query_tree(c, current));
+        }
+        ctx_.stats().requests += cookies.size();
+        ++ctx_.stats().roundTrips;
+        std::vector<std::pair<xcb_window_t, xcb_window_t>> next;
+        for (std::size_t i = 0; i < walking.size(); ++i) {
+            auto reply = collectReply(c, xcb_query_tree_reply, cookies[i]);
+            if (!reply) {
+                continue;  // gone
+            }
+            const auto [origin, current] = walking[i];
+            if (reply->parent == ctx_.root() || reply->parent == XCB_NONE) {
+                clients_[origin].topLevel = current;
+            } else if (tops_.count(reply->parent) != 0) {
+                clients_[origin].topLevel = reply->parent;
+            } else {
+                next.emplace_back(origin, reply->parent);
+            }
+        }
+        walking = std::move(next);
+    }
+}
+
+bool X11WindowCache::update() {
+    if (ctx_.connectionBroken()) {
+        return false;
+    }
+    if (!listening_ || !hasClientList_) {
+        invalidate();  // nothing keeps the facts current: read them all
+    }
+    if (!dirty()) {
+        return true;
+    }
+    Pass pass;
+    sendRootRequests(pass);
+    std::vector<xcb_window_t> tops(dirtyTops_.begin(), dirtyTops_.end());
+    dirtyTops_.clear();
+    sendTopLevelRequests(pass, tops);
+    std::vector<std::pair<xcb_window_t, unsigned>> clients;
+    for (const auto& [w, dirt] : dirtyClients_) {
+        auto it = clients_.find(w);
+        if (it != clients_.end() && it->second.topLevel != 0 &&
+            tops_.count(it->second.topLevel) != 0) {
+            clients.emplace_back(w, dirt);
+        }
+    }
+    for (const auto& [w, dirt] : clients) {
+        dirtyClients_.erase(w);
+    }
+    sendClientRequests(pass, clients);
+    if (!collect(pass)) {
+        return false;
+    }
+
+    // New windows: where they sit, who owns them, then everything about them. Selecting comes
+    // before reading, so a change made after our read always sends an event.
+    std::vector<xcb_window_t> unplaced;
+    for (const auto& [w, dirt] : dirtyClients_) {
+        auto it = clients_.find(w);
+        if (it != clients_.end() &&
+            (it->second.topLevel == 0 || tops_.count(it->second.topLevel) == 0)) {
+            unplaced.push_back(w);
+        }
+    }
+    if (!unplaced.empty()) {
+        resolveTopLevels(unplaced);
+    }
+    if (!dirtyClients_.empty() || !dirtyTops_.empty()) {
+        std::vector<xcb_window_t> fresh;
+        for (const auto& [w, dirt] : dirtyClients_) {
+            if (clients_.count(w) != 0 && clients_[w].topLevel != 0) {
+                fresh.push_back(w);
+            }
+        }
+        ctx_.resolvePids(fresh);
+        Pass second;
+        selectOn(second, fresh);
+        std::vector<std::pair<xcb_window_t, unsigned>> more;
+        for (xcb_window_t w : fresh) {
+            more.emplace_back(w, dirtyClients_[w] | kAll);
+        }
+        dirtyClients_.clear();
+        std::vector<xcb_window_t> moreTops(dirtyTops_.begin(), dirtyTops_.end());
+        dirtyTops_.clear();
+        sendTopLevelRequests(second, moreTops);
+        sendClientRequests(second, more);
+        if (!second.empty() && !collect(second)) {
+            return false;
+        }
+        // Clients that vanished before they could be placed are dropped by the list's next
+        // change; nothing is left dirty.
+        dirtyClients_.clear();
+        dirtyTops_.clear();
+    }
+    rebuildClientIndex();
+    std::unordered_set<xcb_window_t> alive(stack_.begin(), stack_.end());
+    alive.insert(clientList_.begin(), clientList_.end());
+    ctx_.retainOnly(alive);
+    changed();
+    return true;
+}
+
+void X11WindowCache::rebuildClientIndex() {
+    clientOfTop_.clear();
+    for (const auto& [id, facts] : clients_) {
+        if (facts.topLevel != 0) {
+            clientOfTop_[facts.topLevel] = id;
+        }
+    }
+}
+
+const std::vector<xcb_window_t>& X11WindowCache::clientListStacking() {
+    if (stackingListDirty_ || !listening_) {
+        stackingList_ = ctx_.clientListStacking();
+        stackingListDirty_ = false;
+    }
+    return stackingList_;
+}
+
+std::optional<Rect> X11WindowCache::boundsOf(xcb_window_t client) const {
+    const ClientFacts* facts = this->client(client);
+    if (facts == nullptr) {
+        return std::nullopt;
+    }
+    const TopLevelFacts* top = topLevel(facts->topLevel);
+    if (top == nullptr || !top->known) {
+        return std::nullopt;
+    }
+    Rect r = top->outer;
+    // A reparenting manager's frame already is the outer frame; only a window that is its own
+    // top-level may have decorations drawn elsewhere.
+    if (facts->topLevel == client && facts->extents) {
+        const FrameExtents& e = *facts->extents;
+        r = Rect{r.x - e.left, r.y - e.top, r.width + e.left + e.right,
+                 r.height + e.top + e.bottom};
+    }
+    return r;
+}
+
+}  // namespace sombrix::x11

@@ -1,0 +1,159 @@
+// What the backend knows about every top-level window and the root, kept up to date from the X
+// events that change it: the stacking of the root's children, each child's geometry, map state
+// and override-redirect flag (all carried by the structure events themselves), and for each
+// client of the window manager its top-level, state, type and frame extents (re-read only when a
+// property event names them). A pass asks the server only about what events marked as changed,
+// so an idle desktop costs no request and a focus change one round trip. A full re-read runs as
+// a safety net, a slice of windows at a time so that it never holds up a focus change.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/geometry.h"
+#include "platform/x11/x11_context.h"
+
+namespace sombrix::x11 {
+
+// A child of the root as the structure events describe it.
+struct TopLevelFacts {
+    bool known = false;  // attributes and geometry read or learned from an event
+    bool overrideRedirect = false;
+    bool mapped = false;  // a mapped child of the root is viewable
+    Rect outer;           // root coordinates, borders included
+};
+
+// A window the window manager lists as a client.
+struct ClientFacts {
+    xcb_window_t topLevel = 0;  // the root's child holding it; 0 while unknown
+    bool known = false;         // its properties were read at least once
+    bool mapped = true;
+    bool overrideRedirect = false;
+    WindowState state;
+    std::optional<WindowType> type;
+    std::optional<FrameExtents> extents;
+};
+
+class X11WindowCache {
+public:
+    // What an event changed, for whoever decides whether a refresh must follow.
+    enum class Change {
+        None,      // nothing the backend keeps
+        Quiet,     // kept facts changed, but nothing on screen (an unmapped window, an overlay)
+        Relevant,  // the stacking, a window on screen, or a root list changed
+    };
+
+    explicit X11WindowCache(X11Context& context);
+
+    // While listening, events keep the facts current; otherwise every pass reads everything.
+    void setListening(bool listening) { listening_ = listening; }
+    bool listening() const { return listening_; }
+
+    Change apply(const xcb_generic_event_t* event);
+
+    // Reads what events marked as changed; nothing at all when nothing did. Returns false when
+    // the server could not be asked.
+    bool update();
+    // The next update() reads everything again.
+    void invalidate();
+    // A slice of the periodic full re-read, when one is due; call when no event is pending.
+    void sweepStep();
+    void setSweepInterval(std::chrono::milliseconds interval) { sweepInterval_ = interval; }
+    bool dirty() const;
+
+    // Grows whenever anything in the facts below changes.
+    std::uint64_t generation() const { return generation_; }
+    // Grows when the client list or a client's state changed: what the workspace notifications
+    // are computed from.
+    std::uint64_t clientsGeneration() const { return clientsGeneration_; }
+
+    // Root children bottom to top.
+    const std::vector<xcb_window_t>& stack() const { return stack_; }
+    const TopLevelFacts* topLevel(xcb_window_t window) const;
+    const ClientFacts* client(xcb_window_t window) const;
+    // The client a root child holds, 0 when none.
+    xcb_window_t clientOf(xcb_window_t topLevel) const;
+    // _NET_CLIENT_LIST order; absent facts when the window manager publishes no list.
+    const std::vector<xcb_window_t>& clients() const { return clientList_; }
+    bool windowManagerLists() const { return hasClientList_; }
+    std::optional<xcb_window_t> activeWindow() const { return active_; }
+    std::optional<std::uint32_t> currentDesktop() const { return desktop_; }
+    // _NET_CLIENT_LIST_STACKING, bottom to top; read when first asked after it changed.
+    const std::vector<xcb_window_t>& clientListStacking();
+    Rect rootBounds() const { return root_; }
+
+    // A client's outer frame in root coordinates, borders and drawn decorations included.
+    std::optional<Rect> boundsOf(xcb_window_t client) const;
+
+private:
+    enum Dirt : unsigned {
+        kState = 1,
+        kType = 2,
+        kExtents = 4,
+        kMapState = 8,
+        kAll = 15,
+    };
+    struct Pass;
+
+    void sendRootRequests(Pass& pass);
+    void sendTopLevelRequests(Pass& pass, const std::vector<xcb_window_t>& windows);
+    void sendClientRequests(Pass& pass, const std::vector<std::pair<xcb_window_t, unsigned>>&);
+    bool collect(Pass& pass);
+    void adoptTree(const std::vector<xcb_window_t>& children, std::uint32_t sequence);
+    // Clients that appeared in the list: their top-level, their owner, then their facts.
+    void adoptNewClients(const std::vector<xcb_window_t>& fresh);
+    void resolveTopLevels(std::vector<xcb_window_t> windows);
+    void selectOn(Pass& pass, const std::vector<xcb_window_t>& clients);
+    void rebuildClientIndex();
+
+    // Stacking from structure events, skipped for events the last tree read already shows.
+    bool afterTree(const xcb_generic_event_t* event) const;
+    void eraseFromStack(xcb_window_t window);
+    void placeAbove(xcb_window_t window, xcb_window_t sibling);
+    void markClient(xcb_window_t window, unsigned dirt);
+    void changed() { ++generation_; }
+
+    X11Context& ctx_;
+    bool listening_ = false;
+
+    std::vector<xcb_window_t> stack_;
+    std::unordered_map<xcb_window_t, TopLevelFacts> tops_;
+    std::unordered_map<xcb_window_t, ClientFacts> clients_;
+    std::unordered_map<xcb_window_t, xcb_window_t> clientOfTop_;
+    // Where a window went when it left the root (a frame): the likeliest top-level of a client.
+    std::unordered_map<xcb_window_t, xcb_window_t> parentHint_;
+    std::unordered_set<xcb_window_t> selected_;
+    std::vector<xcb_window_t> clientList_;
+    bool hasClientList_ = false;
+    std::optional<xcb_window_t> active_;
+    std::optional<std::uint32_t> desktop_;
+    std::vector<xcb_window_t> stackingList_;
+    Rect root_;
+
+    bool treeDirty_ = true;
+    bool rootDirty_ = true;
+    bool clientListDirty_ = true;
+    bool activeDirty_ = true;
+    bool desktopDirty_ = true;
+    bool stackingListDirty_ = true;
+    std::unordered_set<xcb_window_t> dirtyTops_;
+    std::unordered_map<xcb_window_t, unsigned> dirtyClients_;
+    std::uint32_t treeSequence_ = 0;
+    bool treeRead_ = false;
+    std::uint64_t generation_ = 0;
+    std::uint64_t clientsGeneration_ = 0;
+
+    std::chrono::milliseconds sweepInterval_{5000};
+    std::chrono::steady_clock::time_point lastSweep_{};
+    std::chrono::steady_clock::time_point lastSweepStep_{};
+    std::vector<xcb_window_t> sweepTops_;
+    std::vector<xcb_window_t> sweepClients_;
+};
+
+}  // namespace sombrix::x11
