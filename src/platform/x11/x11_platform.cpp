@@ -56,6 +56,10 @@ void X11Platform::installEventFilter() {
     if (filter_ || QCoreApplication::instance() == nullptr) {
         return;
     }
+    // Qt drops a ConfigureNotify when another one for the same event window waits behind it;
+    // for the root's substructure that is every restack and move of every top-level, and the
+    // window facts are kept from exactly those events.
+    QCoreApplication::setAttribute(Qt::AA_CompressHighFrequencyEvents, false);
     filter_ = std::make_unique<X11EventFilter>(events_);
     QCoreApplication::instance()->installNativeEventFilter(filter_.get());
     events_.startListening();
