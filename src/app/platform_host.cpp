@@ -28,7 +28,7 @@ PlatformHost::PlatformHost(std::unique_ptr<x11::X11Platform> x11)
         [platform = x11_.get()](xcb_window_t w) { platform->unregisterOverlay(w); }});
     controller_ = std::make_unique<DimController>(EngineServices{
         x11_->windowList(), x11_->accessibility(), x11_->workspace(), ownApplication_,
-        x11_->displays(), *overlayFactory_, *wallpaper_, clock_, scheduler_, defaults_});
+        x11_->displays(), *overlayFactory_, *wallpaper_, clock_, scheduler_, defaults_, &log_});
     // A restack by the window manager (a window raised between an overlay and its bright window)
     // is answered at once rather than at the next reconcile tick.
     x11_->setStackingChangedHandler([controller = controller_.get()] { controller->refresh(); });

@@ -11,6 +11,7 @@
 #include "overlay/x11_wallpaper_service.h"
 #include "platform/qt/qsettings_defaults_store.h"
 #include "platform/qt/qt_clock.h"
+#include "platform/qt/qt_diagnostic_log.h"
 #include "platform/qt/qt_own_application.h"
 #include "platform/qt/qt_scheduler.h"
 #include "platform/x11/x11_platform.h"
@@ -52,6 +53,7 @@ private:
     QtClock clock_;
     QtScheduler scheduler_;
     QSettingsDefaultsStore defaults_;
+    QtDiagnosticLog log_;
     QtOwnApplication ownApplication_;
     std::unique_ptr<X11WallpaperService> wallpaper_;
     std::unique_ptr<X11OverlayFactory> overlayFactory_;

@@ -13,6 +13,7 @@
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/defaults_store.h"
+#include "platform/diagnostic_log.h"
 #include "platform/displays.h"
 #include "platform/overlay.h"
 #include "platform/own_application.h"
@@ -35,6 +36,8 @@ struct EngineServices {
     Clock& clock;
     Scheduler& scheduler;
     DefaultsStore& defaults;
+    // Optional: where each decision is told, with its reason.
+    DiagnosticLog* log = nullptr;
 };
 
 namespace keys {
