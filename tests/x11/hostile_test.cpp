@@ -37,6 +37,7 @@ TEST(X11Hostile, MalformedPropertiesReadAsAbsent) {
     xcb_window_t decoy = client.createWindow({.x = 600, .wmClass = "Other"});
     ASSERT_NE(decoy, 0u);
 
+    backend.pump();
     auto list = backend.platform.x11WindowList().windows();
     ASSERT_TRUE(list);
     const X11Window* entry = findWindow(*list, w);

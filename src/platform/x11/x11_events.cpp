@@ -149,6 +149,11 @@ bool X11Events::handleEvent(const xcb_generic_event_t* event) {
     const Atoms& a = ctx_.atoms();
     const X11WindowCache::Change change = cache_.apply(event);
     const auto type = event->response_type & 0x7f;
+    if (type == XCB_CONFIGURE_NOTIFY &&
+        reinterpret_cast<const xcb_configure_notify_event_t*>(event)->window == ctx_.root()) {
+        // The server announces every change of its monitors (and of the screen's size) this way.
+        ctx_.invalidateMonitors();
+    }
     if (type == XCB_PROPERTY_NOTIFY) {
         auto* ev = reinterpret_cast<const xcb_property_notify_event_t*>(event);
         if (ev->window == ctx_.root() &&

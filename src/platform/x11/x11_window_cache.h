@@ -52,7 +52,10 @@ public:
     explicit X11WindowCache(X11Context& context);
 
     // While listening, events keep the facts current; otherwise every pass reads everything.
-    void setListening(bool listening) { listening_ = listening; }
+    void setListening(bool listening) {
+        listening_ = listening;
+        lastSweep_ = std::chrono::steady_clock::now();
+    }
     bool listening() const { return listening_; }
 
     Change apply(const xcb_generic_event_t* event);

@@ -33,6 +33,9 @@ struct Backend {
     void pump() {
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
             platform.events().handleEvent(event);
+            if (onEvent) {
+                onEvent(event);
+            }
             std::free(event);
         }
         platform.events().flush();
@@ -40,6 +43,8 @@ struct Backend {
 
     xcb_connection_t* connection;
     X11Platform platform;
+    // Also sees every pumped event (for services outside the backend).
+    std::function<void(const xcb_generic_event_t*)> onEvent;
     X11Context& context = platform.context();
     X11WindowList& list = platform.x11WindowList();
 };
