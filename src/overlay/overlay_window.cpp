@@ -14,17 +14,16 @@
 
 #include "overlay/wallpaper_capture.h"
 #include "platform/qt/qt_own_application.h"
+#include "platform/x11/x11_reply.h"
 
 namespace sombrix {
 
 namespace {
 
 xcb_atom_t overlayAtom(xcb_connection_t* c) {
-    auto* reply = xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, sizeof kOverlayAtomName - 1, kOverlayAtomName), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
+    const auto reply = x11::own(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, sizeof kOverlayAtomName - 1, kOverlayAtomName), nullptr));
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
 }  // namespace

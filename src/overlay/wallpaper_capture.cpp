@@ -76,14 +76,11 @@ int bitsPerPixel(xcb_connection_t* c, std::uint8_t depth) {
 // the server refuses (the drawable is gone) or the pixel format is not 32-bit little-endian RGB.
 bool copyArea(xcb_connection_t* c, xcb_drawable_t drawable, const PixelRect& area, QImage& target,
               int atX, int atY) {
-    xcb_generic_error_t* error = nullptr;
-    auto image = own(xcb_get_image_reply(
-        c,
+    auto image = x11::awaitReply(
+        c, xcb_get_image_reply,
         xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, drawable, static_cast<std::int16_t>(area.x),
                       static_cast<std::int16_t>(area.y), static_cast<std::uint16_t>(area.width),
-                      static_cast<std::uint16_t>(area.height), ~0u),
-        &error));
-    std::free(error);
+                      static_cast<std::uint16_t>(area.height), ~0u));
     if (!image)
         return false;
     if (xcb_get_setup(c)->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
@@ -202,12 +199,9 @@ std::optional<QImage> captureDesktopWindow(xcb_connection_t* c, xcb_window_t roo
     if (!desktop)
         return std::nullopt;
     const xcb_pixmap_t pixmap = xcb_generate_id(c);
-    xcb_generic_error_t* error =
-        xcb_request_check(c, xcb_composite_name_window_pixmap_checked(c, desktop->first, pixmap));
-    if (error) {
-        std::free(error);
+    if (own(xcb_request_check(c,
+                              xcb_composite_name_window_pixmap_checked(c, desktop->first, pixmap))))
         return std::nullopt;
-    }
     PixelRect rect = desktop->second;
     auto picture = pictureFrom(c, pixmap, rect, display);
     xcb_free_pixmap(c, pixmap);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "platform/x11/x11_reply.h"
+
 namespace sombrix {
 
 namespace {
@@ -15,29 +17,23 @@ X11WallpaperService::X11WallpaperService(xcb_connection_t* connection, xcb_windo
     : connection_(connection), root_(root) {
     if (!connection_)
         return;
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(connection_,
-                              xcb_intern_atom(connection_, 0, sizeof kRootPixmap - 1, kRootPixmap),
-                              nullptr),
-        &std::free);
+    const auto atom = x11::own(xcb_intern_atom_reply(
+        connection_, xcb_intern_atom(connection_, 0, sizeof kRootPixmap - 1, kRootPixmap),
+        nullptr));
     if (atom)
         rootPixmapAtom_ = atom->atom;
 
     // Add property changes to whatever the root already reports to this client (Qt's and the
     // window-list backend's selections stay in place).
-    std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
-        xcb_get_window_attributes_reply(connection_, xcb_get_window_attributes(connection_, root_),
-                                        nullptr),
-        &std::free);
+    const auto attributes = x11::own(xcb_get_window_attributes_reply(
+        connection_, xcb_get_window_attributes(connection_, root_), nullptr));
     const std::uint32_t mask =
         (attributes ? attributes->your_event_mask : 0) | XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
 
-    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> current(
-        xcb_get_property_reply(
-            connection_,
-            xcb_get_property(connection_, 0, root_, rootPixmapAtom_, XCB_ATOM_ANY, 0, 1), nullptr),
-        &std::free);
+    const auto current = x11::own(xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, root_, rootPixmapAtom_, XCB_ATOM_ANY, 0, 1),
+        nullptr));
     if (current && current->type != XCB_ATOM_NONE)
         generation_ = 1;
     xcb_flush(connection_);

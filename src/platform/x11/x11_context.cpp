@@ -66,10 +66,7 @@ xcb_get_property_cookie_t X11Context::requestProperty(xcb_window_t window, xcb_a
 }
 
 Reply<xcb_get_property_reply_t> X11Context::collect(xcb_get_property_cookie_t cookie) {
-    xcb_generic_error_t* error = nullptr;
-    auto reply = own(xcb_get_property_reply(c_, cookie, &error));
-    std::free(error);
-    return reply;
+    return awaitReply(c_, xcb_get_property_reply, cookie);
 }
 
 void X11Context::discard(xcb_void_cookie_t checkedCookie) {
@@ -123,9 +120,7 @@ std::optional<WindowState> X11Context::windowState(xcb_window_t window) {
     auto attrCookie = xcb_get_window_attributes(c_, window);
     auto cookie = requestProperty(window, atoms_.netWmState, XCB_ATOM_ATOM, 64);
     ++stats_.roundTrips;
-    xcb_generic_error_t* error = nullptr;
-    auto attrs = own(xcb_get_window_attributes_reply(c_, attrCookie, &error));
-    std::free(error);
+    auto attrs = awaitReply(c_, xcb_get_window_attributes_reply, attrCookie);
     auto reply = collect(cookie);
     if (!attrs) {
         return std::nullopt;
@@ -163,11 +158,9 @@ void X11Context::resolvePids(const std::vector<xcb_window_t>& windows) {
     for (const Pending& p : pending) {
         std::optional<std::int32_t> pid;
         if (xresPresent_) {
-            xcb_generic_error_t* error = nullptr;
-            auto reply = own(xcb_res_query_client_ids_reply(c_, p.xres, &error));
-            std::free(error);
-            if (reply) {
-                auto it = xcb_res_query_client_ids_ids_iterator(reply.get());
+            auto ids = awaitReply(c_, xcb_res_query_client_ids_reply, p.xres);
+            if (ids) {
+                auto it = xcb_res_query_client_ids_ids_iterator(ids.get());
                 for (; it.rem > 0; xcb_res_client_id_value_next(&it)) {
                     if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
                         xcb_res_client_id_value_value_length(it.data) >= 1) {

@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "platform/x11/x11_reply.h"
+
 namespace sombrix::x11 {
 
 namespace {
@@ -105,9 +107,7 @@ std::vector<Strut> X11Displays::struts() {
     }
     ++ctx_.stats().roundTrips;
     for (const Pending& p : pending) {
-        xcb_generic_error_t* error = nullptr;
-        auto attrs = own(xcb_get_window_attributes_reply(c, p.attrs, &error));
-        std::free(error);
+        auto attrs = awaitReply(c, xcb_get_window_attributes_reply, p.attrs);
         auto partial = ctx_.collect(p.partial);
         auto plain = ctx_.collect(p.plain);
         // Only a panel that is showing (on this desktop, not minimised) takes room.

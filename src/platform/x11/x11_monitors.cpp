@@ -15,10 +15,9 @@ std::vector<Monitor> readMonitors(xcb_connection_t* c, xcb_window_t root) {
         return out;
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
     if (randr && randr->present) {
-        xcb_generic_error_t* error = nullptr;
+        // RandR older than 1.5: no monitors, the root below.
         auto monitors =
-            own(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, root, 1), &error));
-        std::free(error);  // RandR older than 1.5: no monitors, the root below
+            awaitReply(c, xcb_randr_get_monitors_reply, xcb_randr_get_monitors(c, root, 1));
         if (monitors) {
             std::vector<xcb_get_atom_name_cookie_t> names;
             for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;

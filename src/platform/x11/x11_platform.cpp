@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/x11/x11_event_filter.h"
+#include "platform/x11/x11_reply.h"
 #include "platform/x11/x11_sleep_watch.h"
 
 namespace sombrix::x11 {
@@ -44,7 +45,7 @@ std::unique_ptr<X11Platform> X11Platform::fromQt() {
     if (xcb_parse_display(nullptr, &host, &display, &screen) == 0) {
         screen = 0;
     }
-    std::free(host);
+    own(host);
     auto it = xcb_setup_roots_iterator(setup);
     for (int i = 0; i < screen && it.rem > 1; ++i) {
         xcb_screen_next(&it);

@@ -15,14 +15,6 @@ constexpr std::size_t kSweepSlice = 128;
 // One step per refresh cycle at most (a cycle reads the list more than once).
 constexpr auto kSweepStepGap = std::chrono::milliseconds(100);
 
-template <typename Cookie, typename Fn>
-auto collectReply(xcb_connection_t* c, Fn fn, Cookie cookie) {
-    xcb_generic_error_t* error = nullptr;
-    auto reply = own(fn(c, cookie, &error));
-    std::free(error);  // a window that vanished mid-pass is simply absent
-    return reply;
-}
-
 Rect outerRect(std::int16_t x, std::int16_t y, std::uint16_t width, std::uint16_t height,
                std::uint16_t border) {
     return Rect{double(x), double(y), double(width) + 2.0 * border, double(height) + 2.0 * border};
@@ -482,7 +474,7 @@ bool X11WindowCache::collect(Pass& pass) {
     ++ctx_.stats().roundTrips;
     std::vector<xcb_window_t> freshClients;
     if (pass.tree) {
-        auto tree = collectReply(c, xcb_query_tree_reply, *pass.tree);
+        auto tree = awaitReply(c, xcb_query_tree_reply, *pass.tree);
         if (!tree) {
             ctx_.connectionBroken();
             return false;
@@ -493,7 +485,7 @@ bool X11WindowCache::collect(Pass& pass) {
             pass.tree->sequence);
     }
     if (pass.rootGeometry) {
-        auto geometry = collectReply(c, xcb_get_geometry_reply, *pass.rootGeometry);
+        auto geometry = awaitReply(c, xcb_get_geometry_reply, *pass.rootGeometry);
         if (!geometry) {
             ctx_.connectionBroken();
             return false;
@@ -526,8 +518,8 @@ bool X11WindowCache::collect(Pass& pass) {
         desktop_ = decodeCardinal(PropertyView::of(reply.get()));
     }
     for (const Pass::Top& t : pass.tops) {
-        auto attrs = collectReply(c, xcb_get_window_attributes_reply, t.attrs);
-        auto geometry = collectReply(c, xcb_get_geometry_reply, t.geometry);
+        auto attrs = awaitReply(c, xcb_get_window_attributes_reply, t.attrs);
+        auto geometry = awaitReply(c, xcb_get_geometry_reply, t.geometry);
         auto it = tops_.find(t.id);
         if (it == tops_.end()) {
             continue;  // destroyed or reparented meanwhile
@@ -556,7 +548,7 @@ bool X11WindowCache::collect(Pass& pass) {
             extents = ctx_.collect(f.extents);
         }
         if (f.dirt & kMapState) {
-            attrs = collectReply(c, xcb_get_window_attributes_reply, f.attrs);
+            attrs = awaitReply(c, xcb_get_window_attributes_reply, f.attrs);
         }
         auto it = clients_.find(f.id);
         if (it == clients_.end()) {
@@ -639,7 +631,7 @@ void X11WindowCache::resolveTopLevels(std::vector<xcb_window_t> windows) {
         ++ctx_.stats().roundTrips;
         std::vector<std::pair<xcb_window_t, xcb_window_t>> next;
         for (std::size_t i = 0; i < walking.size(); ++i) {
-            auto reply = collectReply(c, xcb_query_tree_reply, cookies[i]);
+            auto reply = awaitReply(c, xcb_query_tree_reply, cookies[i]);
             if (!reply) {
                 continue;  // gone
             }
