@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     test::XSessionOptions options;
     options.width = 1920;
     options.height = 1080;
-    options.windowManager = false;
+    options.windowManager.command.clear();
     test::XSession session(options);
     if (!session.ok())
         return bench::sessionFailed(session, "bench_wallpaper_capture");

@@ -236,7 +236,7 @@ Figures measureEngine(const std::string& display) {
 
 int main() {
     test::XSessionOptions options;
-    options.twoMonitors = true;
+    options.monitors = sombrix::test::twoMonitors();
     test::XSession session(options);
     if (!session.ok())
         return bench::sessionFailed(session, "x11_cycle");

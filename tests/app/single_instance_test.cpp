@@ -64,7 +64,7 @@ int bindSocket(const QString& path, bool listening) {
 
 class SingleInstanceTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { session = new test::XSession({.windowManager = false}); }
+    static void SetUpTestSuite() { session = new test::XSession({.windowManager = {.command = {}}}); }
     static void TearDownTestSuite() { delete session; }
 
     void SetUp() override {

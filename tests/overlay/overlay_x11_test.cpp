@@ -336,7 +336,7 @@ TEST_F(OverlayX11, ADesktopWindowIsPreferredToTheRootPixmap) {
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     sombrix::test::XSessionOptions options;
-    options.twoMonitors = true;
+    options.monitors = sombrix::test::twoMonitors();
     options.composite = true;
     auto xsession = std::make_unique<sombrix::test::XSession>(options);
     if (!xsession->ok()) {

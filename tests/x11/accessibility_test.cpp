@@ -31,7 +31,7 @@ std::optional<T> read(Accessibility& ax, const AXElement& e, std::string_view at
 
 TEST(X11Accessibility, TrustFollowsTheWindowManager) {
     XSessionOptions options;
-    options.windowManager = false;
+    options.windowManager.command.clear();
     SOMBRIX_XSESSION_OR_SKIP(session, options);
     Backend backend(session.display());
     backend.listen();

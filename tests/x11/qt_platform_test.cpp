@@ -25,7 +25,7 @@ using namespace test;
 // Qt allows one application per process, so this is the only test here.
 TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     XSessionOptions options;
-    options.twoMonitors = true;
+    options.monitors = twoMonitors();
     SOMBRIX_XSESSION_OR_SKIP(session, options);
     TestClient client(session.display());
 
@@ -110,7 +110,7 @@ TEST(X11QtPlatform, DisplaysStrutsScreenChangesAndEventsThroughQt) {
     // The right monitor goes away: the screen-parameters observers hear of it.
     int screenChanges = 0;
     platform->displays().addScreenParametersObserver([&] { ++screenChanges; });
-    session.removeRightMonitor();
+    session.removeMonitor("RIGHT");
     EXPECT_TRUE(
         spin([&] { return screenChanges > 0 && platform->displays().screens().size() == 1; }));
 

@@ -46,12 +46,6 @@ bool TestClient::ok() const {
     return c_ && !xcb_connection_has_error(c_) && root_ != 0;
 }
 
-xcb_atom_t TestClient::atom(const std::string& name) {
-    auto reply = own(xcb_intern_atom_reply(
-        c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(name.size()), name.c_str()), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
 void TestClient::flush() {
     xcb_flush(c_);
 }
@@ -136,10 +130,7 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
         }
         if (expectManaged && expectViewable) {
             // Framed and showing: the frame extents are the manager's last step.
-            auto extents = own(xcb_get_property_reply(
-                c_, xcb_get_property(c_, 0, w, atom("_NET_FRAME_EXTENTS"), XCB_ATOM_ANY, 0, 4),
-                nullptr));
-            if (!extents || extents->type == XCB_ATOM_NONE) {
+            if (list32(c_, w, atom("_NET_FRAME_EXTENTS")).empty()) {
                 return false;
             }
         }
@@ -201,16 +192,6 @@ void TestClient::moveResize(xcb_window_t w, int x, int y, std::uint16_t width,
         {flags, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), width, height});
 }
 
-std::vector<xcb_window_t> TestClient::windowListProperty(xcb_window_t w, const std::string& name) {
-    auto reply = own(xcb_get_property_reply(
-        c_, xcb_get_property(c_, 0, w, atom(name), XCB_ATOM_WINDOW, 0, 4096), nullptr));
-    if (!reply || reply->format != 32) {
-        return {};
-    }
-    auto* data = static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
-    return {data, data + xcb_get_property_value_length(reply.get()) / 4};
-}
-
 std::optional<xcb_window_t> TestClient::activeWindow() {
     auto list = windowListProperty(root_, "_NET_ACTIVE_WINDOW");
     if (list.empty() || list[0] == XCB_NONE) {
@@ -220,20 +201,8 @@ std::optional<xcb_window_t> TestClient::activeWindow() {
 }
 
 bool TestClient::hasState(xcb_window_t w, const std::string& state) {
-    auto reply = own(xcb_get_property_reply(
-        c_, xcb_get_property(c_, 0, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 0, 64), nullptr));
-    if (!reply || reply->format != 32) {
-        return false;
-    }
-    auto* data = static_cast<xcb_atom_t*>(xcb_get_property_value(reply.get()));
-    auto* end = data + xcb_get_property_value_length(reply.get()) / 4;
-    return std::find(data, end, atom(state)) != end;
-}
-
-bool TestClient::isViewable(xcb_window_t w) {
-    auto reply =
-        own(xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr));
-    return reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    const auto states = list32(c_, w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM);
+    return std::find(states.begin(), states.end(), atom(state)) != states.end();
 }
 
 bool TestClient::isOverrideRedirect(xcb_window_t w) {
@@ -242,52 +211,9 @@ bool TestClient::isOverrideRedirect(xcb_window_t w) {
     return reply && reply->override_redirect;
 }
 
-std::optional<std::uint32_t> TestClient::cardinal(xcb_window_t w, const std::string& name) {
-    auto reply = own(xcb_get_property_reply(
-        c_, xcb_get_property(c_, 0, w, atom(name), XCB_ATOM_CARDINAL, 0, 1), nullptr));
-    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4) {
-        return std::nullopt;
-    }
-    return *static_cast<std::uint32_t*>(xcb_get_property_value(reply.get()));
-}
-
 bool TestClient::isManaged(xcb_window_t w) {
     auto list = clientList();
     return std::find(list.begin(), list.end(), w) != list.end();
-}
-
-std::optional<xcb_window_t> TestClient::topLevelOf(xcb_window_t w) {
-    xcb_window_t current = w;
-    for (int depth = 0; depth < 64; ++depth) {
-        auto reply = own(xcb_query_tree_reply(c_, xcb_query_tree(c_, current), nullptr));
-        if (!reply) {
-            return std::nullopt;
-        }
-        if (reply->parent == root_ || reply->parent == XCB_NONE) {
-            return current;
-        }
-        current = reply->parent;
-    }
-    return std::nullopt;
-}
-
-std::vector<xcb_window_t> TestClient::rootChildren() {
-    auto reply = own(xcb_query_tree_reply(c_, xcb_query_tree(c_, root_), nullptr));
-    if (!reply) {
-        return {};
-    }
-    auto* kids = xcb_query_tree_children(reply.get());
-    return {kids, kids + xcb_query_tree_children_length(reply.get())};
-}
-
-std::vector<xcb_window_t> TestClient::sombrixOverlays() {
-    std::vector<xcb_window_t> found;
-    for (xcb_window_t w : rootChildren()) {
-        if (cardinal(w, "_SOMBRIX_OVERLAY")) {
-            found.push_back(w);
-        }
-    }
-    return found;
 }
 
 bool TestClient::isDirectlyBeneath(xcb_window_t below, xcb_window_t client) {

@@ -11,13 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/x11/x11_reply.h"
+#include "xquery.h"
 
 namespace sombrix::test {
-
-// xcb replies owned as the backend owns them: freed on every path.
-using x11::own;
-using x11::Reply;
 
 struct TestWindowSpec {
     std::string title = "test window";
@@ -55,7 +51,7 @@ public:
     bool ok() const;
     xcb_connection_t* connection() const { return c_; }
     xcb_window_t root() const { return root_; }
-    xcb_atom_t atom(const std::string& name);
+    xcb_atom_t atom(const std::string& name) { return test::atom(c_, name); }
 
     // Creates (and by default maps and waits for) a window; 0 when that failed.
     xcb_window_t createWindow(const TestWindowSpec& spec = {});
@@ -76,7 +72,9 @@ public:
     void flush();
 
     // What the server and the window manager say right now.
-    std::vector<xcb_window_t> windowListProperty(xcb_window_t w, const std::string& name);
+    std::vector<xcb_window_t> windowListProperty(xcb_window_t w, const std::string& name) {
+        return list32(c_, w, atom(name), XCB_ATOM_WINDOW);
+    }
     std::vector<xcb_window_t> clientList() { return windowListProperty(root_, "_NET_CLIENT_LIST"); }
     // Bottom to top, as the window manager publishes it.
     std::vector<xcb_window_t> stackingList() {
@@ -84,17 +82,15 @@ public:
     }
     std::optional<xcb_window_t> activeWindow();
     bool hasState(xcb_window_t w, const std::string& state);
-    bool isViewable(xcb_window_t w);
+    bool isViewable(xcb_window_t w) { return test::isViewable(c_, w); }
     bool isOverrideRedirect(xcb_window_t w);
-    // A property of one CARDINAL, absent unless it is exactly that.
-    std::optional<std::uint32_t> cardinal(xcb_window_t w, const std::string& name);
+    std::optional<std::uint32_t> cardinal(xcb_window_t w, const std::string& name) {
+        return value32(c_, w, atom(name), XCB_ATOM_CARDINAL);
+    }
     bool isManaged(xcb_window_t w);
-    // The root's child that holds `w`, by walking parents.
-    std::optional<xcb_window_t> topLevelOf(xcb_window_t w);
-    // Root children bottom to top.
-    std::vector<xcb_window_t> rootChildren();
-    // Sombrix's overlays: the root children that carry its overlay marker.
-    std::vector<xcb_window_t> sombrixOverlays();
+    std::optional<xcb_window_t> topLevelOf(xcb_window_t w) { return test::topLevelOf(c_, w); }
+    std::vector<xcb_window_t> rootChildren() { return test::rootChildren(c_); }
+    std::vector<xcb_window_t> sombrixOverlays() { return overlayWindows(c_); }
     // Whether `below` is the root child directly beneath the frame of `client`.
     bool isDirectlyBeneath(xcb_window_t below, xcb_window_t client);
     // Root-relative outer rectangle of a window (x, y, width, height).

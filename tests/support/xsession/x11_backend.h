@@ -31,12 +31,10 @@ struct Backend {
         });
     }
     void pump() {
-        while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
-            platform.events().handleEvent(event);
-            if (onEvent) {
-                onEvent(event);
-            }
-            std::free(event);
+        while (const auto event = own(xcb_poll_for_event(connection))) {
+            platform.events().handleEvent(event.get());
+            if (onEvent)
+                onEvent(event.get());
         }
         platform.events().flush();
     }

@@ -8,16 +8,17 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
-#include "platform/x11/x11_reply.h"
+#include "xquery.h"
 
 extern char** environ;
 
@@ -26,146 +27,123 @@ namespace sombrix::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using x11::own;
 
 // The executable `name` resolves to on PATH, as a shell would find it.
 std::optional<std::string> findOnPath(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        std::size_t end = dirs.find(':', start);
-        if (end == std::string::npos) {
-            end = dirs.size();
-        }
-        std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0) {
+    for (std::size_t start = 0; start <= dirs.size();) {
+        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
             return candidate;
-        }
         start = end + 1;
     }
     return std::nullopt;
 }
 
-bool verbose() {
-    return std::getenv("SOMBRIX_XSESSION_VERBOSE") != nullptr;
+// The environment as `entries` ("NAME=value" sets, a bare "NAME" removes) change it.
+std::vector<std::string> environmentWith(const std::vector<std::string>& entries) {
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e)
+        env.emplace_back(*e);
+    for (const auto& entry : entries) {
+        const std::string name = entry.substr(0, entry.find('='));
+        std::erase_if(env, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+        if (entry.find('=') != std::string::npos)
+            env.push_back(entry);
+    }
+    return env;
 }
 
 // fork + exec into a new process group. Only async-signal-safe calls between fork and exec; the
 // child dies with the test process, so a crashed or timed-out test leaves no server behind.
-pid_t forkExec(const std::vector<std::string>& argv, const std::string& display, int keepFd,
+pid_t forkExec(const std::vector<std::string>& argv, std::vector<std::string> env, int keepFd,
                int stdoutFd) {
     std::vector<char*> args;
-    for (const auto& a : argv) {
+    for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
-    }
     args.push_back(nullptr);
-
-    std::vector<std::string> envStrings;
-    for (char** e = environ; e && *e; ++e) {
-        if (std::strncmp(*e, "DISPLAY=", 8) != 0) {
-            envStrings.emplace_back(*e);
-        }
-    }
-    if (!display.empty()) {
-        envStrings.push_back("DISPLAY=" + display);
-    }
-    std::vector<char*> env;
-    for (auto& s : envStrings) {
-        env.push_back(s.data());
-    }
-    env.push_back(nullptr);
-
+    std::vector<char*> envp;
+    for (auto& s : env)
+        envp.push_back(s.data());
+    envp.push_back(nullptr);
     // Resolve the program before forking (execvpe is not async-signal-safe on every libc).
     std::string program = argv.at(0);
-    if (program.find('/') == std::string::npos) {
+    if (program.find('/') == std::string::npos)
         program = findOnPath(program).value_or(program);
-    }
     const pid_t parent = ::getpid();
-    const bool quiet = !verbose();
+    const bool quiet = std::getenv("SOMBRIX_XSESSION_VERBOSE") == nullptr;
 
-    pid_t pid = ::fork();
+    const pid_t pid = ::fork();
     if (pid != 0) {
-        if (pid > 0) {
+        if (pid > 0)
             ::setpgid(pid, pid);  // also from the parent, so kill(-pid) works at once
-        }
         return pid;
     }
     ::setpgid(0, 0);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) {
+    if (::getppid() != parent)
         ::_exit(127);
-    }
-    int devnull = ::open("/dev/null", O_RDWR);
+    const int devnull = ::open("/dev/null", O_RDWR);
     if (devnull >= 0) {
         ::dup2(devnull, 0);
-        if (stdoutFd >= 0) {
-            ::dup2(stdoutFd, 1);
-        } else if (quiet) {
-            ::dup2(devnull, 1);
-        }
-        if (quiet) {
+        if (stdoutFd >= 0 || quiet)
+            ::dup2(stdoutFd >= 0 ? stdoutFd : devnull, 1);
+        if (quiet)
             ::dup2(devnull, 2);
-        }
     }
-    // Close everything else except the descriptor the child must inherit.
     for (int fd = 3; fd < 1024; ++fd) {
-        if (fd != keepFd) {
+        if (fd != keepFd)
             ::close(fd);
-        }
     }
-    ::execve(program.c_str(), args.data(), env.data());
+    ::execve(program.c_str(), args.data(), envp.data());
     ::_exit(127);
 }
 
 void killGroup(pid_t pid) {
-    if (pid <= 0) {
+    if (pid <= 0)
         return;
-    }
     ::kill(-pid, SIGTERM);
-    const auto deadline = Clock::now() + std::chrono::seconds(3);
-    while (Clock::now() < deadline) {
-        pid_t r = ::waitpid(pid, nullptr, WNOHANG);
-        if (r == pid || (r < 0 && errno == ECHILD)) {
-            ::kill(-pid, SIGKILL);  // anything the leader left behind in its group
+    const bool ended = waitUntil(
+        [&] {
+            const pid_t r = ::waitpid(pid, nullptr, WNOHANG);
+            return r == pid || (r < 0 && errno == ECHILD);
+        },
+        std::chrono::seconds(3));
+    ::kill(-pid, SIGKILL);  // anything the leader left behind in its group
+    if (!ended)
+        ::waitpid(pid, nullptr, 0);
+}
+
+using Connection = std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)>;
+
+Connection connectTo(const std::string& display) {
+    Connection c(xcb_connect(display.c_str(), nullptr), &xcb_disconnect);
+    return xcb_connection_has_error(c.get()) ? Connection(nullptr, &xcb_disconnect) : std::move(c);
+}
+
+// Reads from `fd` until `done` says so, the writer closes it or `timeout` passes.
+void readUntil(int fd, std::string& out, const std::function<bool()>& done,
+               std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done() && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10) <= 0)
+            continue;
+        char buf[4096];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
             return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        out.append(buf, static_cast<std::size_t>(n));
     }
-    ::kill(-pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-}
-
-struct ConnectionDeleter {
-    void operator()(xcb_connection_t* c) const { xcb_disconnect(c); }
-};
-using Connection = std::unique_ptr<xcb_connection_t, ConnectionDeleter>;
-
-Connection connectTo(const std::string& display, xcb_window_t* root) {
-    Connection c(xcb_connect(display.c_str(), nullptr));
-    if (!c || xcb_connection_has_error(c.get())) {
-        return nullptr;
-    }
-    *root = xcb_setup_roots_iterator(xcb_get_setup(c.get())).data->root;
-    return c;
-}
-
-xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
-    auto reply = own(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-std::optional<xcb_window_t> windowProperty(xcb_connection_t* c, xcb_window_t w, xcb_atom_t a) {
-    auto reply = own(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, w, a, XCB_ATOM_WINDOW, 0, 1), nullptr));
-    if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 4) {
-        return *static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
-    }
-    return std::nullopt;
 }
 
 }  // namespace
+
+std::vector<Monitor> twoMonitors() {
+    return {{"LEFT", 0, 0, 800, 900}, {"RIGHT", 800, 0, 800, 900}};
+}
 
 bool programInstalled(const std::string& name) {
     return findOnPath(name).has_value();
@@ -173,86 +151,82 @@ bool programInstalled(const std::string& name) {
 
 bool waitUntil(const std::function<bool()>& predicate, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    auto pause = std::chrono::milliseconds(1);
-    while (true) {
-        if (predicate()) {
+    for (auto pause = std::chrono::milliseconds(1);;
+         pause = std::min(pause * 2, std::chrono::milliseconds(20))) {
+        if (predicate())
             return true;
-        }
-        if (Clock::now() >= deadline) {
+        if (Clock::now() >= deadline)
             return false;
-        }
         std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
-}
-
-std::vector<std::string> XSession::missingPrograms(const XSessionOptions& options) {
-    std::vector<std::string> needed{"Xvfb"};
-    if (options.windowManager) {
-        needed.emplace_back("openbox");
-    }
-    if (options.compositor) {
-        needed.emplace_back("picom");
-    }
-    if (options.twoMonitors) {
-        needed.emplace_back("xrandr");
-    }
-    std::vector<std::string> missing;
-    for (const auto& p : needed) {
-        if (!programInstalled(p)) {
-            missing.push_back(p);
-        }
-    }
-    return missing;
 }
 
 XSession::XSession(XSessionOptions options) : options_(std::move(options)) {
-    if (options_.twoMonitors) {
-        options_.width = 1600;
-        options_.height = 900;
-    }
-    if (options_.compositor) {
-        options_.composite = true;
-    }
-    auto missing = missingPrograms(options_);
-    if (!missing.empty()) {
-        unavailable_ = true;
-        std::string list;
-        for (const auto& m : missing) {
-            list += (list.empty() ? "" : ", ") + m;
+    if (!options_.monitors.empty()) {
+        options_.width = options_.height = 0;
+        for (const Monitor& m : options_.monitors) {
+            options_.width = std::max(options_.width, m.x + m.width);
+            options_.height = std::max(options_.height, m.y + m.height);
         }
-        fail("not installed: " + list);
+    }
+    options_.composite = options_.composite || options_.compositor;
+    std::vector<std::string> needed{"Xvfb"};
+    const auto& wm = options_.windowManager;
+    if (!wm.command.empty())
+        needed.push_back(wm.command.front());
+    if (wm.privateBus)
+        needed.emplace_back("dbus-daemon");
+    if (options_.compositor)
+        needed.emplace_back("picom");
+    if (!options_.monitors.empty())
+        needed.emplace_back("xrandr");
+    if (options_.dpi)
+        needed.emplace_back("xrdb");
+    for (const auto& program : needed) {
+        if (!programInstalled(program)) {
+            unavailable_ = true;
+            fail("not installed: " + program);
+            return;
+        }
+    }
+    char dir[] = "/tmp/sombrix-xsession-XXXXXX";
+    if (!::mkdtemp(dir)) {
+        fail("no temporary directory");
         return;
     }
-    if (!startServer()) {
+    dir_ = dir;
+    if (!startServer() || (wm.privateBus && !startBus()))
         return;
+    for (std::size_t i = 0; i < options_.monitors.size(); ++i) {
+        if (!setMonitor(options_.monitors[i], i == 0))
+            return;
     }
-    if (options_.twoMonitors && !addTwoMonitors()) {
+    if (options_.dpi) {
+        std::ofstream(dir_ + "/resources") << "Xft.dpi: " << *options_.dpi << "\n";
+        if (run({"xrdb", "-merge", dir_ + "/resources"}) != 0) {
+            fail("xrdb could not set the DPI");
+            return;
+        }
+    }
+    if (!wm.command.empty() && !startWindowManager())
         return;
-    }
-    if (options_.windowManager && !startWindowManager()) {
-        return;
-    }
-    if (options_.compositor && !startCompositor()) {
-        return;
-    }
+    if (options_.compositor)
+        startCompositor();
 }
 
 XSession::~XSession() {
     // Clients first, the server last, so nothing reconnects to a half-dead display.
-    for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
+    for (auto it = children_.rbegin(); it != children_.rend(); ++it)
         killGroup(*it);
-    }
-    if (!configDir_.empty()) {
-        ::unlink((configDir_ + "/rc.xml").c_str());
-        ::rmdir(configDir_.c_str());
+    if (!dir_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
     }
 }
 
 void XSession::fail(std::string message) {
-    if (error_.empty()) {
+    if (error_.empty())
         error_ = std::move(message);
-    }
 }
 
 bool XSession::startServer() {
@@ -262,7 +236,7 @@ bool XSession::startServer() {
         return false;
     }
     // The write end must survive exec in the child; the parent keeps it close-on-exec.
-    int childFd = ::fcntl(fds[1], F_DUPFD, 10);
+    const int childFd = ::fcntl(fds[1], F_DUPFD, 10);
     std::vector<std::string> argv{
         "Xvfb",
         "-displayfd",
@@ -273,68 +247,57 @@ bool XSession::startServer() {
         "-nolisten",
         "tcp",
         "-noreset"};
-    if (options_.composite) {
+    if (options_.composite)
         argv.insert(argv.end(), {"+extension", "Composite"});
-    }
-    pid_t pid = forkExec(argv, "", childFd, -1);
+    const pid_t pid = forkExec(argv, environmentWith({}), childFd, -1);
     ::close(childFd);
     ::close(fds[1]);
-    if (pid < 0) {
-        ::close(fds[0]);
-        fail("could not start Xvfb");
-        return false;
-    }
-    children_.push_back(pid);
-
+    if (pid > 0)
+        children_.push_back(pid);
     std::string number;
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < deadline) {
-        pollfd p{fds[0], POLLIN, 0};
-        int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-        if (::poll(&p, 1, std::max(left, 1)) <= 0) {
-            continue;
-        }
-        char buf[32];
-        ssize_t n = ::read(fds[0], buf, sizeof buf);
-        if (n <= 0) {
-            break;
-        }
-        number.append(buf, static_cast<std::size_t>(n));
-        if (number.find('\n') != std::string::npos) {
-            break;
-        }
-    }
+    readUntil(
+        fds[0], number, [&] { return number.find('\n') != std::string::npos; },
+        std::chrono::seconds(20));
     ::close(fds[0]);
-    while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) {
+    while (!number.empty() && (number.back() == '\n' || number.back() == ' '))
         number.pop_back();
-    }
-    if (number.empty()) {
-        fail("Xvfb did not report a display number");
+    if (pid <= 0 || number.empty()) {
+        fail("Xvfb did not start");
         return false;
     }
     display_ = ":" + number;
-    xcb_window_t root = 0;
-    if (!connectTo(display_, &root)) {
+    environment.push_back("DISPLAY=" + display_);
+    if (!connectTo(display_)) {
         fail("cannot connect to the new server " + display_);
         return false;
     }
     return true;
 }
 
-pid_t XSession::spawn(const std::vector<std::string>& argv) {
-    pid_t pid = forkExec(argv, display_, -1, -1);
-    if (pid > 0) {
-        children_.push_back(pid);
+bool XSession::startBus() {
+    const std::string socket = dir_ + "/bus";
+    if (spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + socket}) < 0 ||
+        !waitUntil([&] { return std::filesystem::exists(socket); })) {
+        fail("the private D-Bus session bus did not start");
+        return false;
     }
+    environment.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + socket);
+    return true;
+}
+
+pid_t XSession::spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra) {
+    auto entries = environment;
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    const pid_t pid = forkExec(argv, environmentWith(entries), -1, -1);
+    if (pid > 0)
+        children_.push_back(pid);
     return pid;
 }
 
 void XSession::kill(pid_t pid) {
-    auto it = std::find(children_.begin(), children_.end(), pid);
-    if (it == children_.end()) {
+    const auto it = std::find(children_.begin(), children_.end(), pid);
+    if (it == children_.end())
         return;
-    }
     children_.erase(it);
     killGroup(pid);
 }
@@ -342,142 +305,74 @@ void XSession::kill(pid_t pid) {
 int XSession::run(const std::vector<std::string>& argv, std::string* output,
                   std::chrono::milliseconds timeout) {
     int fds[2] = {-1, -1};
-    if (output && ::pipe2(fds, O_CLOEXEC) != 0) {
+    if (::pipe2(fds, O_CLOEXEC) != 0)
         return -1;
-    }
-    int childOut = output ? ::fcntl(fds[1], F_DUPFD, 10) : -1;
-    pid_t pid = forkExec(argv, display_, childOut, childOut);
-    if (output) {
-        ::close(childOut);
-        ::close(fds[1]);
-    }
-    if (pid < 0) {
-        if (output) {
-            ::close(fds[0]);
-        }
-        return -1;
-    }
-    const auto deadline = Clock::now() + timeout;
+    const int childOut = ::fcntl(fds[1], F_DUPFD, 10);
+    const pid_t pid = forkExec(argv, environmentWith(environment), childOut, childOut);
+    ::close(childOut);
+    ::close(fds[1]);
     int status = 0;
-    bool done = false;
-    while (Clock::now() < deadline) {
-        if (output) {
-            pollfd p{fds[0], POLLIN, 0};
-            if (::poll(&p, 1, 10) > 0) {
-                char buf[4096];
-                ssize_t n = ::read(fds[0], buf, sizeof buf);
-                if (n > 0) {
-                    output->append(buf, static_cast<std::size_t>(n));
-                    continue;
-                }
-            }
-        }
-        pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid) {
-            done = true;
-            break;
-        }
-        if (!output) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-    if (output) {
-        char buf[4096];
-        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-        ssize_t n;
-        while ((n = ::read(fds[0], buf, sizeof buf)) > 0) {
-            output->append(buf, static_cast<std::size_t>(n));
-        }
-        ::close(fds[0]);
-    }
-    if (!done) {
+    bool ended = pid <= 0;
+    const auto reaped = [&] { return ended = ended || ::waitpid(pid, &status, WNOHANG) == pid; };
+    std::string out;
+    const auto deadline = Clock::now() + timeout;
+    readUntil(fds[0], out, reaped, timeout);
+    if (!waitUntil(reaped,
+                   std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())))
         killGroup(pid);
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    if (output)
+        *output += out;
+    if (pid <= 0 || !ended)
         return -1;
-    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool XSession::startWindowManager() {
-    // No user configuration: the defaults are what the tests rely on.
-    char dir[] = "/tmp/sombrix-openbox-XXXXXX";
-    std::string config;
-    if (configDir_.empty() && ::mkdtemp(dir)) {
-        configDir_ = dir;
+    // A session started without one gets openbox when a test starts it later.
+    auto command = options_.windowManager.command;
+    if (command.empty() || command == std::vector<std::string>{"openbox"}) {
+        command = {"openbox"};
+        const std::string config = dir_ + "/openbox.xml";
+        std::ofstream(config) << "<?xml version=\"1.0\"?>\n<openbox_config "
+                                 "xmlns=\"http://openbox.org/3.4/rc\">\n"
+                                 "<focus><focusNew>yes</focusNew><followMouse>no</followMouse>"
+                                 "</focus>\n<placement><policy>Smart</policy></placement>\n"
+                                 "<desktops><number>2</number></desktops>\n</openbox_config>\n";
+        command.insert(command.end(), {"--sm-disable", "--config-file", config});
     }
-    if (!configDir_.empty()) {
-        config = configDir_ + "/rc.xml";
-        FILE* f = std::fopen(config.c_str(), "w");
-        if (f) {
-            std::fputs(
-                "<?xml version=\"1.0\"?>\n<openbox_config "
-                "xmlns=\"http://openbox.org/3.4/rc\">\n"
-                "<focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>\n"
-                "<placement><policy>Smart</policy></placement>\n"
-                "<desktops><number>2</number></desktops>\n"
-                "</openbox_config>\n",
-                f);
-            std::fclose(f);
-        }
-    }
-    std::vector<std::string> argv{"openbox", "--sm-disable"};
-    if (!config.empty()) {
-        argv.insert(argv.end(), {"--config-file", config});
-    }
-    if (spawn(argv) < 0) {
-        fail("could not start openbox");
+    windowManagerPid_ = spawn(command, options_.windowManager.environment);
+    const Connection c = connectTo(display_);
+    if (windowManagerPid_ < 0 || !c) {
+        fail("could not start " + command.front());
         return false;
     }
-    xcb_window_t root = 0;
-    Connection c = connectTo(display_, &root);
-    if (!c) {
-        fail("lost the server while starting openbox");
-        return false;
-    }
-    xcb_atom_t check = internAtom(c.get(), "_NET_SUPPORTING_WM_CHECK");
-    xcb_atom_t clientList = internAtom(c.get(), "_NET_CLIENT_LIST_STACKING");
-    bool ready = waitUntil(
+    // The manager names its check window once it is set up, but some publish that before their
+    // main loop runs, and a map request in between may be dropped. A probe window it has really
+    // managed proves it is running; the probe is mapped again until then.
+    const xcb_window_t root = rootOf(c.get());
+    const xcb_atom_t check = atom(c.get(), "_NET_SUPPORTING_WM_CHECK");
+    const bool named = waitUntil(
         [&] {
-            auto w = windowProperty(c.get(), root, check);
-            if (!w) {
-                return false;
-            }
-            // The check window names itself once the manager is fully set up; the stacking
-            // list appears when it has scanned existing windows.
-            auto self = windowProperty(c.get(), *w, check);
-            if (!self || *self != *w) {
-                return false;
-            }
-            auto reply = own(xcb_get_property_reply(
-                c.get(), xcb_get_property(c.get(), 0, root, clientList, XCB_ATOM_ANY, 0, 0),
-                nullptr));
-            return reply && reply->type != XCB_ATOM_NONE;
+            const auto w = value32(c.get(), root, check, XCB_ATOM_WINDOW);
+            return w && value32(c.get(), *w, check, XCB_ATOM_WINDOW) == w;
         },
         std::chrono::seconds(20));
-    if (!ready) {
-        fail("openbox did not take over the screen");
-        return false;
-    }
-    // openbox publishes all of the above before its main loop runs, and a map request that
-    // arrives in between is sometimes dropped. A probe window it has really managed proves the
-    // manager is running; the probe is mapped again until then.
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c.get())).data;
-    xcb_window_t probe = xcb_generate_id(c.get());
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c.get())).data;
+    const xcb_window_t probe = xcb_generate_id(c.get());
     xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, probe, root, 0, 0, 10, 10, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    xcb_atom_t clients = internAtom(c.get(), "_NET_CLIENT_LIST");
-    auto managed = [&] {
-        auto reply = own(xcb_get_property_reply(
-            c.get(), xcb_get_property(c.get(), 0, root, clients, XCB_ATOM_WINDOW, 0, 1024),
-            nullptr));
-        if (!reply || reply->format != 32) {
-            return false;
-        }
-        auto* ids = static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
-        int n = xcb_get_property_value_length(reply.get()) / 4;
-        return std::find(ids, ids + n, probe) != ids + n;
+    const xcb_atom_t clients = atom(c.get(), "_NET_CLIENT_LIST");
+    const auto managed = [&] {
+        const auto list = list32(c.get(), root, clients, XCB_ATOM_WINDOW);
+        return std::find(list.begin(), list.end(), probe) != list.end();
     };
     bool running = false;
-    for (int attempt = 0; attempt < 20 && !running; ++attempt) {
+    for (int attempt = 0; named && attempt < 20 && !running; ++attempt) {
         xcb_map_window(c.get(), probe);
         xcb_flush(c.get());
         running = waitUntil(managed, std::chrono::milliseconds(500));
@@ -485,49 +380,44 @@ bool XSession::startWindowManager() {
     xcb_destroy_window(c.get(), probe);
     xcb_flush(c.get());
     if (!running || !waitUntil([&] { return !managed(); })) {
-        fail("openbox does not manage windows");
+        fail(command.front() + " does not manage windows");
         return false;
     }
     return true;
 }
 
 bool XSession::startCompositor() {
-    if (spawn({"picom", "--backend", "xrender", "--config", "/dev/null"}) < 0) {
-        fail("could not start picom");
-        return false;
-    }
-    xcb_window_t root = 0;
-    Connection c = connectTo(display_, &root);
-    if (!c) {
-        fail("lost the server while starting picom");
-        return false;
-    }
-    xcb_atom_t selection = internAtom(c.get(), "_NET_WM_CM_S0");
-    bool ready = waitUntil(
-        [&] {
-            auto reply = own(xcb_get_selection_owner_reply(
-                c.get(), xcb_get_selection_owner(c.get(), selection), nullptr));
-            return reply && reply->owner != XCB_NONE;
-        },
-        std::chrono::seconds(20));
-    if (!ready) {
+    const Connection c = connectTo(display_);
+    const xcb_atom_t selection = c ? atom(c.get(), "_NET_WM_CM_S0") : xcb_atom_t{XCB_ATOM_NONE};
+    const bool ready = spawn({"picom", "--backend", "xrender", "--config", "/dev/null"}) > 0 && c &&
+                       waitUntil(
+                           [&] {
+                               const auto owner =
+                                   awaitReply(c.get(), xcb_get_selection_owner_reply,
+                                              xcb_get_selection_owner(c.get(), selection));
+                               return owner && owner->owner != XCB_NONE;
+                           },
+                           std::chrono::seconds(20));
+    if (!ready)
         fail("picom did not start compositing");
+    return ready;
+}
+
+bool XSession::setMonitor(const Monitor& m, bool first) {
+    // Physical sizes at about 96 DPI; the first monitor takes over the screen's own output.
+    const std::string geometry =
+        std::to_string(m.width) + "/" + std::to_string(m.width * 254 / 960) + "x" +
+        std::to_string(m.height) + "/" + std::to_string(m.height * 254 / 960) + "+" +
+        std::to_string(m.x) + "+" + std::to_string(m.y);
+    if (run({"xrandr", "--setmonitor", m.name, geometry, first ? "screen" : "none"}) != 0) {
+        fail("xrandr --setmonitor " + m.name + " failed");
         return false;
     }
     return true;
 }
 
-bool XSession::addTwoMonitors() {
-    if (run({"xrandr", "--setmonitor", "LEFT", "800/211x900/238+0+0", "screen"}) != 0 ||
-        run({"xrandr", "--setmonitor", "RIGHT", "800/211x900/238+800+0", "none"}) != 0) {
-        fail("xrandr --setmonitor failed");
-        return false;
-    }
-    return true;
-}
-
-void XSession::removeRightMonitor() {
-    run({"xrandr", "--delmonitor", "RIGHT"});
+void XSession::removeMonitor(const std::string& name) {
+    run({"xrandr", "--delmonitor", name});
 }
 
 }  // namespace sombrix::test

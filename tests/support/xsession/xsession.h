@@ -1,6 +1,15 @@
-// A private X session for X11 and end-to-end tests: its own Xvfb on a display number the server
-// picks itself, optionally with openbox, picom and two virtual monitors, all torn down (whole
-// process groups) when the session object goes away.
+// A private X session for X11 and process-level tests: its own Xvfb on a display number the
+// server picks itself, a window manager (openbox unless told otherwise), optionally picom, virtual
+// monitors and a resource DPI; every process it started is torn down (whole process groups) when
+// the session object goes away.
+//
+//   XSessionOptions o;                  // 1280x800, openbox, one monitor
+//   o.monitors = twoMonitors();         // LEFT and RIGHT, 800x900 each, side by side
+//   o.windowManager = {.command = {"xfwm4"}, .environment = {"XDG_CURRENT_DESKTOP=XFCE"},
+//                      .privateBus = true};   // or {.command = {}} for none
+//   o.compositor = true;  o.dpi = 144;
+//   SOMBRIX_XSESSION_OR_SKIP(session, o);      // skips when a program is missing
+//   session.spawn({...}); session.run({...}, &output); session.environment.push_back("K=v");
 #pragma once
 
 #include <sys/types.h>
@@ -13,22 +22,43 @@
 
 namespace sombrix::test {
 
-struct XSessionOptions {
-    int width = 1280;
-    int height = 800;
-    bool composite = false;     // start Xvfb with +extension Composite
-    bool windowManager = true;  // openbox
-    bool compositor = false;    // picom, a plain compositor (needs composite)
-    bool twoMonitors = false;   // LEFT and RIGHT monitors of 800x900 each on a 1600x900 screen
+struct WindowManager {
+    // Empty: no window manager. Plain "openbox" runs with the tests' own configuration (new
+    // windows take focus, focus does not follow the mouse, two desktops).
+    std::vector<std::string> command{"openbox"};
+    // "NAME=value" entries added to its environment.
+    std::vector<std::string> environment{};
+    // A D-Bus session bus of its own, which everything the session starts then shares.
+    bool privateBus = false;
 };
 
-// Whether `name` is an executable on PATH.
-bool programInstalled(const std::string& name);
+struct Monitor {
+    std::string name;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+struct XSessionOptions {
+    int width = 1280;  // grown to hold every monitor
+    int height = 800;
+    bool composite = false;  // start Xvfb with +extension Composite
+    WindowManager windowManager{};
+    bool compositor = false;        // picom as a plain compositor (implies composite)
+    std::vector<Monitor> monitors;  // xrandr monitors; none: the screen is one monitor
+    std::optional<int> dpi;         // Xft.dpi in the server's resources, set before the manager
+};
+
+// LEFT and RIGHT monitors of 800x900 each on a 1600x900 screen.
+std::vector<Monitor> twoMonitors();
 
 // Polls `predicate` until it holds or `timeout` has passed; returns whether it held. Tests wait
 // for conditions with it instead of sleeping for a fixed time.
 bool waitUntil(const std::function<bool()>& predicate,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+bool programInstalled(const std::string& name);
 
 class XSession {
 public:
@@ -37,37 +67,38 @@ public:
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
 
-    // The programs a session with these options needs that are not installed, empty when all
-    // are there. Tests skip when something is missing instead of failing.
-    static std::vector<std::string> missingPrograms(const XSessionOptions& options);
-
     // True when every requested part started; otherwise error() says what failed.
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     // Missing programs made the session impossible (the test should skip, not fail).
     bool unavailable() const { return unavailable_; }
+    const std::string& display() const { return display_; }  // e.g. ":7"
 
-    // The DISPLAY value, e.g. ":7".
-    const std::string& display() const { return display_; }
+    // "NAME=value" entries (or a bare "NAME" to remove one) for everything started from now on.
+    std::vector<std::string> environment;
 
-    // Starts a program in the session (its own process group, killed with the session);
-    // returns its pid or -1.
-    pid_t spawn(const std::vector<std::string>& argv);
-    // Runs a program in the session to completion; its exit status, or -1 when it could not be
-    // run or did not finish in time. `output` receives its standard output when given.
+    // Starts a program in its own process group, killed with the session; its pid or -1.
+    // `extra` entries apply to this program only.
+    pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra = {});
+    // Runs a program to completion; its exit status, or -1 when it could not run or did not
+    // finish in time. `output` receives its standard output when given.
     int run(const std::vector<std::string>& argv, std::string* output = nullptr,
             std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Ends one spawned program (its whole process group) and reaps it.
     void kill(pid_t pid);
+    // The pid of the window manager or of the server as started here.
+    pid_t windowManagerPid() const { return windowManagerPid_; }
+    pid_t serverPid() const { return children_.empty() ? -1 : children_.front(); }
 
-    // Starts the parts after the server; exposed so a test can add them later.
+    // The parts after the server; public so that a test can start them later.
     bool startWindowManager();
     bool startCompositor();
-    bool addTwoMonitors();
-    void removeRightMonitor();
+    bool setMonitor(const Monitor& monitor, bool first = false);
+    void removeMonitor(const std::string& name);
 
 private:
     bool startServer();
+    bool startBus();
     void fail(std::string message);
 
     XSessionOptions options_;
@@ -75,7 +106,8 @@ private:
     std::string error_;
     bool unavailable_ = false;
     std::vector<pid_t> children_;
-    std::string configDir_;
+    pid_t windowManagerPid_ = -1;
+    std::string dir_;  // the manager's configuration, the bus socket, the resources
 };
 
 }  // namespace sombrix::test

@@ -13,25 +13,13 @@
 #include <thread>
 #include <unordered_map>
 
+#include "xquery.h"
+
 namespace sombrix::test {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-Reply<T> own(T* p) {
-    return Reply<T>(p, &std::free);
-}
-
-xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-    auto reply = own(xcb_intern_atom_reply(
-        c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr));
-    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
 
 struct Atoms {
     xcb_atom_t clientList, active, state, hidden, above, below, fullScreen, type, overlay, name,
@@ -40,47 +28,27 @@ struct Atoms {
     std::vector<xcb_atom_t> otherTypes;   // known types of every other layer
 
     explicit Atoms(xcb_connection_t* c)
-        : clientList(intern(c, "_NET_CLIENT_LIST")),
-          active(intern(c, "_NET_ACTIVE_WINDOW")),
-          state(intern(c, "_NET_WM_STATE")),
-          hidden(intern(c, "_NET_WM_STATE_HIDDEN")),
-          above(intern(c, "_NET_WM_STATE_ABOVE")),
-          below(intern(c, "_NET_WM_STATE_BELOW")),
-          fullScreen(intern(c, "_NET_WM_STATE_FULLSCREEN")),
-          type(intern(c, "_NET_WM_WINDOW_TYPE")),
-          overlay(intern(c, "_SOMBRIX_OVERLAY")),
-          name(intern(c, "_NET_WM_NAME")),
-          utf8(intern(c, "UTF8_STRING")) {
+        : clientList(atom(c, "_NET_CLIENT_LIST")),
+          active(atom(c, "_NET_ACTIVE_WINDOW")),
+          state(atom(c, "_NET_WM_STATE")),
+          hidden(atom(c, "_NET_WM_STATE_HIDDEN")),
+          above(atom(c, "_NET_WM_STATE_ABOVE")),
+          below(atom(c, "_NET_WM_STATE_BELOW")),
+          fullScreen(atom(c, "_NET_WM_STATE_FULLSCREEN")),
+          type(atom(c, "_NET_WM_WINDOW_TYPE")),
+          overlay(atom(c, "_SOMBRIX_OVERLAY")),
+          name(atom(c, "_NET_WM_NAME")),
+          utf8(atom(c, "UTF8_STRING")) {
         for (const char* t : {"NORMAL", "DIALOG", "UTILITY", "SPLASH"})
-            normalTypes.push_back(intern(c, (std::string("_NET_WM_WINDOW_TYPE_") + t).c_str()));
+            normalTypes.push_back(atom(c, std::string("_NET_WM_WINDOW_TYPE_") + t));
         for (const char* t : {"DESKTOP", "DOCK", "TOOLBAR", "MENU", "DROPDOWN_MENU", "POPUP_MENU",
                               "TOOLTIP", "NOTIFICATION", "COMBO", "DND"})
-            otherTypes.push_back(intern(c, (std::string("_NET_WM_WINDOW_TYPE_") + t).c_str()));
+            otherTypes.push_back(atom(c, std::string("_NET_WM_WINDOW_TYPE_") + t));
     }
 };
 
-std::vector<std::uint32_t> cardinals(xcb_get_property_reply_t* reply) {
-    if (!reply || reply->format != 32)
-        return {};
-    auto* data = static_cast<std::uint32_t*>(xcb_get_property_value(reply));
-    return {data, data + xcb_get_property_value_length(reply) / 4};
-}
-
 bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
     return std::find(list.begin(), list.end(), value) != list.end();
-}
-
-// The root child holding `w`, or 0 when `w` is gone.
-xcb_window_t topLevelOf(xcb_connection_t* c, xcb_window_t root, xcb_window_t w) {
-    for (int depth = 0; depth < 16; ++depth) {
-        auto tree = own(xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr));
-        if (!tree)
-            return 0;
-        if (tree->parent == root)
-            return w;
-        w = tree->parent;
-    }
-    return 0;
 }
 
 InvariantRect geometryOf(xcb_get_geometry_reply_t* g) {
@@ -148,26 +116,21 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
     const xcb_window_t root = screen->root;
 
     ArrangementState state;
-    auto tree = own(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
-    auto clientsReply = own(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, root, a.clientList, XCB_ATOM_WINDOW, 0, 4096), nullptr));
-    auto activeReply = own(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, root, a.active, XCB_ATOM_WINDOW, 0, 1), nullptr));
+    auto tree = awaitReply(c, xcb_query_tree_reply, xcb_query_tree(c, root));
     auto monitorsReply =
-        own(xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, root, 1), nullptr));
+        awaitReply(c, xcb_randr_get_monitors_reply, xcb_randr_get_monitors(c, root, 1));
     if (!tree)
         return std::nullopt;
-
-    const auto active = cardinals(activeReply.get());
-    if (!active.empty() && active[0] != XCB_NONE)
-        state.active = active[0];
+    const auto active = value32(c, root, a.active, XCB_ATOM_WINDOW);
+    if (active && *active != XCB_NONE)
+        state.active = *active;
 
     if (monitorsReply) {
         for (auto it = xcb_randr_get_monitors_monitors_iterator(monitorsReply.get()); it.rem;
              xcb_randr_monitor_info_next(&it)) {
             MonitorInfo m;
             auto nameReply =
-                own(xcb_get_atom_name_reply(c, xcb_get_atom_name(c, it.data->name), nullptr));
+                awaitReply(c, xcb_get_atom_name_reply, xcb_get_atom_name(c, it.data->name));
             if (nameReply)
                 m.name.assign(
                     xcb_get_atom_name_name(nameReply.get()),
@@ -178,9 +141,9 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
     }
 
     std::unordered_map<xcb_window_t, xcb_window_t> clientOfFrame;
-    for (xcb_window_t client : cardinals(clientsReply.get())) {
-        if (xcb_window_t top = topLevelOf(c, root, client))
-            clientOfFrame[top] = client;
+    for (xcb_window_t client : list32(c, root, a.clientList, XCB_ATOM_WINDOW)) {
+        if (const auto top = topLevelOf(c, client))
+            clientOfFrame[*top] = client;
     }
 
     const int children = xcb_query_tree_children_length(tree.get());
@@ -189,9 +152,9 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
         const xcb_window_t frame = child[i];
         StackedWindow w;
         w.frame = frame;
-        auto frameGeometry = own(xcb_get_geometry_reply(c, xcb_get_geometry(c, frame), nullptr));
+        auto frameGeometry = awaitReply(c, xcb_get_geometry_reply, xcb_get_geometry(c, frame));
         auto frameAttributes =
-            own(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, frame), nullptr));
+            awaitReply(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, frame));
         if (!frameGeometry || !frameAttributes)
             continue;  // gone while we read
         w.bounds = geometryOf(frameGeometry.get());
@@ -200,9 +163,7 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
                             w.bounds.x + w.bounds.width > 0 && w.bounds.y + w.bounds.height > 0;
         auto client = clientOfFrame.find(frame);
         if (client == clientOfFrame.end()) {
-            auto marker = own(xcb_get_property_reply(
-                c, xcb_get_property(c, 0, frame, a.overlay, XCB_ATOM_ANY, 0, 1), nullptr));
-            if (!marker || marker->type == XCB_ATOM_NONE)
+            if (list32(c, frame, a.overlay, XCB_ATOM_ANY, 1).empty())
                 continue;  // window-manager furniture, menus, the compositor's windows
             w.client = frame;
             w.overlay = true;
@@ -212,24 +173,20 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
             continue;
         }
         w.client = client->second;
-        auto attributes = own(
-            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w.client), nullptr));
-        auto states = own(xcb_get_property_reply(
-            c, xcb_get_property(c, 0, w.client, a.state, XCB_ATOM_ATOM, 0, 64), nullptr));
-        auto types = own(xcb_get_property_reply(
-            c, xcb_get_property(c, 0, w.client, a.type, XCB_ATOM_ATOM, 0, 64), nullptr));
-        auto title = own(xcb_get_property_reply(
-            c, xcb_get_property(c, 0, w.client, a.name, a.utf8, 0, 64), nullptr));
+        auto attributes =
+            awaitReply(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, w.client));
+        auto title = awaitReply(c, xcb_get_property_reply,
+                                xcb_get_property(c, 0, w.client, a.name, a.utf8, 0, 64));
         if (!attributes)
             continue;
         if (title && title->format == 8)
             w.title.assign(static_cast<const char*>(xcb_get_property_value(title.get())),
                            static_cast<std::size_t>(xcb_get_property_value_length(title.get())));
-        const auto s = cardinals(states.get());
+        const auto s = list32(c, w.client, a.state, XCB_ATOM_ATOM);
         w.mapped = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
         w.fullScreen = contains(s, a.fullScreen);
         bool normalType = true;
-        for (std::uint32_t t : cardinals(types.get())) {
+        for (std::uint32_t t : list32(c, w.client, a.type, XCB_ATOM_ATOM)) {
             if (contains(a.normalTypes, t))
                 break;
             if (contains(a.otherTypes, t)) {

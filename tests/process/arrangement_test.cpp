@@ -1,0 +1,120 @@
+// The built sombrix under Xvfb with openbox, picom and two monitors: where its overlays lie after
+// each activation, what a full-screen window does to them, and what the screen looks like.
+#include <QImage>
+#include <random>
+
+#include "sombrix_fixture.h"
+
+namespace sombrix::test {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(15);
+
+class Arrangement : public SombrixTest {
+protected:
+    Arrangement() {
+        options.monitors = twoMonitors();
+        options.compositor = true;
+    }
+
+    // Waits until the screen shows `expected` (±tolerance per channel) at each point.
+    bool screenShows(const std::vector<std::pair<QPoint, QRgb>>& expected, int tolerance = 12) {
+        const std::string file = home + "/screen.png";
+        QImage last;
+        const auto near = [&](QRgb a, QRgb b) {
+            return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+                   std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+                   std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+        };
+        const bool shown = waitUntil(
+            [&] {
+                if (session().run({"import", "-window", "root", file}) != 0)
+                    return false;
+                last = QImage(QString::fromStdString(file));
+                return !last.isNull() && std::all_of(expected.begin(), expected.end(), [&](auto e) {
+                    return near(last.pixel(e.first), e.second);
+                });
+            },
+            kDeadline);
+        for (const auto& [point, colour] : expected) {
+            if (!shown && !last.isNull())
+                ADD_FAILURE() << "at " << point.x() << "," << point.y() << " wanted " << std::hex
+                              << colour << " saw " << last.pixel(point);
+        }
+        return shown;
+    }
+};
+
+TEST_F(Arrangement, TheFocusedMonitorsOverlayFollowsEveryActivation) {
+    const xcb_window_t a = window("e2e-a", 50, 100);
+    const xcb_window_t b = otherProcessWindow("e2e-b", 400, 300);
+    const xcb_window_t c = otherProcessWindow("e2e-c", 900, 100);
+    const xcb_window_t d = window("e2e-d", 1200, 400);
+    ASSERT_TRUE(a && b && c && d);
+    launch();
+
+    const std::vector<std::pair<xcb_window_t, int>> windows{{a, 0}, {b, 0}, {c, 800}, {d, 800}};
+    std::mt19937 random(7);
+    std::vector<std::size_t> order{0, 2, 1, 3};
+    for (int i = 0; i < 8; ++i)
+        order.push_back(random() % windows.size());
+    for (std::size_t index : order) {
+        const auto [window, monitor] = windows[index];
+        activate(window);
+        ASSERT_TRUE(waitUntil([&, monitor = monitor, window = window] {
+            return directlyBeneath(overlayAt(monitor), window);
+        })) << "overlay not beneath window "
+            << window;
+        EXPECT_NE(client().activeWindow(), overlayAt(0));
+        EXPECT_NE(client().activeWindow(), overlayAt(800));
+    }
+
+    // The other monitor keeps its topmost window bright.
+    activate(a);
+    activate(c);
+    EXPECT_TRUE(waitUntil([&] { return directlyBeneath(overlayAt(800), c); }, kDeadline));
+    EXPECT_TRUE(waitUntil([&] { return directlyBeneath(overlayAt(0), a); }, kDeadline));
+
+    // A full-screen window needs no overlay on its monitor.
+    client().changeState(c, "_NET_WM_STATE_FULLSCREEN", true);
+    EXPECT_TRUE(waitUntil([&] {
+        const auto o = overlayAt(800);
+        return o && !client().isViewable(*o);
+    }));
+    client().changeState(c, "_NET_WM_STATE_FULLSCREEN", false);
+    EXPECT_TRUE(waitUntil([&] { return directlyBeneath(overlayAt(800), c); }, kDeadline));
+}
+
+TEST_F(Arrangement, BackgroundWindowsAreDimmedAndTheFocusedOneIsUntouched) {
+    writeSettings("dimStrength=0.5\n");
+    const xcb_window_t background = otherProcessWindow("e2e-background", 100, 100);
+    const xcb_window_t focused = window("e2e-focused", 450, 400);
+    const xcb_window_t right = window("e2e-right", 1000, 200);
+    ASSERT_TRUE(background && focused && right);
+    activate(focused);
+    launch();
+    ASSERT_TRUE(waitUntil([&] { return directlyBeneath(overlayAt(0), focused); }, kDeadline));
+
+    // Left monitor: the background window under half-black; the focused window white. The right
+    // monitor's topmost window stays bright.
+    EXPECT_TRUE(screenShows({{QPoint(200, 200), qRgb(128, 128, 128)},
+                             {QPoint(600, 550), qRgb(255, 255, 255)},
+                             {QPoint(1150, 300), qRgb(255, 255, 255)}}));
+}
+
+TEST_F(Arrangement, TheWallpaperLookShowsTheWallpaperWhereBackgroundWindowsWere) {
+    writeSettings("dimStyle=wallpaper\n");
+    ASSERT_EQ(session().run({"hsetroot", "-solid", "#204080"}), 0);
+    const xcb_window_t background = otherProcessWindow("e2e-background", 100, 100);
+    const xcb_window_t focused = window("e2e-focused", 450, 400);
+    ASSERT_TRUE(background && focused);
+    activate(focused);
+    launch();
+    ASSERT_TRUE(waitUntil([&] { return directlyBeneath(overlayAt(0), focused); }, kDeadline));
+
+    EXPECT_TRUE(screenShows(
+        {{QPoint(200, 200), qRgb(0x20, 0x40, 0x80)}, {QPoint(600, 550), qRgb(255, 255, 255)}}, 2));
+}
+
+}  // namespace
+}  // namespace sombrix::test

@@ -1,0 +1,181 @@
+// The built sombrix when its surroundings fail: no window manager at launch, the manager killed,
+// replaced and started again, the X server gone, a settings file that is garbage, a settings
+// folder that cannot exist. Each case ends with the arrangement right again, or with a clean,
+// explained exit.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include "sombrix_fixture.h"
+
+namespace sombrix::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kDeadline = std::chrono::seconds(15);
+
+long msSince(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+class Recovery : public SombrixTest {
+protected:
+    Recovery() {
+        options.monitors = twoMonitors();
+        options.compositor = true;
+    }
+
+    // Three windows over two monitors, the first one focused.
+    void someWork() {
+        a_ = window("recovery-a", 60, 100);
+        b_ = window("recovery-b", 300, 300);
+        ASSERT_TRUE(a_ && b_ && window("recovery-c", 1000, 200));
+        activate(a_);
+    }
+
+    // The window manager's check window, when a running manager names it.
+    std::optional<xcb_window_t> managerWindow() {
+        const xcb_atom_t check = client().atom("_NET_SUPPORTING_WM_CHECK");
+        const auto named = value32(connection(), client().root(), check, XCB_ATOM_WINDOW);
+        if (!named || value32(connection(), *named, check, XCB_ATOM_WINDOW) != named)
+            return std::nullopt;
+        return named;
+    }
+
+    xcb_window_t a_ = 0, b_ = 0;
+};
+
+// The checker must see a real fault, or a quiet soak proves nothing: with the engine frozen, a
+// newly focused window's monitor is left wrong; once it runs again, the fault is gone.
+TEST_F(Recovery, TheInvariantCheckerSeesAFrozenEngineFallBehind) {
+    someWork();
+    auto& sombrix = launch();
+    expectArranged("after start");
+
+    ASSERT_EQ(::kill(sombrix.pid(), SIGSTOP), 0);
+    activate(b_);
+    const auto faults =
+        settledViolations(connection(), {.persist = std::chrono::milliseconds(500)});
+    ::kill(sombrix.pid(), SIGCONT);
+    ASSERT_FALSE(faults.empty()) << "the checker found nothing wrong with a frozen engine";
+    EXPECT_NE(faults.front().find("recovery-b"), std::string::npos) << faults.front();
+    expectArranged("after the engine ran again");
+}
+
+class RecoveryWithoutManager : public Recovery {
+protected:
+    RecoveryWithoutManager() { options.windowManager.command.clear(); }
+};
+
+// Without a manager focus cannot be known: the settings window asks for it and nothing is
+// dimmed; the permission poll starts the engine once a manager runs, stops it when the manager
+// dies and starts it again when one comes back.
+TEST_F(RecoveryWithoutManager, TheEngineRunsOnlyWhileAManagerDoes) {
+    auto& sombrix = launch({}, false);
+    EXPECT_TRUE(waitUntil([&] { return settingsWindowVisible(); }, kDeadline));
+    EXPECT_TRUE(mappedOverlays(connection()).empty());
+
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(session().startWindowManager()) << session().error();
+        if (round == 0)
+            someWork();
+        auto start = Clock::now();
+        EXPECT_TRUE(overlaysShown(2));
+        std::printf("recovery wm_up_overlays_shown_ms=%ld\n", msSince(start));
+        expectArranged("with a manager");
+
+        ASSERT_EQ(::kill(session().windowManagerPid(), SIGKILL), 0);
+        start = Clock::now();
+        EXPECT_TRUE(overlaysShown(0));
+        std::printf("recovery wm_killed_overlays_gone_ms=%ld\n", msSince(start));
+        ASSERT_TRUE(sombrix.running()) << sombrix.howItEnded() << " " << sombrix.stderrText();
+    }
+    EXPECT_TRUE(sombrix.terminate());
+    EXPECT_TRUE(sombrix.exitedCleanly()) << sombrix.howItEnded();
+}
+
+TEST_F(Recovery, ReplacingTheWindowManagerWhileDimming) {
+    someWork();
+    auto& sombrix = launch();
+    expectArranged("before the replacement");
+
+    const auto oldManager = managerWindow();
+    ASSERT_TRUE(oldManager);
+    const auto start = Clock::now();
+    ASSERT_GT(session().spawn({"openbox", "--sm-disable", "--replace"}), 0);
+    // Right again: the new manager has taken over (it names its own check window) and the
+    // overlays are where the rules want them.
+    std::optional<long> takeOverMs;
+    const bool recovered = waitUntil(
+        [&] {
+            const auto manager = managerWindow();
+            if (!manager || manager == oldManager)
+                return false;
+            takeOverMs = takeOverMs.value_or(msSince(start));
+            const auto state = readArrangement(connection());
+            return state && violations(*state).empty();
+        },
+        kDeadline);
+    // While the old manager goes, focus cannot be trusted and the engine stops; the new
+    // manager's check window starts it again at once (the 2-s poll is only the fallback).
+    std::printf("recovery openbox_replace_ms=%ld (new manager in place after %ld ms)\n",
+                msSince(start), takeOverMs.value_or(-1));
+    EXPECT_TRUE(recovered);
+    expectArranged("after openbox --replace");
+    EXPECT_TRUE(sombrix.running()) << sombrix.howItEnded() << " " << sombrix.stderrText();
+}
+
+TEST_F(Recovery, LosingTheXServerEndsSombrixWithAMessageAndLeavesSettingsAlone) {
+    const std::string settings = "dimStrength=0.7\n";
+    writeSettings(settings);
+    someWork();
+    auto& sombrix = launch();
+
+    ASSERT_EQ(::kill(session().serverPid(), SIGKILL), 0);
+    const auto start = Clock::now();
+    ASSERT_TRUE(sombrix.waitForExit(10000)) << "sombrix outlived its X server";
+    std::printf("recovery server_lost_exit_ms=%ld\n", msSince(start));
+    const int status = *sombrix.waitStatus();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << sombrix.howItEnded();
+    // Either our own words or Qt's, whichever notices first; both name the server.
+    const std::string err = sombrix.stderrText();
+    EXPECT_TRUE(err.find("X server") != std::string::npos ||
+                err.find("X11 server") != std::string::npos)
+        << "stderr: " << err;
+    EXPECT_EQ(settingsText(), "[General]\n" + settings);
+}
+
+// A settings file that is garbage must neither stop sombrix nor be replaced by it: the user may
+// still want what is in it. A folder that cannot exist must not stop it either.
+TEST_F(Recovery, GarbageSettingsGiveDefaultsAndAreKeptAndNoPlaceForThemIsNoObstacle) {
+    someWork();
+    std::mt19937 random(1234);
+    std::string garbage(4096, '\0');
+    for (char& ch : garbage)
+        ch = static_cast<char>(random() & 0xff);
+    ASSERT_TRUE(writeFile(settingsFile(), garbage));
+    auto& sombrix = launch();
+    EXPECT_TRUE(waitUntil([&] {
+        const auto overlays = mappedOverlays(connection());
+        return !overlays.empty() && std::abs(opacity(connection(), overlays[0]) - 0.5) < 0.01;
+    }));
+    expectArranged("with a garbled settings file");
+    EXPECT_TRUE(sombrix.terminate());
+    EXPECT_TRUE(sombrix.exitedCleanly()) << sombrix.howItEnded() << sombrix.stderrText();
+    EXPECT_TRUE(readFile(settingsFile()) == garbage) << "the settings file was rewritten";
+
+    // Tests run as root in CI, so permissions prove nothing: a regular file where a folder
+    // should be stops everyone.
+    ASSERT_TRUE(writeFile(home + "/not-a-folder", "x"));
+    auto& homeless = launch({"XDG_CONFIG_HOME=" + home + "/not-a-folder/config"});
+    expectArranged("with no place for settings");
+    EXPECT_TRUE(homeless.terminate());
+    EXPECT_TRUE(homeless.exitedCleanly()) << homeless.howItEnded() << homeless.stderrText();
+}
+
+}  // namespace
+}  // namespace sombrix::test

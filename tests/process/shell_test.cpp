@@ -1,0 +1,138 @@
+// The built sombrix seen from outside as a user sees it: the tray menu switching the dim off and
+// on and quitting, a second launch opening the settings of the first, and no overlay left on
+// screen after SIGTERM or Quit.
+#include <signal.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "sombrix_fixture.h"
+
+namespace sombrix::test {
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(20);
+
+using Shell = SombrixTest;
+
+TEST_F(Shell, SecondLaunchOpensTheSettingsWindowOfTheFirst) {
+    activate(window("work", 100, 100));
+    auto& first = launch();
+    EXPECT_FALSE(settingsWindowVisible());
+
+    // The second launch hands over and ends; the first opens its settings window.
+    EXPECT_EQ(session().run({SOMBRIX_BINARY}, nullptr, kDeadline), 0);
+    EXPECT_TRUE(waitUntil([&] { return settingsWindowVisible(); }, kDeadline));
+    EXPECT_TRUE(first.running()) << "the first instance must keep running";
+
+    // SIGTERM takes the same way out as Quit: the overlays go first, the exit is clean.
+    EXPECT_TRUE(first.terminate());
+    EXPECT_TRUE(first.exitedCleanly()) << first.howItEnded();
+    EXPECT_TRUE(mappedOverlays(connection()).empty());
+
+    // A socket left by an instance that did not end cleanly does not block the next launch.
+    launch().terminate(SIGKILL);
+    auto& next = launch();
+    EXPECT_TRUE(next.terminate());
+    EXPECT_TRUE(next.exitedCleanly()) << next.howItEnded();
+}
+
+// The tray menu driven like a user: a click on the icon in a real tray host, then the keyboard.
+class Tray : public SombrixTest {
+protected:
+    void SetUp() override {
+        if (!programInstalled("tint2"))
+            GTEST_SKIP() << "tint2 (the tray host) is not installed";
+        SombrixTest::SetUp();
+    }
+
+    // The tray host along the bottom edge.
+    pid_t startTray() {
+        const std::string config = home + "/tint2rc";
+        std::ofstream(config) << "panel_items = S\n"
+                                 "panel_position = bottom center horizontal\n"
+                                 "panel_size = 100% 30\n"
+                                 "systray_icon_size = 22\n";
+        return session().spawn({"tint2", "-c", config});
+    }
+
+    // Sombrix's window docked in the tray (small, viewable), 0 until there is one.
+    xcb_window_t trayIcon() {
+        std::string output;
+        if (session().run({"xdotool", "search", "--classname", "^sombrix$"}, &output) != 0)
+            return 0;
+        std::istringstream ids(output);
+        for (unsigned long id = 0; ids >> id;) {
+            const auto w = static_cast<xcb_window_t>(id);
+            const auto g = client().rootGeometry(w);
+            if (client().isViewable(w) && g && (*g)[2] <= 48 && (*g)[3] <= 48 && (*g)[1] >= 752)
+                return w;
+        }
+        return 0;
+    }
+
+    // Viewable unmanaged windows that are not monitor-sized: an open menu.
+    bool menuOpen() {
+        for (xcb_window_t w : client().rootChildren()) {
+            const auto g = client().rootGeometry(w);
+            if (client().isViewable(w) && client().isOverrideRedirect(w) && g && (*g)[2] > 60 &&
+                (*g)[2] < 1280 && (*g)[3] > 40)
+                return true;
+        }
+        return false;
+    }
+
+    // Opens the menu with a click and chooses an item with the keyboard.
+    void choose(xcb_window_t icon, const std::string& key) {
+        ASSERT_EQ(session().run({"xdotool", "mousemove", "--window", std::to_string(icon), "10",
+                                 "10", "click", "1"}),
+                  0);
+        ASSERT_TRUE(waitUntil([&] { return menuOpen(); }, kDeadline));
+        ASSERT_EQ(session().run({"xdotool", "key", key, "Return"}), 0);
+        ASSERT_TRUE(waitUntil([&] { return !menuOpen(); }, kDeadline));
+    }
+
+    bool settingsSay(const std::string& text) {
+        return waitUntil([&] { return settingsText().find(text) != std::string::npos; }, kDeadline);
+    }
+};
+
+TEST_F(Tray, MenuSwitchesTheDimOffAndOnAndQuitsWithoutLeavingAnOverlay) {
+    ASSERT_GT(startTray(), 0);
+    activate(window("work", 100, 100));
+    auto& sombrix = launch();
+    xcb_window_t icon = 0;
+    ASSERT_TRUE(waitUntil([&] { return (icon = trayIcon()) != 0; }, kDeadline));
+
+    // The first item is "Dim Background Windows" when the window manager runs.
+    choose(icon, "Down");
+    EXPECT_TRUE(overlaysShown(0));
+    EXPECT_TRUE(settingsSay("dimEnabled=false")) << settingsText();
+    choose(icon, "Down");
+    EXPECT_TRUE(overlaysShown(1));
+    EXPECT_TRUE(settingsSay("dimEnabled=true")) << settingsText();
+
+    // "Quit Sombrix" is the last item: Up wraps around to it.
+    choose(icon, "Up");
+    EXPECT_TRUE(sombrix.waitForExit());
+    EXPECT_TRUE(sombrix.exitedCleanly()) << sombrix.howItEnded();
+    EXPECT_TRUE(mappedOverlays(connection()).empty());
+}
+
+TEST_F(Tray, TrayHostComingAndGoingLeavesTheApplicationRunning) {
+    // No tray at launch; one appears, goes away and comes back.
+    auto& sombrix = launch();
+    pid_t tray = startTray();
+    EXPECT_TRUE(waitUntil([&] { return trayIcon() != 0; }, kDeadline));
+    session().kill(tray);
+    EXPECT_TRUE(waitUntil([&] { return trayIcon() == 0; }, kDeadline));
+    tray = startTray();
+    EXPECT_TRUE(waitUntil([&] { return trayIcon() != 0; }, kDeadline));
+
+    EXPECT_TRUE(sombrix.running()) << "sombrix died while the tray host changed";
+    EXPECT_TRUE(sombrix.terminate());
+    EXPECT_TRUE(sombrix.exitedCleanly()) << sombrix.howItEnded();
+}
+
+}  // namespace
+}  // namespace sombrix::test
