@@ -45,9 +45,9 @@ struct XSessionOptions {
     int height = 800;
     bool composite = false;  // start Xvfb with +extension Composite
     WindowManager windowManager{};
-    bool compositor = false;        // picom as a plain compositor (implies composite)
-    std::vector<Monitor> monitors;  // xrandr monitors; none: the screen is one monitor
-    std::optional<int> dpi;         // Xft.dpi in the server's resources, set before the manager
+    bool compositor = false;          // picom as a plain compositor (implies composite)
+    std::vector<Monitor> monitors{};  // xrandr monitors; none: the screen is one monitor
+    std::optional<int> dpi{};         // Xft.dpi in the server's resources, set before the manager
 };
 
 // LEFT and RIGHT monitors of 800x900 each on a 1600x900 screen.
