@@ -4,21 +4,18 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <memory>
 #include <thread>
+
+#include "platform/x11/x11_reply.h"
 
 namespace sombrix {
 namespace {
 
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
+using x11::own;
 
 xcb_atom_t internAtom(xcb_connection_t* c, const QByteArray& name) {
-    Reply<xcb_intern_atom_reply_t> reply(
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()),
-                              nullptr),
-        &std::free);
+    const auto reply = own(xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.constData()), nullptr));
     return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
@@ -52,15 +49,13 @@ DisplayGuard::~DisplayGuard() {
 }
 
 xcb_window_t DisplayGuard::owner() {
-    Reply<xcb_get_selection_owner_reply_t> reply(
-        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection_),
-                                      nullptr),
-        &std::free);
+    const auto reply = own(xcb_get_selection_owner_reply(
+        connection_, xcb_get_selection_owner(connection_, selection_), nullptr));
     return reply ? reply->owner : xcb_window_t(XCB_WINDOW_NONE);
 }
 
 void DisplayGuard::sync() {
-    std::free(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
+    own(xcb_get_input_focus_reply(connection_, xcb_get_input_focus(connection_), nullptr));
 }
 
 DisplayGuard::Claim DisplayGuard::claim() {
@@ -101,12 +96,10 @@ std::optional<QByteArray> DisplayGuard::publishedSocketPath(bool* holderGone) {
     if (connection_ == nullptr || holder_ == 0) {
         return std::nullopt;
     }
-    Reply<xcb_get_property_reply_t> reply(
-        xcb_get_property_reply(connection_,
-                               xcb_get_property(connection_, 0, holder_, property_,
-                                                XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
-                               nullptr),
-        &std::free);
+    const auto reply = own(xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, 0, holder_, property_, XCB_GET_PROPERTY_TYPE_ANY, 0, 1024),
+        nullptr));
     if (!reply) {
         return std::nullopt;  // the window went away: the holder quit meanwhile
     }
