@@ -100,9 +100,9 @@ void AppDelegate::toggleEnabled() {
     const bool wasEnabled = controller_.isEnabled();
     services_.defaults.setBool(keys::kDimEnabled, !wasEnabled);
     if (wasEnabled) {
-        controller_.stop();
+        controller_.stop(DimController::Transition::fade);
     } else {
-        controller_.startIfPossible();
+        controller_.startIfPossible(DimController::Transition::fade);
     }
     updateStatusItemAppearance();
 }

@@ -75,9 +75,13 @@ public:
     DimController(const DimController&) = delete;
     DimController& operator=(const DimController&) = delete;
 
-    // Lifecycle.
-    void startIfPossible();
-    void stop();
+    // How a switch of the dim shows: at once, or, when "fadeOnToggle" is on, as a short fade.
+    enum class Transition { instant, fade };
+
+    // Lifecycle. Only the user's switches on and off ask for a fade; a stop of any kind first
+    // ends a fade-out still running, so no overlay outlives it.
+    void startIfPossible(Transition transition = Transition::instant);
+    void stop(Transition transition = Transition::instant);
     bool isRunning() const { return isRunning_; }
 
     // The decision cycle; safe to call at any time and as often as callers like.
@@ -120,6 +124,10 @@ private:
                  const std::vector<WindowInfo>& windows, const std::set<std::uint32_t>& overlayIDs);
     void dimEverything();
 
+    // Fade-out: overlays already dropped from the set, released once their fade has ended.
+    void finishFadeOut(const Overlay* overlay);
+    void dropFadingOverlays();
+
     // Focus record and hand-over.
     void focus(const FocusedWindow& focused, const std::vector<WindowInfo>& windows);
     bool handOverFocusIfWindowClosed(const std::vector<WindowInfo>& windows);
@@ -154,6 +162,7 @@ private:
     std::optional<TimePoint> noFocusSince_;
     TimePoint lastWallpaperCapture_ = kDistantPast;
     std::optional<WallpaperStoreToken> wallpaperStoreDate_;
+    std::vector<std::unique_ptr<Overlay>> fadingOut_;
 
     // Handlers hold this weakly: once the controller is gone, a late timer or notification
     // does nothing.

@@ -9,6 +9,7 @@ namespace sombrix {
 namespace {
 
 constexpr double kReconcileInterval = 0.25;
+constexpr double kFadeDuration = 0.2;
 constexpr double kWallpaperCheckInterval = 2.0;
 
 constexpr double kDefaultStrength = 0.5;
@@ -61,11 +62,17 @@ DimController::DimController(EngineServices services)
 // Members go in reverse order: `self_` first, so no handler can reach a half-destroyed controller.
 DimController::~DimController() = default;
 
-void DimController::startIfPossible() {
+void DimController::startIfPossible(Transition transition) {
     if (!isEnabled() || isRunning_ || !services_.accessibility.isProcessTrusted())
         return;
+    // Switched on again before the fade-out ended: the new overlays take over.
+    dropFadingOverlays();
     isRunning_ = true;
     rebuildOverlays();
+    if (transition == Transition::fade && fadeOnToggle()) {
+        for (const auto& overlay : overlays_)
+            overlay->fadeIn(kFadeDuration);
+    }
 
     auto& workspace = services_.workspace;
     std::vector<ObserverToken> tokens;
@@ -96,7 +103,8 @@ void DimController::startIfPossible() {
     refresh();
 }
 
-void DimController::stop() {
+void DimController::stop(Transition transition) {
+    dropFadingOverlays();
     if (!isRunning_)
         return;
     isRunning_ = false;
@@ -113,9 +121,35 @@ void DimController::stop() {
     workspaceTokens_.clear();
     appTokens_.clear();
     detachObserver();
-    for (const auto& overlay : overlays_)
-        overlay->orderOut();
+    const bool fade = transition == Transition::fade && fadeOnToggle();
+    for (auto& overlay : overlays_) {
+        if (!fade || !overlay->isVisible()) {
+            overlay->orderOut();
+            continue;
+        }
+        overlay->fadeOut(kFadeDuration,
+                         [weak = std::weak_ptr<DimController*>(self_), faded = overlay.get()] {
+                             if (const auto strong = weak.lock())
+                                 (*strong)->finishFadeOut(faded);
+                         });
+        fadingOut_.push_back(std::move(overlay));
+    }
     overlays_.clear();
+}
+
+void DimController::finishFadeOut(const Overlay* overlay) {
+    std::erase_if(fadingOut_, [&](const std::unique_ptr<Overlay>& fading) {
+        if (fading.get() != overlay)
+            return false;
+        fading->orderOut();
+        return true;
+    });
+}
+
+void DimController::dropFadingOverlays() {
+    for (const auto& overlay : fadingOut_)
+        overlay->orderOut();
+    fadingOut_.clear();
 }
 
 bool DimController::isEnabled() const {

@@ -34,7 +34,8 @@ OverlayWindow::OverlayWindow(const Display& display, OverlayEnvironment& environ
                            Qt::NoDropShadowWindowHint),
       env_(environment),
       display_(display),
-      cgFrame_(display.frame) {
+      cgFrame_(display.frame),
+      fade_(*this, environment.connection) {
     // Only the band above the visible frame is left out; panels at the bottom or the sides lie
     // under the overlay like any other window, unless they stack above it.
     topBand_ =
@@ -188,17 +189,40 @@ void OverlayWindow::orderOut() {
 }
 
 void OverlayWindow::apply(Style style, double strength) {
+    // A new look shows at once, also in the middle of a fade.
+    fade_.stop();
     if (style == Style::wallpaper && env_.wallpaper.canCapture()) {
         showPicture_ = true;
-        setWindowOpacity(1.0);
+        appliedOpacity_ = 1.0;
         if (picture_.isNull())
             captureWallpaper();
     } else {
         showPicture_ = false;
-        setWindowOpacity(strength);
+        appliedOpacity_ = strength;
     }
+    setWindowOpacity(appliedOpacity_);
     update();
     flush();
+}
+
+void OverlayWindow::fadeIn(double seconds) {
+    fade_.start(0.0, appliedOpacity_, seconds, {});
+}
+
+void OverlayWindow::fadeOut(double seconds, std::function<void()> done) {
+    auto finish = [this, done = std::move(done)] {
+        orderOut();
+        // From the event loop: `done` may release this overlay.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self = QPointer<OverlayWindow>(this), done] {
+                if (self && done)
+                    done();
+            },
+            Qt::QueuedConnection);
+    };
+    if (!QWidget::isVisible() || !fade_.start(windowOpacity(), 0.0, seconds, finish))
+        finish();
 }
 
 void OverlayWindow::captureWallpaper() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "overlay/overlay_fade.h"
 #include "platform/overlay.h"
 #include "platform/wallpaper_service.h"
 #include "platform/x11/x11_stacking.h"
@@ -46,6 +47,8 @@ public:
 
     void apply(Style style, double strength) override;
     void captureWallpaper() override;
+    void fadeIn(double seconds) override;
+    void fadeOut(double seconds, std::function<void()> done) override;
 
     // The picture shown in the wallpaper look; empty until the first capture lands.
     bool hasPicture() const { return !picture_.isNull(); }
@@ -76,6 +79,9 @@ private:
     std::uint32_t windowNumber_ = 0;
     bool showPicture_ = false;
     QImage picture_;
+    // The opacity of the look last applied: where a fade-in ends.
+    double appliedOpacity_ = 1.0;
+    OverlayFade fade_;
 };
 
 }  // namespace sombrix

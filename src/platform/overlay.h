@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -40,6 +41,14 @@ public:
     virtual void apply(Style style, double strength) = 0;
     // Starts one asynchronous capture of this display's wallpaper; returns at once.
     virtual void captureWallpaper() = 0;
+
+    // Fades from clear to the look last applied over `seconds`; the next apply() ends the fade
+    // at once. Where nothing blends translucent windows (no compositor) the look shows at once.
+    virtual void fadeIn(double seconds) = 0;
+    // Fades to clear over `seconds`, then hides. `done` runs afterwards from the event loop (not
+    // from within this call), and never once the overlay is gone. Without a compositor it hides
+    // at once.
+    virtual void fadeOut(double seconds, std::function<void()> done) = 0;
 };
 
 class OverlayFactory {

@@ -52,9 +52,9 @@ void SettingsModel::setIsEnabled(bool enabled) {
     }
     services_.defaults.setBool(keys::kDimEnabled, enabled);
     if (enabled) {
-        controller_.startIfPossible();
+        controller_.startIfPossible(DimController::Transition::fade);
     } else {
-        controller_.stop();
+        controller_.stop(DimController::Transition::fade);
     }
     if (onChange_) {
         onChange_();

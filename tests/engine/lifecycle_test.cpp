@@ -168,6 +168,38 @@ TEST_F(Lifecycle, listedDisplaysGetNoOverlayEvenWhenTheyComeBackAndAChangedListR
     EXPECT_TRUE(factory.live().empty());
 }
 
+TEST_F(Lifecycle, aSwitchFadesOnlyWhenAskedAndAnInterruptedFadeLeavesNoOverlayBehind) {
+    using Transition = DimController::Transition;
+    twoDisplays();
+    make().startIfPossible(Transition::fade);
+    EXPECT_TRUE(overlay(0).fadeIns.empty());  // "fadeOnToggle" absent: no fade
+    controller->stop(Transition::fade);
+    EXPECT_TRUE(factory.live().empty());
+
+    defaults.set(keys::kFadeOnToggle, true);
+    controller->startIfPossible();  // launch and the permission poll never fade
+    EXPECT_TRUE(overlay(0).fadeIns.empty());
+    controller->stop();
+    controller->startIfPossible(Transition::fade);
+    EXPECT_EQ(overlay(1).fadeIns, std::vector<double>{0.2});
+    controller->stop(Transition::fade);
+    EXPECT_TRUE(controller->overlays().empty());
+    ASSERT_EQ(factory.live().size(), 2u);
+    EXPECT_TRUE(overlay(0).isVisible());
+    factory.finishFades();
+    EXPECT_TRUE(factory.live().empty());
+
+    // Switched on again mid-fade: only the new overlays remain. Quit mid-fade: none remain.
+    controller->startIfPossible(Transition::fade);
+    controller->stop(Transition::fade);
+    controller->startIfPossible(Transition::fade);
+    ASSERT_EQ(factory.live().size(), 2u);
+    EXPECT_FALSE(overlay(0).fadeOutDone);
+    controller->stop(Transition::fade);
+    controller->stop();
+    EXPECT_TRUE(factory.live().empty());
+}
+
 TEST_F(Lifecycle, settingsReadersApplyTheirDefaultsAndTheStrengthClamp) {
     make();
     const auto strengthOf = [&](std::optional<DefaultsValue> stored) {

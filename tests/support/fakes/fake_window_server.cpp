@@ -2,6 +2,7 @@
 #include "fakes/fake_window_server.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace sombrix::fakes {
 
@@ -205,6 +206,23 @@ void FakeOverlay::apply(Style style, double strength) {
 
 void FakeOverlay::captureWallpaper() {
     ++factory_.captureCalls_;
+}
+
+void FakeOverlay::fadeOut(double, std::function<void()> done) {
+    fadeOutDone = std::move(done);
+}
+
+void FakeOverlayFactory::finishFades() {
+    // Collected first: a callback may release its overlay.
+    std::vector<std::function<void()>> callbacks;
+    for (FakeOverlay* overlay : live_) {
+        if (!overlay->fadeOutDone)
+            continue;
+        server_.hide(overlay->windowNumber());
+        callbacks.push_back(std::exchange(overlay->fadeOutDone, nullptr));
+    }
+    for (const auto& callback : callbacks)
+        callback();
 }
 
 FakeOverlayFactory::FakeOverlayFactory(FakeWindowServer& server, std::int32_t ownPID,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -94,9 +95,14 @@ public:
     void orderOut() override;
     void apply(Style style, double strength) override;
     void captureWallpaper() override;
+    void fadeIn(double seconds) override { fadeIns.push_back(seconds); }
+    // Stays visible until the factory's finishFades().
+    void fadeOut(double seconds, std::function<void()> done) override;
 
     // Control side.
     const Display& display() const { return display_; }
+    std::vector<double> fadeIns;
+    std::function<void()> fadeOutDone;
     std::vector<Applied> applied;
 
 private:
@@ -119,6 +125,8 @@ public:
     int orderingCalls() const { return orderingCalls_; }
     int captureCalls() const { return captureCalls_; }
     void resetCounts();
+    // Ends every running fade-out: the overlays hide, then their callbacks run.
+    void finishFades();
 
 private:
     friend class FakeOverlay;
