@@ -196,7 +196,7 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
 // no request at all.
 TEST(X11WindowList, EveryChangeArrivesAsAnEventAndIdleCostsNothing) {
     XSessionOptions options;
-    options.twoMonitors = true;
+    options.monitors = twoMonitors();
     SOMBRIX_XSESSION_OR_SKIP(session, options);
     TestClient client(session.display());
     Backend backend(session.display());
@@ -269,7 +269,7 @@ TEST(X11WindowList, EveryChangeArrivesAsAnEventAndIdleCostsNothing) {
          [&] {
              return entry(b)->bounds->width == (*client.rootGeometry(*client.topLevelOf(b)))[2];
          }},
-        {"monitors", [&] { session.removeRightMonitor(); },
+        {"monitors", [&] { session.removeMonitor("RIGHT"); },
          [&] { return backend.context.monitors().size() == 1; }},
         {"root pixmap",
          [&] {
