@@ -1,6 +1,7 @@
 // The built sombrix under Xvfb with openbox, picom and two monitors: where its overlays lie after
 // each activation, what a full-screen window does to them, and what the screen looks like.
 #include <QImage>
+#include <cmath>
 #include <random>
 
 #include "sombrix_fixture.h"
@@ -114,6 +115,40 @@ TEST_F(Arrangement, TheWallpaperLookShowsTheWallpaperWhereBackgroundWindowsWere)
 
     EXPECT_TRUE(screenShows(
         {{QPoint(200, 200), qRgb(0x20, 0x40, 0x80)}, {QPoint(600, 550), qRgb(255, 255, 255)}}, 2));
+}
+
+TEST_F(Arrangement, AListedMonitorIsLeftAloneAndASwitchFadesOutAndBackToTheStrength) {
+    writeSettings("dimStrength=0.6\nundimmedDisplays=RIGHT\nfadeOnToggle=true\n");
+    activate(window("work", 50, 100));
+    launch({}, false);
+    ASSERT_TRUE(overlaysShown(1));
+    const auto left = overlayAt(0);
+    ASSERT_TRUE(left);
+    EXPECT_FALSE(overlayAt(800)) << "the listed monitor has an overlay";
+
+    // Every step of a fade is a change of the overlay's opacity property: count them.
+    xcb_connection_t* c = connection();
+    const std::uint32_t propertyChanges = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(c, *left, XCB_CW_EVENT_MASK, &propertyChanges);
+    xcb_flush(c);
+    ASSERT_EQ(session().run({SOMBRIX_BINARY, "--toggle"}, nullptr, kDeadline), 0);
+    ASSERT_TRUE(overlaysShown(0));
+    const xcb_atom_t opacityAtom = atom(c, "_NET_WM_WINDOW_OPACITY");
+    int steps = 0;
+    while (auto event = own(xcb_poll_for_event(c))) {
+        const auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY && notify->atom == opacityAtom)
+            ++steps;
+    }
+    EXPECT_GE(steps, 3) << "the overlay went without a fade";
+
+    ASSERT_EQ(session().run({SOMBRIX_BINARY, "--toggle"}, nullptr, kDeadline), 0);
+    ASSERT_TRUE(overlaysShown(1));
+    EXPECT_TRUE(waitUntil([&] {
+        const auto overlay = overlayAt(0);
+        return overlay && std::abs(opacity(c, *overlay) - 0.6) < 1e-6;
+    }));
+    EXPECT_FALSE(overlayAt(800));
 }
 
 }  // namespace
