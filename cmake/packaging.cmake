@@ -10,7 +10,7 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT ${SOMBRIX_PACKAGE_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "dims everything on the screens except the window you are working in")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Sombrix lives in the system tray of an X11 desktop and lays a translucent black veil, or a\n"
     "still picture of the wallpaper, over every window except the one you are working in. One\n"
     "click-through overlay per monitor is stacked directly beneath the bright window.")

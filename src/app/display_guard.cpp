@@ -1,6 +1,7 @@
 // The per-user, per-display X selection that marks the running instance.
 #include "app/display_guard.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -34,6 +35,9 @@ DisplayGuard::DisplayGuard(const QString& display) {
         xcb_disconnect(c);
         return;
     }
+    // A program this one starts (the relaunch) must not inherit the connection, or the claim
+    // would outlive this process.
+    ::fcntl(xcb_get_file_descriptor(c), F_SETFD, FD_CLOEXEC);
     connection_ = c;
     root_ = screen->root;
     // Named for the user: two users sharing a display (a kiosk, a remote session) each run one.

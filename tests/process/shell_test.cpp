@@ -1,6 +1,6 @@
 // The built sombrix seen from outside as a user sees it: the tray menu switching the dim off and
-// on and quitting, a second launch opening the settings of the first, and no overlay left on
-// screen after SIGTERM or Quit.
+// on and quitting, later launches passing their command line to the first, the German texts
+// under a German locale, and no overlay left on screen after SIGTERM or Quit.
 #include <signal.h>
 
 #include <fstream>
@@ -15,26 +15,67 @@ constexpr auto kDeadline = std::chrono::seconds(20);
 
 using Shell = SombrixTest;
 
-TEST_F(Shell, SecondLaunchOpensTheSettingsWindowOfTheFirst) {
+TEST_F(Shell, LaterLaunchesPassTheirRequestToTheFirstAndSayTheOutcome) {
+    std::string out;
+    // Nothing runs: --quit has nothing to do and says so.
+    EXPECT_EQ(session().run({SOMBRIX_BINARY, "--quit"}, &out, kDeadline), 3);
+    EXPECT_NE(out.find("not running"), std::string::npos) << out;
     activate(window("work", 100, 100));
     auto& first = launch();
     EXPECT_FALSE(settingsWindowVisible());
 
-    // The second launch hands over and ends; the first opens its settings window.
+    // A bare second launch hands over and ends; the first opens its settings window.
     EXPECT_EQ(session().run({SOMBRIX_BINARY}, nullptr, kDeadline), 0);
     EXPECT_TRUE(waitUntil([&] { return settingsWindowVisible(); }, kDeadline));
+
+    // Actions switch the first's dim and keep the choice; a wrong command line changes nothing.
+    EXPECT_EQ(session().run({SOMBRIX_BINARY, "--disable"}, &out, kDeadline), 0);
+    EXPECT_NE(out.find("Dimming is off."), std::string::npos) << out;
+    EXPECT_TRUE(overlaysShown(0));
+    EXPECT_NE(settingsText().find("dimEnabled=false"), std::string::npos) << settingsText();
+    EXPECT_EQ(session().run({SOMBRIX_BINARY, "--toggle", "--enable"}, &out, kDeadline), 64);
+    EXPECT_EQ(session().run({SOMBRIX_BINARY, "--toggle"}, &out, kDeadline), 0);
+    EXPECT_TRUE(overlaysShown(1));
     EXPECT_TRUE(first.running()) << "the first instance must keep running";
 
-    // SIGTERM takes the same way out as Quit: the overlays go first, the exit is clean.
-    EXPECT_TRUE(first.terminate());
+    // --quit returns once the first has ended, the overlays gone first.
+    EXPECT_EQ(session().run({SOMBRIX_BINARY, "--quit"}, &out, kDeadline), 0);
+    EXPECT_TRUE(first.waitForExit());
     EXPECT_TRUE(first.exitedCleanly()) << first.howItEnded();
     EXPECT_TRUE(mappedOverlays(connection()).empty());
 
-    // A socket left by an instance that did not end cleanly does not block the next launch.
+    // An instance killed outright does not block the next launch, which starts with the state it
+    // was asked for; SIGTERM ends it as cleanly as Quit.
     launch().terminate(SIGKILL);
     auto& next = launch();
     EXPECT_TRUE(next.terminate());
     EXPECT_TRUE(next.exitedCleanly()) << next.howItEnded();
+    session().spawn({SOMBRIX_BINARY, "--disable"});
+    EXPECT_TRUE(waitUntil(
+        [&] { return settingsText().find("dimEnabled=false") != std::string::npos; }, kDeadline));
+    EXPECT_EQ(session().run({SOMBRIX_BINARY, "--quit"}, &out, kDeadline), 0) << out;
+}
+
+TEST_F(Shell, GermanLocaleGivesTheGermanMenuAndWindow) {
+    activate(window("work", 100, 100));
+    auto& sombrix = launch({"LANG=de_DE.UTF-8", "LANGUAGE", "LC_ALL", "LC_MESSAGES",
+                            "QT_LOGGING_RULES=sombrix.app.debug=true"});
+    // The menu as it was built, in the log of the tray item.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return sombrix.stderrText().find(
+                       "Hintergrundfenster abdunkeln (on) | "
+                       "Einstellungen\u2026 | Sombrix beenden") != std::string::npos;
+        },
+        kDeadline))
+        << sombrix.stderrText();
+    EXPECT_EQ(session().run({SOMBRIX_BINARY, "--settings"}, nullptr, kDeadline), 0);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return session().run({"xdotool", "search", "--onlyvisible", "--name",
+                                  "^Sombrix-Einstellungen$"}) == 0;
+        },
+        kDeadline));
 }
 
 // The tray menu driven like a user: a click on the icon in a real tray host, then the keyboard.
