@@ -100,7 +100,8 @@ public:
 
     // Overlay set and appearance.
     void rebuildOverlays();
-    // The list of displays left undimmed changed: a running engine rebuilds its overlays.
+    // Rebuilds the overlays of a running engine when the list of displays left undimmed is no
+    // longer the one they were built with.
     void displaySettingsChanged();
     void applyAppearance();
     void refreshWallpaperIfNeeded();
@@ -163,6 +164,7 @@ private:
     TimePoint lastWallpaperCapture_ = kDistantPast;
     std::optional<WallpaperStoreToken> wallpaperStoreDate_;
     std::vector<std::unique_ptr<Overlay>> fadingOut_;
+    std::vector<std::string> builtWithUndimmed_;
 
     // Handlers hold this weakly: once the controller is gone, a late timer or notification
     // does nothing.

@@ -96,9 +96,14 @@ void DimController::startIfPossible(Transition transition) {
 
     reconcileTimer_ = services_.scheduler.scheduleRepeating(
         kReconcileInterval, weakly(self_, [](DimController& c) { c.refresh(); }));
-    wallpaperTimer_ = services_.scheduler.scheduleRepeating(
-        kWallpaperCheckInterval,
-        weakly(self_, [](DimController& c) { c.refreshWallpaperIfNeeded(); }));
+    wallpaperTimer_ = services_.scheduler.scheduleRepeating(kWallpaperCheckInterval,
+                                                            weakly(self_, [](DimController& c) {
+                                                                c.refreshWallpaperIfNeeded();
+                                                                // A hand edit of the list of
+                                                                // displays left alone takes effect
+                                                                // without a restart.
+                                                                c.displaySettingsChanged();
+                                                            }));
 
     refresh();
 }

@@ -22,6 +22,7 @@ void DimController::rebuildOverlays() {
     std::vector<std::unique_ptr<Overlay>> fresh;
     // Read once per rebuild: a display that comes back under a listed name is left alone again.
     const auto undimmed = undimmedDisplays();
+    builtWithUndimmed_ = undimmed;
     for (const auto& display : services_.displays.screens()) {
         if (std::find(undimmed.begin(), undimmed.end(), display.name) != undimmed.end())
             continue;
@@ -35,7 +36,7 @@ void DimController::rebuildOverlays() {
 }
 
 void DimController::displaySettingsChanged() {
-    if (!isRunning_)
+    if (!isRunning_ || undimmedDisplays() == builtWithUndimmed_)
         return;
     rebuildOverlays();
     refresh();

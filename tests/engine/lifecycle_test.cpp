@@ -157,13 +157,17 @@ TEST_F(Lifecycle, listedDisplaysGetNoOverlayEvenWhenTheyComeBackAndAChangedListR
     ASSERT_EQ(factory.live().size(), 1u);
     EXPECT_EQ(overlay(0).display().name, "left");
 
-    defaults.setStringList(keys::kUndimmedDisplays, {"left"});
-    controller->displaySettingsChanged();
+    defaults.setStringList(keys::kUndimmedDisplays, {"left"});  // as a hand edit would
+    scheduler.advance(2.0);
     ASSERT_EQ(factory.live().size(), 1u);
     EXPECT_EQ(overlay(0).display().name, "right");
     EXPECT_TRUE(overlay(0).isVisible());  // arranged at once: nothing on it stays bright
 
+    const int created = factory.created();
+    scheduler.advance(10.0);  // an unchanged list rebuilds nothing
+    EXPECT_EQ(factory.created(), created);
     controller->stop();
+    defaults.remove(keys::kUndimmedDisplays);
     controller->displaySettingsChanged();
     EXPECT_TRUE(factory.live().empty());
 }
