@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/x11/x11_window_classes.h"
 #include "test_client.h"
 #include "x11_backend.h"
 #include "xsession.h"
@@ -203,6 +204,9 @@ TEST(X11Workspace, FrontmostApplicationAcrossProcessesAndItsNotifications) {
     EXPECT_EQ(front->bundleIdentifier, "XLogo");
     EXPECT_TRUE(saw(WorkspaceNotification::DidActivateApplication));
     ASSERT_TRUE(ws.runningApplication(logo));
+    // What the settings window offers to keep bright: each client's class once, sorted.
+    EXPECT_EQ(x11::X11WindowClasses(backend.platform.context()).openWindowClasses(),
+              (std::vector<std::string>{"Mine", "XLogo"}));
     EXPECT_FALSE(ws.runningApplication(999999));
 
     // Activating an application by pid brings its window back to the front.
