@@ -19,7 +19,7 @@ namespace sombrix {
 namespace {
 
 // Enough rows to see a few entries; a longer list scrolls.
-constexpr int kVisibleClassRows = 4;
+constexpr int kVisibleClassRows = 3;
 
 }  // namespace
 
