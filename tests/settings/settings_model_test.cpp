@@ -53,6 +53,13 @@ TEST_F(SettingsModelTest, SwitchingOffAndOnInTheWindowStopsAndStartsTheEngine) {
     EXPECT_EQ(defaults.object(keys::kDimEnabled), DefaultsValue(true));
     EXPECT_TRUE(controller->isRunning());
     EXPECT_EQ(onChangeCalls, 2);
+
+    // A switch in the window is the user's: with the fade chosen, the overlay fades out first.
+    defaults.set(keys::kFadeOnToggle, true);
+    m.setIsEnabled(false);
+    EXPECT_EQ(factory.live().size(), 1u);
+    factory.finishFades();
+    EXPECT_TRUE(factory.live().empty());
 }
 
 TEST_F(SettingsModelTest, ASwitchAlreadyMadeElsewhereIsNotActedOnTwice) {
