@@ -22,8 +22,12 @@
 #include "settings/process_relauncher.h"
 #include "settings/settings_model.h"
 #include "settings/settings_window_controller.h"
+#if SOMBRIX_UPDATER
 #include "updater/appcast_updater.h"
 #include "updater/update_window.h"
+#else
+#include "app/no_updater.h"
+#endif
 
 namespace sombrix {
 namespace {
@@ -133,11 +137,18 @@ int main(int argc, char** argv) {
     AppDelegate delegate(AppDelegateServices{
         controller, host->accessibility(), host->defaults(), host->scheduler(),
         [&updaterSettings](UpdaterUserDriverDelegate& userDriver) {
+#if SOMBRIX_UPDATER
             auto updater = std::make_unique<AppcastUpdater>(
                 QUrl(QString::fromUtf8(buildinfo::kAppcastUrl)), &userDriver, updaterSettings,
                 AppcastUpdater::Options{});
             updater->start();
             return std::unique_ptr<Updater>(std::move(updater));
+#else
+            // A build for a distribution, whose packages bring the updates.
+            (void)updaterSettings;
+            (void)userDriver;
+            return std::unique_ptr<Updater>(std::make_unique<NoUpdater>());
+#endif
         },
         [&](Updater& updater, std::function<void()> onChange,
             std::function<void()> onFocusChange) -> std::unique_ptr<SettingsPresenter> {
