@@ -258,23 +258,19 @@ void SingleInstance::answer(int fd) {
     }
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-        // One short line per connection: "<request> <display key>".
+        // One short line per connection: the request. The claim found this socket on the X
+        // server itself, so whatever name the asking launch gave the display ("unix:0", ":0.1"),
+        // it is this instance's display.
         if (!socket->canReadLine()) {
             if (socket->bytesAvailable() > kMaxLine) {
                 socket->abort();
             }
             return;
         }
-        const QList<QByteArray> words = socket->readLine(kMaxLine).trimmed().split(' ');
-        const auto request = requestOf(words.value(0));
-        QByteArray reply;
-        if (!request) {
-            reply = "error unknown request\n";
-        } else if (words.value(1) != key_.toLocal8Bit()) {
-            reply = "error this Sombrix runs on display " + display_.toLocal8Bit() + "\n";
-        } else {
-            reply = "ok " + (handler_ ? handler_(*request) : QString()).toUtf8() + "\n";
-        }
+        const auto request = requestOf(socket->readLine(kMaxLine).trimmed());
+        const QByteArray reply =
+            request ? "ok " + (handler_ ? handler_(*request) : QString()).toUtf8() + "\n"
+                    : QByteArray("error unknown request\n");
         socket->write(reply);
         socket->flush();
         socket->disconnectFromServer();
@@ -333,7 +329,7 @@ std::optional<QString> SingleInstance::send(InstanceRequest request) {
         error_ = running + QStringLiteral(" belongs to another user");
         return std::nullopt;
     }
-    const QByteArray line = requestName(request) + ' ' + key_.toLocal8Bit() + '\n';
+    const QByteArray line = requestName(request) + '\n';
     QByteArray reply;
     if (::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL) == line.size()) {
         const auto until =

@@ -64,7 +64,9 @@ int bindSocket(const QString& path, bool listening) {
 
 class SingleInstanceTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { session = new test::XSession({.windowManager = {.command = {}}}); }
+    static void SetUpTestSuite() {
+        session = new test::XSession({.windowManager = {.command = {}}});
+    }
     static void TearDownTestSuite() { delete session; }
 
     void SetUp() override {
@@ -78,9 +80,16 @@ protected:
 
     static QString display() { return QString::fromStdString(session->display()); }
 
-    // A launch with `folder` as its socket folder, asking for `request` when it is not the first.
-    std::unique_ptr<QProcess> launch(const QString& folder, const QString& request = {}) {
+    // A launch with `folder` as its socket folder, asking for `request` when it is not the first,
+    // on the session's display under the name `displayName` when one is given.
+    std::unique_ptr<QProcess> launch(const QString& folder, const QString& request = {},
+                                     const QString& displayName = {}) {
         auto process = std::make_unique<QProcess>();
+        if (!displayName.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("DISPLAY"), displayName);
+            process->setProcessEnvironment(environment);
+        }
         process->start(QStringLiteral(SOMBRIX_PROBE), {folder, request});
         return process;
     }
@@ -109,11 +118,13 @@ TEST_F(SingleInstanceTest, LaterLaunchesReachTheFirstWhateverTheirRuntimeFolder)
         return QStringLiteral("done");
     });
 
-    // The same folder, another private one, and one that cannot be used at all.
+    // The same folder (under another name of the same display), another private one, and one
+    // that cannot be used at all.
     QTemporaryDir otherRuntime;
     for (const QString& folder :
          {dir.path(), otherRuntime.path(), QStringLiteral("/nonexistent")}) {
-        auto later = launch(folder);
+        auto later = launch(folder, {},
+                            folder == dir.path() ? QStringLiteral("unix") + display() : QString());
         EXPECT_EQ(finish(*later), QStringLiteral("secondary done\n")) << folder.toStdString();
         EXPECT_EQ(later->exitCode(), 0);
     }
