@@ -31,16 +31,24 @@ TEST_F(Arrangement, eachDisplayKeepsItsBrightWindowAboveItsOverlayAndASteadyCycl
     EXPECT_EQ(callsOfOneRefresh(), 0);
 }
 
-TEST_F(Arrangement, aWindowBelongsToTheDisplayHoldingItsCentreWithTheSharedBorderGoingRight) {
-    twoDisplays();
-    window(12, kAppB, {1500, 100, 200, 600});   // centre exactly on the border x = 1600
-    window(10, kAppA, {1000, 100, 1000, 600});  // straddles, centre at x = 1500: left
-    window(11, kAppB, {1700, 100, 800, 600});
-    focusOn(kAppA, 10);
-    start();
-
-    EXPECT_EQ(beneath(10), overlayID(0));
-    EXPECT_EQ(beneath(12), overlayID(1));
+// A centre on the shared border belongs to the next display, along either axis: the first
+// display keeps its own bright window, and nothing is restacked again on the next cycle.
+TEST_F(Arrangement, aCentreOnTheSharedBorderBelongsToTheNextDisplayOnBothAxes) {
+    for (const Rect second : {kRight, Rect{0, 900, 1600, 900}}) {
+        const bool below = second.y > 0;
+        SCOPED_TRACE(below ? "stacked" : "side by side");
+        server.clearWindows();
+        displays.displays = {makeDisplay("first", kLeft), makeDisplay("second", second)};
+        window(12, kAppB, below ? Rect{100, 800, 800, 200} : Rect{1500, 100, 200, 600});
+        window(11, kAppB, below ? Rect{100, 1000, 800, 600} : Rect{1700, 100, 800, 600});
+        window(10, kAppA, below ? Rect{100, 100, 800, 600} : Rect{100, 100, 800, 600});
+        focusOn(kAppB, 11);
+        make();
+        start();
+        EXPECT_EQ(beneath(10), overlayID(0));
+        EXPECT_EQ(beneath(11), overlayID(1));
+        EXPECT_EQ(callsOfOneRefresh(), 0);
+    }
 }
 
 TEST_F(Arrangement, onlyWindowsLargerThanFortyPointsInBothDirectionsStayBright) {
@@ -54,6 +62,20 @@ TEST_F(Arrangement, onlyWindowsLargerThanFortyPointsInBothDirectionsStayBright) 
 
     EXPECT_EQ(beneath(22), overlayID(1));
     EXPECT_TRUE(server.isAbove(20, overlayID(1)));
+}
+
+// Whether the overlay is in place is judged among the display's candidates and the overlay
+// alone: a small window or another display's window between them is no reason to restack.
+TEST_F(Arrangement, smallOrOtherDisplaysWindowsBetweenTheBrightWindowAndItsOverlayAreNoReason) {
+    twoDisplays();
+    window(1, kAppA, {100, 100, 800, 600});
+    window(2, kAppB, {1700, 100, 800, 600});
+    focusOn(kAppA, 1);
+    start();
+    server.addFront(FakeWindow{30, kAppB, 0, {10, 10, 30, 30}, true});
+    for (const std::uint32_t id : {2u, 30u, 1u})
+        server.raise(id);  // 1, 30, 2, then the overlays
+    EXPECT_EQ(callsOfOneRefresh(), 0);
 }
 
 TEST_F(Arrangement, windowsOutsideTheNormalLayerAreInvisibleToTheArrangement) {
@@ -170,6 +192,11 @@ TEST_F(Arrangement, withNothingToKeepBrightAllOverlaysGoOnTopOnceAndAgainWhenOne
     server.setOnScreen(overlayID(1), false);
     EXPECT_EQ(callsOfOneRefresh(), 2);
     EXPECT_TRUE(overlay(1).isVisible());
+
+    // A window whose bounds do not convert is still on screen: the overlays go above it too.
+    server.addRawFront(RawWindowEntry{std::int64_t{41}, std::int64_t{kAppB}, std::int64_t{0},
+                                      std::string("bounds")});
+    EXPECT_EQ(callsOfOneRefresh(), 2);
 }
 
 }  // namespace

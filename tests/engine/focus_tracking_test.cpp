@@ -117,6 +117,14 @@ TEST_F(FocusTracking, aWindowWithoutAUsableNumberIsFoundByItsFrameWithinTwoPoint
     ax.removeAttribute(element, ax::kSize);
     controller->refresh();
     EXPECT_TRUE(dimmedEverything());
+
+    // The frontmost match decides even when its number is unusable: A's matching windows
+    // behind it are not tried.
+    ax.setFrame(element, {100, 100, 800, 600});
+    server.addRawFront(RawWindowEntry{std::string("x"), std::int64_t{kAppA}, std::int64_t{0},
+                                      RawBounds{100, 100, 800, 600}});
+    controller->refresh();
+    EXPECT_TRUE(dimmedEverything());
 }
 
 TEST_F(FocusTracking, minimisedFocusedWindowOrFinderFocusOutsideAnyWindowMeanNoFocus) {

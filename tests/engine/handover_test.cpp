@@ -57,9 +57,20 @@ TEST_F(HandOver, twoSecondsWithoutFocusEndTheGracePeriod) {
     EXPECT_EQ(topmost(), overlayID(0));  // everything is dimmed instead
 }
 
+TEST_F(HandOver, focusComingBackRestartsTheGracePeriod) {
+    noFocusedWindow(kAppA);
+    controller->refresh();
+    clock.advance(1.0);
+    focusOn(kAppA, 1);
+    controller->refresh();
+    clock.advance(5.0);
+    EXPECT_TRUE(closeFocusedWindowAfter(1.0));
+}
+
 TEST_F(HandOver, skipsOwnOverlayAndSmallWindowsAndMayReturnToTheSameApplication) {
     server.addFront(FakeWindow{4, kAppA, 0, {300, 300, 500, 400}, true});
     server.addFront(FakeWindow{31, kAppB, 0, {10, 10, 30, 300}, true});
+    server.addFront(FakeWindow{33, kAppB, 0, {10, 10, 300, 30}, true});
     server.addFront(FakeWindow{90, kOwnPID, 0, {50, 50, 600, 400}, true});
     server.raise(overlayID(0));
     server.raise(1);
