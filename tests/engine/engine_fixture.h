@@ -30,9 +30,6 @@ struct DimControllerTestPeer {
     static std::optional<WallpaperStoreToken> wallpaperStoreDate(const DimController& c) {
         return c.wallpaperStoreDate_;
     }
-    static std::size_t tokenCounts(const DimController& c) {
-        return c.workspaceTokens_.size() * 100 + c.appTokens_.size();
-    }
 };
 
 namespace fakes {
