@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,35 @@ inline std::vector<xcb_window_t> spreadWindows(test::TestClient& client, int cou
         if (w)
             windows.push_back(w);
     }
+    return windows;
+}
+
+// A desktop of `count` managed windows: up to 12 large ones spread over the screen (the ones a
+// user switches between) and the rest small ones tiled beneath them, as a busy desktop has.
+// Returns the large ones first.
+inline std::vector<xcb_window_t> busyDesktop(test::TestClient& client, int count, int width,
+                                             int height) {
+    const int large = std::min(count, 12);
+    std::vector<xcb_window_t> windows = spreadWindows(client, large, width, height);
+    for (int i = large; i < count; ++i) {
+        const int cell = i - large;
+        const xcb_window_t w =
+            client.createWindow({.title = "small-" + std::to_string(i),
+                                 .x = (cell * 61) % (width - 60),
+                                 .y = 40 + (cell * 61 / (width - 60)) * 7 % (height - 100),
+                                 .width = 56,
+                                 .height = 48,
+                                 .waitUntilManaged = false});
+        if (w)
+            windows.push_back(w);
+    }
+    client.flush();
+    test::waitUntil([&] { return client.clientList().size() >= windows.size(); },
+                    std::chrono::seconds(60));
+    // The large ones on top, where the user works.
+    for (int i = 0; i < large; ++i)
+        client.activate(windows[i]);
+    client.flush();
     return windows;
 }
 

@@ -9,3 +9,13 @@ if(TARGET sombrix_x11 AND TARGET sombrix_xsession)
         target_compile_definitions(bench_x11_cycle PRIVATE SOMBRIX_BENCH_WITH_ENGINE)
     endif()
 endif()
+# The engine composed as in the application, in the benchmark's own process: what a focus change
+# costs (and, under hostile clients, whether the main loop ever stalls).
+if(TARGET sombrix_x11 AND TARGET sombrix_xsession AND TARGET sombrix_engine AND
+   TARGET sombrix_overlay AND TARGET sombrix_qt)
+    foreach(bench switch_cost)
+        add_executable(bench_${bench} ${CMAKE_CURRENT_LIST_DIR}/${bench}_bench.cpp)
+        target_link_libraries(bench_${bench} PRIVATE
+            sombrix_x11 sombrix_xsession sombrix_engine sombrix_overlay sombrix_qt Qt6::Widgets)
+    endforeach()
+endif()

@@ -118,9 +118,23 @@ void OverlayWindow::adoptWindowNumber() {
             xcb_change_property(env_.connection, XCB_PROP_MODE_REPLACE, windowNumber_, atom,
                                 XCB_ATOM_CARDINAL, 32, 1, &one);
     }
+    paintBlackByServer();
     placeNatively();
     if (windowNumber_ && env_.overlayCreated)
         env_.overlayCreated(windowNumber_);
+}
+
+void OverlayWindow::paintBlackByServer() {
+    // The X server fills whatever part of the window a restack uncovers with its background; in
+    // the black look that is all there is to draw, so no paint, no image upload and no extra
+    // damage for a compositor follow a focus change.
+    if (!env_.connection || !windowNumber_)
+        return;
+    auto geometry = xcb_get_geometry_reply(
+        env_.connection, xcb_get_geometry(env_.connection, windowNumber_), nullptr);
+    const std::uint32_t black = geometry && geometry->depth == 32 ? 0xff000000u : 0u;
+    std::free(geometry);
+    xcb_change_window_attributes(env_.connection, windowNumber_, XCB_CW_BACK_PIXEL, &black);
 }
 
 bool OverlayWindow::event(QEvent* event) {
@@ -201,6 +215,8 @@ void OverlayWindow::apply(Style style, double strength) {
         appliedOpacity_ = strength;
     }
     setWindowOpacity(appliedOpacity_);
+    // Only the picture needs the toolkit to paint; black comes from the window's background.
+    setUpdatesEnabled(showPicture_);
     update();
     flush();
 }

@@ -60,6 +60,7 @@ protected:
 
 private:
     void adoptWindowNumber();
+    void paintBlackByServer();
     // One ConfigureWindow for the stacking place, then a map when hidden: restacking first means
     // the overlay never shows, even for a moment, at the top where X would map it.
     void restack(std::optional<xcb_window_t> sibling, std::uint32_t mode);

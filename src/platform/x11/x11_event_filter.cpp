@@ -10,7 +10,19 @@
 
 namespace sombrix::x11 {
 
-X11EventFilter::X11EventFilter(X11Events& events) : events_(events) {}
+X11EventFilter::X11EventFilter(X11Events& events) : events_(events) {
+    settle_.setSingleShot(true);
+    settle_.setInterval(X11Events::kSettle);
+    QObject::connect(&settle_, &QTimer::timeout, &context_, [this] { flush(); });
+}
+
+void X11EventFilter::flush() {
+    flushQueued_ = false;
+    settle_.stop();
+    if (events_.flush()) {
+        settle_.start();  // the batch waits for the rest of its change
+    }
+}
 
 X11EventFilter::~X11EventFilter() = default;
 
@@ -18,17 +30,13 @@ bool X11EventFilter::nativeEventFilter(const QByteArray& eventType, void* messag
     if (eventType != "xcb_generic_event_t" || message == nullptr) {
         return false;
     }
-    if (events_.handleEvent(static_cast<const xcb_generic_event_t*>(message)) && !flushQueued_) {
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if (events_.handleEvent(event) && !flushQueued_) {
         flushQueued_ = true;
         QMetaObject::invokeMethod(
-            &context_,
-            [this] {
-                flushQueued_ = false;
-                events_.flush();
-            },
-            Qt::QueuedConnection);
+            &context_, [this] { flush(); }, Qt::QueuedConnection);
     }
-    return false;  // Qt keeps handling its own windows' events
+    return events_.onlyOurs(event);  // Qt keeps handling its own windows' events
 }
 
 }  // namespace sombrix::x11

@@ -3,6 +3,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>
+#include <QTimer>
 
 #include "platform/x11/x11_events.h"
 
@@ -16,9 +17,12 @@ public:
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
 private:
+    void flush();
+
     X11Events& events_;
     QObject context_;  // owns the queued flush: no flush after the filter is gone
     bool flushQueued_ = false;
+    QTimer settle_;
 };
 
 }  // namespace sombrix::x11

@@ -2,6 +2,7 @@
 #include "platform/x11/x11_events.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace sombrix::x11 {
 
@@ -55,6 +56,7 @@ void X11Events::startListening() {
     // OR into the mask the toolkit set: replacing it would take its own root events away. The
     // root's own structure events tell a change of the screen size.
     std::uint32_t mask = attrs ? attrs->your_event_mask : 0;
+    toolkitSubstructure_ = (mask & XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY) != 0;
     mask |= XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_STRUCTURE_NOTIFY |
             XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c, ctx_.root(), XCB_CW_EVENT_MASK, &mask);
@@ -145,6 +147,32 @@ std::int32_t X11Events::frontmostPid() {
     return 0;
 }
 
+bool X11Events::onlyOurs(const xcb_generic_event_t* event) const {
+    if (!listening_ || toolkitSubstructure_) {
+        return false;
+    }
+    switch (event->response_type & 0x7f) {
+        case XCB_CREATE_NOTIFY:
+        case XCB_DESTROY_NOTIFY:
+        case XCB_UNMAP_NOTIFY:
+        case XCB_MAP_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        case XCB_CONFIGURE_NOTIFY:
+        case XCB_GRAVITY_NOTIFY:
+        case XCB_CIRCULATE_NOTIFY: {
+            // All of these carry the window that selected them, then the one they are about.
+            xcb_window_t selecting;
+            xcb_window_t about;
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(event);
+            std::memcpy(&selecting, bytes + 4, sizeof selecting);
+            std::memcpy(&about, bytes + 8, sizeof about);
+            return selecting == ctx_.root() && about != ctx_.root();
+        }
+        default:
+            return false;
+    }
+}
+
 bool X11Events::handleEvent(const xcb_generic_event_t* event) {
     const Atoms& a = ctx_.atoms();
     const X11WindowCache::Change change = cache_.apply(event);
@@ -188,11 +216,34 @@ bool X11Events::handleEvent(const xcb_generic_event_t* event) {
     return !gone_.empty();
 }
 
-void X11Events::flush() {
+bool X11Events::settling() {
+    // A focus change under a window manager arrives in steps: the frame is raised, the old
+    // window loses focus (the active window is briefly none), the new one gets it. Each step is
+    // a batch of its own; answered one by one, the engine would refresh three times and cover
+    // everything for a moment in between. A batch that is only such a step waits a little for
+    // the rest, never longer than kSettle after the first.
+    const bool onlyStacking = stackingDirty_ && !dirty_ && gone_.empty();
+    const bool focusLeft = dirty_ && gone_.empty() && state_.active && !cache_.activeWindow() &&
+                           cache_.clientsGeneration() == clientsGeneration_;
+    const auto now = std::chrono::steady_clock::now();
+    if ((onlyStacking || focusLeft) && (!settleSince_ || now - *settleSince_ < kSettle)) {
+        if (!settleSince_) {
+            settleSince_ = now;
+        }
+        return true;
+    }
+    settleSince_.reset();
+    return false;
+}
+
+bool X11Events::flush() {
     if (ctx_.connectionBroken() || !listening_) {
-        return;
+        return false;
     }
     cache_.update();
+    if (settling()) {
+        return true;
+    }
     std::unordered_set<xcb_window_t> gone;
     gone.swap(gone_);
     const bool stacking = stackingDirty_;
@@ -356,6 +407,7 @@ void X11Events::flush() {
     if (windowManager && windowManagerChanged_) {
         windowManagerChanged_();
     }
+    return false;
 }
 
 void X11Events::notifyWake() {

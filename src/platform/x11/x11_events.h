@@ -6,6 +6,7 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -50,8 +51,15 @@ public:
 
     // Returns whether the event matters to the backend (then a flush should follow soon).
     bool handleEvent(const xcb_generic_event_t* event);
-    // Delivers everything the events since the last flush imply.
-    void flush();
+    // Whether the event reached this connection only because the backend selected the root's
+    // substructure: the toolkit did not ask for it, and takes any ConfigureNotify on the root as
+    // a possible screen change that it answers by reading every output again.
+    bool onlyOurs(const xcb_generic_event_t* event) const;
+    // Delivers everything the events since the last flush imply. Returns true when it held the
+    // batch back because it is one step of a change still under way: flush again after
+    // kSettle (or at the next event).
+    bool flush();
+    static constexpr std::chrono::milliseconds kSettle{20};
 
     void setStackingChangedHandler(std::function<void()> handler) {
         stackingChanged_ = std::move(handler);
@@ -88,6 +96,7 @@ private:
     // The desktop as the window facts show it; `previousFront` keeps an application frontmost
     // while it still has a window.
     DesktopState readState(std::int32_t previousFront);
+    bool settling();
     std::int32_t frontPidFor(std::optional<xcb_window_t> active, const DesktopState& s,
                              std::int32_t previous);
 
@@ -96,6 +105,8 @@ private:
     X11WindowCache& cache_;
     DesktopState state_;
     std::uint64_t clientsGeneration_ = 0;
+    bool toolkitSubstructure_ = false;  // the toolkit had selected the root's substructure itself
+    std::optional<std::chrono::steady_clock::time_point> settleSince_;
     bool listening_ = false;
     bool dirty_ = false;
     bool stackingDirty_ = false;

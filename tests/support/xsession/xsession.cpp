@@ -389,7 +389,8 @@ bool XSession::startWindowManager() {
 bool XSession::startCompositor() {
     const Connection c = connectTo(display_);
     const xcb_atom_t selection = c ? atom(c.get(), "_NET_WM_CM_S0") : xcb_atom_t{XCB_ATOM_NONE};
-    const bool ready = spawn({"picom", "--backend", "xrender", "--config", "/dev/null"}) > 0 && c &&
+    compositorPid_ = spawn({"picom", "--backend", "xrender", "--config", "/dev/null"});
+    const bool ready = compositorPid_ > 0 && c &&
                        waitUntil(
                            [&] {
                                const auto owner =

@@ -76,6 +76,10 @@ public:
 
     // "NAME=value" entries (or a bare "NAME" to remove one) for everything started from now on.
     std::vector<std::string> environment;
+    // The X server's and the compositor's process ids (-1 when not running), for benchmarks
+    // that measure their CPU.
+    pid_t serverPid() const { return children_.empty() ? -1 : children_.front(); }
+    pid_t compositorPid() const { return compositorPid_; }
 
     // Starts a program in its own process group, killed with the session; its pid or -1.
     // `extra` entries apply to this program only.
@@ -108,6 +112,7 @@ private:
     std::vector<pid_t> children_;
     pid_t windowManagerPid_ = -1;
     std::string dir_;  // the manager's configuration, the bus socket, the resources
+    pid_t compositorPid_ = -1;
 };
 
 }  // namespace sombrix::test

@@ -1,0 +1,227 @@
+// The engine as the application composes it (X11 backend on Qt's connection, real overlays,
+// event filter, reconcile timer), inside the benchmark's process, so that a benchmark can count
+// refreshes and round trips and watch the main thread for stalls. The windows it works on must
+// belong to another process (see startWindowOwner): the engine treats its own process's windows
+// differently.
+#pragma once
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "engine/dim_controller.h"
+#include "overlay/x11_overlay_factory.h"
+#include "overlay/x11_wallpaper_service.h"
+#include "platform/qt/qsettings_defaults_store.h"
+#include "platform/qt/qt_clock.h"
+#include "platform/qt/qt_own_application.h"
+#include "platform/qt/qt_scheduler.h"
+#include "platform/x11/x11_platform.h"
+
+namespace sombrix::bench {
+
+// CPU time a process has used so far (all threads), in microseconds; -1 when it is gone.
+inline double processCpuUs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return -1;
+    const auto close = line.rfind(')');
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; fields >> field; ++i) {
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+        if (i == 15)
+            break;
+    }
+    return ticks * 1e6 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// The same from the scheduler's nanosecond accounting, summed over the process's threads: fine
+// enough for the tiny shares an idle process uses.
+inline double processRunUs(pid_t pid) {
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    double total = 0;
+    bool any = false;
+    if (auto* d = ::opendir(dir.c_str())) {
+        while (auto* entry = ::readdir(d)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            std::ifstream s(dir + "/" + entry->d_name + "/schedstat");
+            double ns = 0;
+            if (s >> ns) {
+                total += ns / 1000.0;
+                any = true;
+            }
+        }
+        ::closedir(d);
+    }
+    return any ? total : -1;
+}
+
+inline double selfCpuUs() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto us = [](const timeval& t) { return t.tv_sec * 1e6 + t.tv_usec; };
+    return us(usage.ru_utime) + us(usage.ru_stime);
+}
+
+// Counts refresh cycles: every running cycle asks for the permission first, exactly once.
+class CountingAccessibility : public Accessibility {
+public:
+    explicit CountingAccessibility(Accessibility& inner) : inner_(inner) {}
+    long refreshes = 0;
+    bool isProcessTrusted() override {
+        ++refreshes;
+        return inner_.isProcessTrusted();
+    }
+    void requestTrustWithPrompt() override { inner_.requestTrustWithPrompt(); }
+    AXElement applicationElement(std::int32_t pid) override {
+        return inner_.applicationElement(pid);
+    }
+    std::optional<AXAttributeValue> copyAttributeValue(const AXElement& e,
+                                                       std::string_view a) override {
+        return inner_.copyAttributeValue(e, a);
+    }
+    std::optional<std::uint32_t> windowNumber(const AXElement& e) override {
+        return inner_.windowNumber(e);
+    }
+    bool performAction(const AXElement& e, std::string_view a) override {
+        return inner_.performAction(e, a);
+    }
+    bool setAttributeValue(const AXElement& e, std::string_view a, bool v) override {
+        return inner_.setAttributeValue(e, a, v);
+    }
+    std::unique_ptr<AXObserver> createObserver(std::int32_t pid,
+                                               AXObserverCallback callback) override {
+        return inner_.createObserver(pid, callback);
+    }
+
+private:
+    Accessibility& inner_;
+};
+
+// Runs `body` in a child process that lives until the parent dies; returns its pid once it has
+// written 'r' to the pipe it is given (or -1).
+inline pid_t startHelperProcess(const std::function<bool(int readyFd)>& body) {
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid != 0) {
+        ::close(ready[1]);
+        char c = 0;
+        const bool ok = pid > 0 && ::read(ready[0], &c, 1) == 1 && c == 'r';
+        ::close(ready[0]);
+        return ok ? pid : -1;
+    }
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(1);
+    ::close(ready[0]);
+    ::_exit(body(ready[1]) ? 0 : 1);
+}
+
+// The engine on the private display, composed as the application does it.
+class EngineHost {
+public:
+    explicit EngineHost(const std::string& display) {
+        ::setenv("DISPLAY", display.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        // No session bus: otherwise one is started for the private display and outlives it.
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+        static int argc = 1;
+        static char name[] = "sombrix_bench";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+        platform_ = x11::X11Platform::fromQt();
+        if (!platform_)
+            return;
+        connection_ = app_->nativeInterface<QNativeInterface::QX11Application>()->connection();
+        defaults_ = std::make_unique<QSettingsDefaultsStore>(dir_.filePath("Sombrix.conf"));
+        defaults_->setBool(keys::kDimEnabled, true);
+        defaults_->setString(keys::kDimStyle, "black");
+        defaults_->setDouble(keys::kDimStrength, 0.5);
+        wallpaper_ =
+            std::make_unique<X11WallpaperService>(connection_, platform_->context().root());
+        overlays_ = std::make_unique<X11OverlayFactory>(
+            OverlayEnvironment{connection_, platform_->stacking(), *wallpaper_, display,
+                               [this](xcb_window_t w) { platform_->registerOverlay(w); },
+                               [this](xcb_window_t w) { platform_->unregisterOverlay(w); }});
+        accessibility_ = std::make_unique<CountingAccessibility>(platform_->accessibility());
+        controller_ = std::make_unique<DimController>(EngineServices{
+            platform_->windowList(), *accessibility_, platform_->workspace(), own_,
+            platform_->displays(), *overlays_, *wallpaper_, clock_, scheduler_, *defaults_});
+        platform_->setStackingChangedHandler([this] { controller_->refresh(); });
+        platform_->installEventFilter();
+        controller_->startIfPossible();
+        // The main loop is stalled from the moment it wakes until it may sleep again: the
+        // longest such stretch is the longest time an event waited for it.
+        auto* dispatcher = QAbstractEventDispatcher::instance();
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake,
+                         [this] { busySince_.start(); });
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [this] {
+            if (watching_ && busySince_.isValid())
+                longestStallNs_ = std::max(longestStallNs_, busySince_.nsecsElapsed());
+        });
+    }
+    ~EngineHost() {
+        if (controller_)
+            controller_->stop();
+        controller_.reset();
+    }
+
+    bool ok() const { return controller_ != nullptr && controller_->isRunning(); }
+    x11::X11Platform& platform() { return *platform_; }
+    xcb_connection_t* connection() const { return connection_; }
+    long refreshes() const { return accessibility_->refreshes; }
+
+    // Runs the main loop for `duration`.
+    void run(std::chrono::milliseconds duration) {
+        QTimer::singleShot(static_cast<int>(duration.count()), [this] { app_->quit(); });
+        app_->exec();
+    }
+    // The longest gap between two turns of the main loop while watching, in milliseconds.
+    void watchStalls() {
+        longestStallNs_ = 0;
+        watching_ = true;
+    }
+    double longestStallMs() const { return longestStallNs_ / 1e6; }
+
+private:
+    std::unique_ptr<QApplication> app_;
+    std::unique_ptr<x11::X11Platform> platform_;
+    xcb_connection_t* connection_ = nullptr;
+    QTemporaryDir dir_;
+    std::unique_ptr<QSettingsDefaultsStore> defaults_;
+    std::unique_ptr<X11WallpaperService> wallpaper_;
+    std::unique_ptr<X11OverlayFactory> overlays_;
+    std::unique_ptr<CountingAccessibility> accessibility_;
+    QtOwnApplication own_;
+    QtClock clock_;
+    QtScheduler scheduler_;
+    std::unique_ptr<DimController> controller_;
+    QElapsedTimer busySince_;
+    bool watching_ = false;
+    qint64 longestStallNs_ = 0;
+};
+
+}  // namespace sombrix::bench
