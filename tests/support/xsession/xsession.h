@@ -76,11 +76,6 @@ public:
 
     // "NAME=value" entries (or a bare "NAME" to remove one) for everything started from now on.
     std::vector<std::string> environment;
-    // The X server's and the compositor's process ids (-1 when not running), for benchmarks
-    // that measure their CPU.
-    pid_t serverPid() const { return children_.empty() ? -1 : children_.front(); }
-    pid_t compositorPid() const { return compositorPid_; }
-
     // Starts a program in its own process group, killed with the session; its pid or -1.
     // `extra` entries apply to this program only.
     pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra = {});
@@ -90,9 +85,10 @@ public:
             std::chrono::milliseconds timeout = std::chrono::seconds(20));
     // Ends one spawned program (its whole process group) and reaps it.
     void kill(pid_t pid);
-    // The pid of the window manager or of the server as started here.
+    // The pid of the window manager, the server or the compositor as started here.
     pid_t windowManagerPid() const { return windowManagerPid_; }
     pid_t serverPid() const { return children_.empty() ? -1 : children_.front(); }
+    pid_t compositorPid() const { return compositorPid_; }
 
     // The parts after the server; public so that a test can start them later.
     bool startWindowManager();
