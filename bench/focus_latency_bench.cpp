@@ -1,5 +1,6 @@
 // Time from the window manager's announcement of a new active window to sombrix's overlay lying
-// directly beneath it, seen by a separate X client, over 300 activations of random windows.
+// directly beneath it, seen by a separate X client, over 300 activations of random windows among
+// the large ones of a desktop of WINDOWS windows. Usage: bench_focus_latency [WINDOWS] (12).
 #include <algorithm>
 #include <random>
 
@@ -25,7 +26,7 @@ xcb_generic_event_t* nextEvent(xcb_connection_t* c, Clock::time_point deadline) 
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     using namespace sombrix;
     test::XSessionOptions options;
     options.width = 1600;
@@ -35,9 +36,11 @@ int main() {
         return bench::sessionFailed(session, "bench_focus_latency");
     const std::string config = bench::freshConfigHome();
     test::TestClient client(session.display());
-    const auto windows = bench::spreadWindows(client, 12, 1600, 900);
+    const int count = argc > 1 ? std::max(2, std::atoi(argv[1])) : 12;
+    auto windows = bench::busyDesktop(client, count, 1600, 900);
     if (windows.size() < 2)
         return 1;
+    windows.resize(std::min<std::size_t>(windows.size(), 12));  // the ones a user switches to
     client.activate(windows.back());
     if (session.spawn({SOMBRIX_BINARY}) < 0)
         return 1;
@@ -101,7 +104,7 @@ int main() {
         return latencies[std::min(latencies.size() - 1,
                                   static_cast<std::size_t>(p * latencies.size()))];
     };
-    std::printf("focus_latency n=%zu p50_ms=%.2f p99_ms=%.2f\n", latencies.size(), percentile(0.50),
-                percentile(0.99));
+    std::printf("focus_latency windows=%d n=%zu p50_ms=%.2f p99_ms=%.2f\n", count, latencies.size(),
+                percentile(0.50), percentile(0.99));
     return failures < 20 ? 0 : 1;
 }

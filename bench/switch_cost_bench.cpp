@@ -101,8 +101,9 @@ int main(int argc, char** argv) {
         "switch_cost windows=%d compositor=%s cpu_us_per_switch=%.0f xserver_us_per_switch=%.0f "
         "refreshes_per_switch=%.2f round_trips_per_switch=%.2f longest_stall_ms=%.2f "
         "requests_per_switch=%.1f backend_requests_per_switch=%.1f",
-        count, picom ? "picom" : "none", cpu, server, (host.refreshes() - refreshes0 - ticks) / switches,
-        (stats.roundTrips - trips0) / switches, host.longestStallMs(), requests, backendRequests);
+        count, picom ? "picom" : "none", cpu, server,
+        (host.refreshes() - refreshes0 - ticks) / switches, (stats.roundTrips - trips0) / switches,
+        host.longestStallMs(), requests, backendRequests);
     if (picom)
         std::printf(" compositor_us_per_switch=%.0f",
                     (bench::processRunUs(session.compositorPid()) - compositor0) / switches);
