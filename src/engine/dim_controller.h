@@ -165,6 +165,8 @@ private:
     std::optional<WallpaperStoreToken> wallpaperStoreDate_;
     std::vector<std::unique_ptr<Overlay>> fadingOut_;
     std::vector<std::string> builtWithUndimmed_;
+    // Whether a picture could be had when the looks were last applied.
+    std::optional<bool> appliedWithCapture_;
 
     // Handlers hold this weakly: once the controller is gone, a late timer or notification
     // does nothing.

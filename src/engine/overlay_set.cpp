@@ -33,6 +33,7 @@ void DimController::rebuildOverlays() {
         fresh.push_back(std::move(overlay));
     }
     overlays_ = std::move(fresh);
+    appliedWithCapture_ = services_.wallpaper.canCapture();
 }
 
 void DimController::displaySettingsChanged() {
@@ -45,6 +46,7 @@ void DimController::displaySettingsChanged() {
 void DimController::applyAppearance() {
     for (const auto& overlay : overlays_)
         overlay->apply(style(), strength());
+    appliedWithCapture_ = services_.wallpaper.canCapture();
 }
 
 void DimController::setStyle(Style style) {
@@ -55,6 +57,10 @@ void DimController::setStyle(Style style) {
 void DimController::refreshWallpaperIfNeeded() {
     if (style() != Style::wallpaper)
         return;
+    // A picture that became available (a wallpaper was set, a desktop started) or went away
+    // changes the look itself: the black veil stands in for the picture only while there is none.
+    if (services_.wallpaper.canCapture() != appliedWithCapture_)
+        applyAppearance();
     const auto current = services_.wallpaper.storeModificationDate();
     if (current == wallpaperStoreDate_) {
         if (services_.clock.now() - lastWallpaperCapture_ > kWallpaperMaximumAge) {

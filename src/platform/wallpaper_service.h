@@ -13,8 +13,12 @@ using WallpaperStoreToken = std::uint64_t;
 class WallpaperService {
 public:
     virtual ~WallpaperService() = default;
-    // Whether the platform lets this process capture the wallpaper now.
+    // Whether a picture of the wallpaper can be had now (the platform lets this process capture
+    // it, and there is a wallpaper to capture).
     virtual bool canCapture() = 0;
+    // Whether translucent windows are shown translucent: on X11 only while a compositor runs,
+    // otherwise the veil is opaque whatever its strength.
+    virtual bool isCompositing() { return true; }
     // Asks for capture access where the platform has such a permission; harmless otherwise.
     virtual void requestAccess() = 0;
     // Absent when there is no wallpaper store to watch.

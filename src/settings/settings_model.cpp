@@ -30,6 +30,7 @@ SettingsModel::SettingsModel(DimController& controller, Updater& updater, Settin
     launchAtLogin_ = services_.loginItems.isEnabled();
     isTrusted_ = services_.accessibility.isProcessTrusted();
     canCaptureWallpaper_ = services_.wallpaper.canCapture();
+    isCompositing_ = services_.wallpaper.isCompositing();
     isEnabled_ = controller_.isEnabled();
     strength_ = controller_.strength();
     style_ = controller_.style();
@@ -163,6 +164,12 @@ void SettingsModel::sync() {
     }
     if (const bool capture = services_.wallpaper.canCapture(); capture != canCaptureWallpaper_) {
         assignCanCaptureWallpaper(capture);
+    }
+    if (const bool compositing = services_.wallpaper.isCompositing();
+        compositing != isCompositing_) {
+        isCompositing_ = compositing;
+        emit isCompositingChanged();
+        emit changed();
     }
     if (const auto checked = updater_.lastUpdateCheckDate(); checked != lastUpdateCheck_) {
         assignLastUpdateCheck(checked);

@@ -45,6 +45,7 @@ class SettingsModel : public QObject {
     Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY launchAtLoginChanged)
     Q_PROPERTY(bool isTrusted READ isTrusted NOTIFY isTrustedChanged)
     Q_PROPERTY(bool canCaptureWallpaper READ canCaptureWallpaper NOTIFY canCaptureWallpaperChanged)
+    Q_PROPERTY(bool isCompositing READ isCompositing NOTIFY isCompositingChanged)
 
 public:
     // `onChange` runs after the model switched the dim on or off.
@@ -70,6 +71,8 @@ public:
     bool launchAtLogin() const { return launchAtLogin_; }
     bool isTrusted() const { return isTrusted_; }
     bool canCaptureWallpaper() const { return canCaptureWallpaper_; }
+    // Without a compositor the black veil shows opaque whatever the strength.
+    bool isCompositing() const { return isCompositing_; }
     std::optional<TimePoint> lastUpdateCheck() const { return lastUpdateCheck_; }
     std::optional<QString> launchAtLoginError() const { return launchAtLoginError_; }
 
@@ -104,6 +107,7 @@ signals:
     void launchAtLoginChanged();
     void isTrustedChanged();
     void canCaptureWallpaperChanged();
+    void isCompositingChanged();
     void lastUpdateCheckChanged();
     void launchAtLoginErrorChanged();
     void fadeOnToggleChanged();
@@ -129,6 +133,7 @@ private:
     bool launchAtLogin_ = false;
     bool isTrusted_ = false;
     bool canCaptureWallpaper_ = false;
+    bool isCompositing_ = true;
     std::optional<TimePoint> lastUpdateCheck_;
     std::optional<QString> launchAtLoginError_;
     bool fadeOnToggle_ = false;

@@ -345,6 +345,13 @@ QWidget* SettingsView::buildDimmingSection() {
     valueLayout->addWidget(percentLabel_, 0, Qt::AlignVCenter);
     strengthRow_ = row(widget, new QLabel(tr("Dim strength"), widget), value);
     rows->addWidget(strengthRow_);
+    opaqueVeilNote_ = wrappingText(
+        widget, tr("No compositor is running, so the veil is opaque whatever the strength. Start "
+                   "one (picom, or your desktop's own) and the strength applies at once."));
+    opaqueVeilNote_->setObjectName(QStringLiteral("opaqueVeilNote"));
+    opaqueVeilNote_->setFont(scaledFont(this, 0.85));
+    setTextColor(opaqueVeilNote_, kOrange);
+    rows->addWidget(opaqueVeilNote_);
 
     fadeToggle_ = new QCheckBox(tr("Fade when switching on or off"), widget);
     connect(fadeToggle_, &QCheckBox::toggled, this,
@@ -385,8 +392,9 @@ QWidget* SettingsView::buildPermissionSection() {
                                  tr("Wallpaper picture needed"), kOrange),
                      0, Qt::AlignLeading);
     auto* help = wrappingText(
-        widget, tr("Sombrix shows the picture your wallpaper setter publishes. After setting a "
-                   "wallpaper, restart Sombrix."));
+        widget, tr("Sombrix shows the picture your wallpaper setter publishes (feh, nitrogen, "
+                   "hsetroot) or your desktop draws. Set a wallpaper and Sombrix picks it up by "
+                   "itself."));
     help->setFont(scaledFont(this, 0.85));
     setTextColor(help, secondaryColor(this));
     block->addWidget(help);
@@ -493,7 +501,8 @@ void SettingsView::render() {
     const auto error = model_.launchAtLoginError();
     const bool layoutBefore[] = {
         screenGrantedRow_->isVisibleTo(this), screenNeededBlock_->isVisibleTo(this),
-        accessibilityGrantedRow_->isVisibleTo(this), launchError_->isVisibleTo(this)};
+        accessibilityGrantedRow_->isVisibleTo(this), launchError_->isVisibleTo(this),
+        opaqueVeilNote_->isVisibleTo(this)};
     const QString footerBefore = dimFooter_->text();
     const QString errorBefore = launchError_->text();
 
@@ -514,6 +523,7 @@ void SettingsView::render() {
         fadeToggle_->setChecked(model_.fadeOnToggle());
     }
     strengthRow_->setEnabled(enabled && !(wallpaper && canCapture));
+    opaqueVeilNote_->setVisible(!model_.isCompositing() && !(wallpaper && canCapture));
     if (!wallpaper) {
         dimFooter_->setText(
             tr("The active window stays bright. On every other screen the topmost "
@@ -548,7 +558,8 @@ void SettingsView::render() {
 
     const bool layoutAfter[] = {
         screenGrantedRow_->isVisibleTo(this), screenNeededBlock_->isVisibleTo(this),
-        accessibilityGrantedRow_->isVisibleTo(this), launchError_->isVisibleTo(this)};
+        accessibilityGrantedRow_->isVisibleTo(this), launchError_->isVisibleTo(this),
+        opaqueVeilNote_->isVisibleTo(this)};
     if (!std::equal(std::begin(layoutBefore), std::end(layoutBefore), std::begin(layoutAfter)) ||
         footerBefore != dimFooter_->text() || errorBefore != launchError_->text()) {
         remeasure();

@@ -63,6 +63,7 @@ private:
     QLabel* percentLabel_ = nullptr;
     QLabel* dimFooter_ = nullptr;
     QCheckBox* fadeToggle_ = nullptr;
+    QLabel* opaqueVeilNote_ = nullptr;
     QWidget* screenGrantedRow_ = nullptr;
     QWidget* screenNeededBlock_ = nullptr;
     QWidget* accessibilityGrantedRow_ = nullptr;

@@ -74,6 +74,15 @@ TEST_F(Wallpaper, theBlackStyleStampsNothingAndWithoutAccessPassesStampButCaptur
     workspace.post(WorkspaceNotification::ActiveSpaceDidChange);
     EXPECT_EQ(lastPass(), now);
     EXPECT_EQ(factory.captureCalls(), 0);
+
+    // Until a picture can be had the overlays keep the black veil; one that appears later (a
+    // wallpaper set, a desktop started) is picked up by the next check, as is its going.
+    for (const bool available : {false, true}) {
+        wallpaper.captureAllowed = available;
+        const auto applied = overlay(0).applied.size();
+        scheduler.advance(2.0);
+        EXPECT_EQ(overlay(0).applied.size(), applied + 1);
+    }
 }
 
 }  // namespace

@@ -287,10 +287,13 @@ TEST_F(OverlayX11, WallpaperChangesChangeTheTokenAndLandInTheOverlay) {
     ASSERT_TRUE(x11);
     xcb_connection_t* c = x11->connection();
     X11WallpaperService service(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root);
-    EXPECT_TRUE(service.canCapture());
+    // No root pixmap and no desktop window: no picture can be had until a wallpaper is set.
+    ASSERT_EQ(session->run({"xprop", "-root", "-remove", "_XROOTPMAP_ID"}), 0);
+    ASSERT_EQ(session->run({"xprop", "-root", "-remove", "ESETROOT_PMAP_ID"}), 0);
+    EXPECT_TRUE(pumpUntil([&] { return !service.canCapture(); }));
 
     setWallpaper({"-solid", "#102030"});
-    ASSERT_TRUE(pumpUntil([&] { return service.storeModificationDate().has_value(); }));
+    ASSERT_TRUE(pumpUntil([&] { return service.canCapture(); }));
     const auto first = service.storeModificationDate();
     // hsetroot reuses the pixmap id; the change must still show.
     setWallpaper({"-solid", "#405060"});
@@ -311,8 +314,13 @@ TEST_F(OverlayX11, WallpaperChangesChangeTheTokenAndLandInTheOverlay) {
 
 // Runs last: it starts the compositor, which the desktop window's capture needs.
 TEST_F(OverlayX11, ADesktopWindowIsPreferredToTheRootPixmap) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* c = x11->connection();
+    X11WallpaperService service(c, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root);
+    EXPECT_FALSE(service.isCompositing());
     setWallpaper({"-solid", "#336699"});
     ASSERT_TRUE(session->startCompositor()) << session->error();
+    EXPECT_TRUE(pumpUntil([&] { return service.isCompositing(); }));
     TestWindowSpec desktop = spec("desktop", 0, 0, 1600, 900);
     desktop.types = {"_NET_WM_WINDOW_TYPE_DESKTOP"};
     const xcb_window_t w = client_->createWindow(desktop);
