@@ -237,10 +237,6 @@
         <translation>Hintergrundbild benötigt</translation>
     </message>
     <message>
-        <source>Sombrix shows the picture your wallpaper setter publishes. After setting a wallpaper, restart Sombrix.</source>
-        <translation>Sombrix zeigt das Bild, das Ihr Hintergrundprogramm veröffentlicht. Starten Sie Sombrix neu, nachdem Sie ein Hintergrundbild gesetzt haben.</translation>
-    </message>
-    <message>
         <source>Help…</source>
         <translation>Hilfe…</translation>
     </message>
@@ -299,6 +295,14 @@
     <message>
         <source>Wallpaper mode needs a wallpaper picture (see Requirements). Until then Sombrix dims with black.</source>
         <translation>Der Hintergrundbild-Modus braucht ein Hintergrundbild (siehe Voraussetzungen). Bis dahin dunkelt Sombrix mit Schwarz ab.</translation>
+    </message>
+    <message>
+        <source>No compositor is running, so the veil is opaque whatever the strength. Start one (picom, or your desktop&apos;s own) and the strength applies at once.</source>
+        <translation>Es läuft kein Compositor, daher ist der Schleier bei jeder Stärke deckend. Starten Sie einen (picom oder den Ihrer Arbeitsumgebung), dann gilt die Stärke sofort.</translation>
+    </message>
+    <message>
+        <source>Sombrix shows the picture your wallpaper setter publishes (feh, nitrogen, hsetroot) or your desktop draws. Set a wallpaper and Sombrix picks it up by itself.</source>
+        <translation>Sombrix zeigt das Bild, das Ihr Hintergrundprogramm veröffentlicht (feh, nitrogen, hsetroot) oder Ihre Arbeitsumgebung zeichnet. Setzen Sie ein Hintergrundbild, Sombrix übernimmt es von selbst.</translation>
     </message>
 </context>
 <context>
