@@ -217,6 +217,14 @@ TEST_F(OverlayX11, CoversTheDisplayBelowTheTopBandWithTheRightLook) {
     EXPECT_EQ(shown.pixel(700, 869), rows.pixel(700, 899));
     o->apply(Style::black, 0.5);
     EXPECT_EQ(o->grab().toImage().pixel(10, 0), qRgb(0, 0, 0));
+
+    // No compositor here, so no fade: hidden at once, and told later from the event loop (the
+    // engine keeps the overlay only after the call returns).
+    bool faded = false;
+    o->fadeOut(0.2, [&] { faded = true; });
+    EXPECT_FALSE(faded);
+    EXPECT_FALSE(o->isVisible());
+    EXPECT_TRUE(pumpUntil([&] { return faded; }));
 }
 
 // Sets the wallpaper through hsetroot in the session.
