@@ -35,7 +35,7 @@ OverlayWindow::OverlayWindow(const Display& display, OverlayEnvironment& environ
       env_(environment),
       display_(display),
       cgFrame_(display.frame),
-      fade_(*this, environment.connection) {
+      fade_(*this) {
     // Only the band above the visible frame is left out; panels at the bottom or the sides lie
     // under the overlay like any other window, unless they stack above it.
     topBand_ =
@@ -222,7 +222,9 @@ void OverlayWindow::apply(Style style, double strength) {
 }
 
 void OverlayWindow::fadeIn(double seconds) {
-    fade_.start(0.0, appliedOpacity_, seconds, {});
+    // Without a compositor opacity shows nothing: the window is either there or not.
+    if (env_.wallpaper.isCompositing())
+        fade_.start(0.0, appliedOpacity_, seconds, {});
 }
 
 void OverlayWindow::fadeOut(double seconds, std::function<void()> done) {
@@ -237,7 +239,9 @@ void OverlayWindow::fadeOut(double seconds, std::function<void()> done) {
             },
             Qt::QueuedConnection);
     };
-    if (!QWidget::isVisible() || !fade_.start(windowOpacity(), 0.0, seconds, finish))
+    if (QWidget::isVisible() && env_.wallpaper.isCompositing())
+        fade_.start(windowOpacity(), 0.0, seconds, std::move(finish));
+    else
         finish();
 }
 
