@@ -26,6 +26,11 @@ void DimController::rebuildOverlays() {
     for (const auto& display : services_.displays.screens()) {
         if (std::find(undimmed.begin(), undimmed.end(), display.name) != undimmed.end())
             continue;
+        // Mirrored outputs show one picture: a second veil over the same pixels would darken
+        // them twice.
+        const auto sameFrame = [&](const auto& made) { return made->cgFrame() == display.frame; };
+        if (std::any_of(fresh.begin(), fresh.end(), sameFrame))
+            continue;
         auto overlay = services_.overlayFactory.makeOverlay(display);
         if (!overlay)
             continue;

@@ -51,6 +51,17 @@ TEST_F(Arrangement, aCentreOnTheSharedBorderBelongsToTheNextDisplayOnBothAxes) {
     }
 }
 
+TEST_F(Arrangement, mirroredDisplaysShareOneOverlay) {
+    displays.displays = {makeDisplay("laptop", kLeft), makeDisplay("projector", kLeft),
+                         makeDisplay("right", kRight)};
+    window(1, kAppA, {100, 100, 800, 600});
+    focusOn(kAppA, 1);
+    start();
+    ASSERT_EQ(factory.live().size(), 2u);
+    EXPECT_EQ(beneath(1), overlayID(0));
+    EXPECT_EQ(overlay(1).cgFrame(), kRight);
+}
+
 TEST_F(Arrangement, onlyWindowsLargerThanFortyPointsInBothDirectionsStayBright) {
     twoDisplays();
     window(1, kAppA, {100, 100, 800, 600});
