@@ -208,11 +208,15 @@ void OverlayWindow::apply(Style style, double strength) {
     if (style == Style::wallpaper && env_.wallpaper.canCapture()) {
         showPicture_ = true;
         appliedOpacity_ = 1.0;
+        keepPicture_ = true;
         if (picture_.isNull())
             captureWallpaper();
     } else {
+        // Two screen-sized pictures are megabytes: not kept for a look that may never return.
         showPicture_ = false;
         appliedOpacity_ = strength;
+        keepPicture_ = false;
+        picture_ = QImage();
     }
     setWindowOpacity(appliedOpacity_);
     // Only the picture needs the toolkit to paint; black comes from the window's background.
@@ -267,7 +271,9 @@ void OverlayWindow::captureWallpaper() {
 
 void OverlayWindow::setPicture(const QImage& picture) {
     // Kept as an image: turning it into a pixmap would copy it on the main thread at every
-    // landing, and it is drawn only while the wallpaper look is shown.
+    // landing. A capture that lands after the look went back to black is not kept.
+    if (!keepPicture_)
+        return;
     picture_ = picture;
     if (showPicture_)
         update();

@@ -79,6 +79,8 @@ private:
     double topBand_ = 0;
     std::uint32_t windowNumber_ = 0;
     bool showPicture_ = false;
+    // False once the black look is applied: its pictures are dropped, also one landing later.
+    bool keepPicture_ = true;
     QImage picture_;
     // The opacity of the look last applied: where a fade-in ends.
     double appliedOpacity_ = 1.0;

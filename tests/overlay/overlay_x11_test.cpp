@@ -318,9 +318,12 @@ TEST_F(OverlayX11, WallpaperChangesChangeTheTokenAndLandInTheOverlay) {
         return !full || *full == 0xffffffffu;
     }));
     EXPECT_TRUE(pumpUntil([&] { return o->hasPicture(); }));
-    // The black look keeps the picture for the next switch back.
+    // The black look drops the picture, also one whose capture lands afterwards.
+    const QImage landing(8, 8, QImage::Format_RGB32);
     o->apply(Style::black, 0.4);
-    EXPECT_TRUE(o->hasPicture());
+    EXPECT_FALSE(o->hasPicture());
+    o->setPicture(landing);
+    EXPECT_FALSE(o->hasPicture());
 }
 
 // Runs last: it starts the compositor, which the desktop window's capture needs.
