@@ -1,6 +1,9 @@
 // Bringing the engine up and down: overlays, event sources and timers, and the settings readers.
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
+#include <string>
 
 #include "engine/dim_controller.h"
 
@@ -52,6 +55,30 @@ std::vector<std::string> readStringList(DefaultsStore& defaults, std::string_vie
         list.push_back(*single);
     std::erase_if(list, [](const std::string& entry) { return entry.empty(); });
     return list;
+}
+
+// A hand-edited file may say 0, 1, yes, no, on or off (in any case) as well as true and false.
+std::optional<bool> toBool(const DefaultsValue& value) {
+    if (const auto* b = std::get_if<bool>(&value))
+        return *b;
+    if (const auto* i = std::get_if<std::int64_t>(&value))
+        return *i != 0;
+    if (const auto* d = std::get_if<double>(&value)) {
+        if (std::isnan(*d))
+            return std::nullopt;
+        return *d != 0.0;
+    }
+    const auto* raw = std::get_if<std::string>(&value);
+    if (!raw)
+        return std::nullopt;
+    std::string text = *raw;
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (text == "true" || text == "yes" || text == "on")
+        return true;
+    if (text == "false" || text == "no" || text == "off")
+        return false;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -158,9 +185,8 @@ void DimController::dropFadingOverlays() {
 }
 
 bool DimController::isEnabled() const {
-    const auto value = services_.defaults.object(keys::kDimEnabled);
-    if (value) {
-        if (const auto* enabled = std::get_if<bool>(&*value))
+    if (const auto value = services_.defaults.object(keys::kDimEnabled)) {
+        if (const auto enabled = toBool(*value))
             return *enabled;
     }
     return true;

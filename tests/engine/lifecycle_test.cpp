@@ -54,7 +54,7 @@ TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermission) {
     EXPECT_EQ(factory.created(), 0);
     EXPECT_EQ(workspace.liveObserverCount(), 0);
 
-    defaults.set(keys::kDimEnabled, std::string("false"));  // not a boolean: the default, on
+    defaults.set(keys::kDimEnabled, std::string("maybe"));  // not a boolean: the default, on
     ax.trusted = false;
     controller->startIfPossible();
     EXPECT_FALSE(controller->isRunning());
@@ -238,11 +238,22 @@ TEST_F(Lifecycle, settingsReadersApplyTheirDefaultsAndTheStrengthClamp) {
     EXPECT_EQ(styleOf(std::string("")), Style::black);
     EXPECT_EQ(styleOf(std::int64_t{1}), Style::black);
 
+    // Any number, and the usual words for yes and no in any case, convert; other text does not.
     EXPECT_TRUE(controller->isEnabled());
-    defaults.set(keys::kDimEnabled, false);
-    EXPECT_FALSE(controller->isEnabled());
-    defaults.set(keys::kDimEnabled, std::int64_t{0});
-    EXPECT_TRUE(controller->isEnabled());
+    const auto enabledOf = [&](DefaultsValue stored) {
+        defaults.set(keys::kDimEnabled, stored);
+        return controller->isEnabled();
+    };
+    for (const DefaultsValue& off :
+         {DefaultsValue(false), DefaultsValue(std::int64_t{0}), DefaultsValue(0.0),
+          DefaultsValue(std::string("no")), DefaultsValue(std::string("OFF")),
+          DefaultsValue(std::string("False"))})
+        EXPECT_FALSE(enabledOf(off)) << off.index();
+    for (const DefaultsValue& on :
+         {DefaultsValue(std::int64_t{-2}), DefaultsValue(0.5), DefaultsValue(std::string("Yes")),
+          DefaultsValue(std::string("on")), DefaultsValue(std::string("false # x")),
+          DefaultsValue(std::string(""))})
+        EXPECT_TRUE(enabledOf(on)) << on.index();
 
     using List = std::vector<std::string>;
     EXPECT_EQ(controller->undimmedDisplays(), List{});
