@@ -105,6 +105,32 @@ void AppDelegate::toggleEnabled() {
         controller_.startIfPossible(DimController::Transition::fade);
     }
     updateStatusItemAppearance();
+    reportUnsavedSettings();
+}
+
+void AppDelegate::settingsDidChange() {
+    // Compared with what the engine does, not with what was stored before: a change this
+    // process wrote itself finds the engine already where it belongs and is not acted on again.
+    const bool enabled = controller_.isEnabled();
+    if (enabled && !controller_.isRunning()) {
+        controller_.startIfPossible();
+    } else if (!enabled && controller_.isRunning()) {
+        controller_.stop();
+    } else if (controller_.isRunning()) {
+        controller_.applyAppearance();
+    }
+    updateStatusItemAppearance();
+    if (settingsController_) {
+        settingsController_->settingsDidChange();
+    }
+}
+
+void AppDelegate::reportUnsavedSettings() {
+    if (reportedUnsavedSettings_ || services_.defaults.saveProblem().empty()) {
+        return;
+    }
+    reportedUnsavedSettings_ = true;
+    openSettings();
 }
 
 void AppDelegate::openSettings() {

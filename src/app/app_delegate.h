@@ -25,6 +25,8 @@ class SettingsPresenter {
 public:
     virtual ~SettingsPresenter() = default;
     virtual void show() = 0;
+    // The settings file changed on disk: an open window shows the new values.
+    virtual void settingsDidChange() {}
 };
 
 // Linux has no Dock: "accessory" means the application keeps no window of its own open and
@@ -66,6 +68,9 @@ public:
     // at once.
     void permissionMayHaveChanged();
     void toggleEnabled();
+    // The settings file changed on disk (another instance, an editor): the engine starts, stops
+    // or takes the new look, and the tray item and an open settings window follow.
+    void settingsDidChange();
     void openSettings();
     void updateStatusItemAppearance();
     // Fills the tray menu afresh; runs each time the menu is about to open.
@@ -84,6 +89,8 @@ public:
 private:
     void onStatusItemActivated(int reason);
     void activateIgnoringOtherApps();
+    // The first time the settings cannot be saved, the settings window opens to say so.
+    void reportUnsavedSettings();
 
     AppDelegateServices services_;
     DimController& controller_;
@@ -96,6 +103,7 @@ private:
     // What the tray item and the menu last showed, so that the poll changes only what changed.
     std::string_view shownSymbol_;
     std::optional<std::pair<bool, bool>> menuBuiltFor_;
+    bool reportedUnsavedSettings_ = false;
 };
 
 }  // namespace sombrix

@@ -16,10 +16,12 @@
 #include "app/single_instance.h"
 #include "app/translations.h"
 #include "app/unix_signals.h"
+#include "platform/qt/settings_file_watcher.h"
 // The updater header keeps a QPointer to its window class: that class must be complete here.
 #include "settings/build_info.h"
 #include "settings/launch_at_login.h"
 #include "settings/process_relauncher.h"
+#include "settings/release_links.h"
 #include "settings/settings_model.h"
 #include "settings/settings_window_controller.h"
 #if SOMBRIX_UPDATER
@@ -41,6 +43,10 @@ public:
           window_(model_, std::move(onFocusChange)) {}
 
     void show() override { window_.show(); }
+    void settingsDidChange() override {
+        if (model_.isSyncing())
+            model_.sync();
+    }
 
 private:
     SettingsModel model_;
@@ -119,9 +125,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sombrix: %s\n", error.c_str());
         return exitcode::kFailure;
     }
-    host->setConnectionLostHandler([] {
+    host->setConnectionLostHandler([&host] {
         // Nothing can be shown or cleaned up without the server: its windows, the overlays
-        // included, went away with the connection.
+        // included, went away with the connection. A setting still waiting is kept.
+        host->settingsFile().flush();
         std::fprintf(stderr, "sombrix: lost the connection to the X server; exiting.\n");
         std::fflush(stderr);
         std::_Exit(2);
@@ -141,7 +148,9 @@ int main(int argc, char** argv) {
             auto updater = std::make_unique<AppcastUpdater>(
                 QUrl(QString::fromUtf8(buildinfo::kAppcastUrl)), &userDriver, updaterSettings,
                 AppcastUpdater::Options{});
-            updater->start();
+            // Without a feed there is nothing to check, by schedule or otherwise.
+            if (ReleaseLinks::isConfigured(buildinfo::kAppcastUrl))
+                updater->start();
             return std::unique_ptr<Updater>(std::move(updater));
 #else
             // A build for a distribution, whose packages bring the updates.
@@ -176,6 +185,9 @@ int main(int argc, char** argv) {
     // A window manager that starts, is replaced or comes back is followed at once; the
     // delegate's two-second poll stays as the fallback.
     host->setWindowManagerChangedHandler([&delegate] { delegate.permissionMayHaveChanged(); });
+    // Another instance on another display, or the user with an editor, may change the file.
+    SettingsFileWatcher settingsWatcher(host->settingsFile().fileName(),
+                                        [&delegate] { delegate.settingsDidChange(); });
     UnixSignals unixSignals;
     QObject::connect(&unixSignals, &UnixSignals::terminationRequested, &app,
                      &QCoreApplication::quit);

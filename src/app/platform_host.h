@@ -39,6 +39,7 @@ public:
     Workspace& workspace() { return x11_->workspace(); }
     Displays& displays() { return x11_->displays(); }
     DefaultsStore& defaults() { return defaults_; }
+    QSettingsDefaultsStore& settingsFile() { return defaults_; }
     Scheduler& scheduler() { return scheduler_; }
     Clock& clock() { return clock_; }
     WallpaperService& wallpaper() { return *wallpaper_; }

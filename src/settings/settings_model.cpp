@@ -34,6 +34,7 @@ SettingsModel::SettingsModel(DimController& controller, Updater& updater, Settin
     isEnabled_ = controller_.isEnabled();
     strength_ = controller_.strength();
     style_ = controller_.style();
+    saveProblem_ = QString::fromStdString(services_.defaults.saveProblem());
     automaticallyChecksForUpdates_ = updater_.automaticallyChecksForUpdates();
     lastUpdateCheck_ = updater_.lastUpdateCheckDate();
     fadeOnToggle_ = controller_.fadeOnToggle();
@@ -57,6 +58,7 @@ void SettingsModel::setIsEnabled(bool enabled) {
     } else {
         controller_.stop(DimController::Transition::fade);
     }
+    syncSaveProblem();
     if (onChange_) {
         onChange_();
     }
@@ -68,6 +70,7 @@ void SettingsModel::setStrength(double strength) {
     emit changed();
     services_.defaults.setDouble(keys::kDimStrength, strength_);
     controller_.applyAppearance();
+    syncSaveProblem();
 }
 
 void SettingsModel::setStyle(Style style) {
@@ -76,6 +79,16 @@ void SettingsModel::setStyle(Style style) {
     emit styleChanged();
     emit changed();
     controller_.setStyle(style_);
+    syncSaveProblem();
+}
+
+void SettingsModel::syncSaveProblem() {
+    const QString problem = QString::fromStdString(services_.defaults.saveProblem());
+    if (problem != saveProblem_) {
+        saveProblem_ = problem;
+        emit saveProblemChanged();
+        emit changed();
+    }
 }
 
 void SettingsModel::setAutomaticallyChecksForUpdates(bool enabled) {
@@ -156,6 +169,12 @@ void SettingsModel::sync() {
         std::abs(stored - strength_) > kStrengthTolerance) {
         setStrength(stored);
     }
+    if (const Style stored = controller_.style(); stored != style_) {
+        style_ = stored;
+        emit styleChanged();
+        emit changed();
+    }
+    syncSaveProblem();
     if (const bool registered = services_.loginItems.isEnabled(); registered != launchAtLogin_) {
         assignLaunchAtLogin(registered);
     }
@@ -204,7 +223,7 @@ void SettingsModel::requestAccessibility() {
     services_.accessibility.requestTrustWithPrompt();
     // The documentation explains what the desktop must provide; the model learns of a change
     // at a later sync.
-    services_.workspace.openURL(buildinfo::kDocsUrl);
+    services_.workspace.openURL(services_.links.documentation());
 }
 
 void SettingsModel::requestScreenRecording() {
@@ -212,7 +231,8 @@ void SettingsModel::requestScreenRecording() {
 }
 
 void SettingsModel::checkForUpdates() {
-    updater_.checkForUpdates();
+    if (checksForUpdates())
+        updater_.checkForUpdates();
 }
 
 void SettingsModel::openURL(const QString& url) {

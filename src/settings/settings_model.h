@@ -20,6 +20,7 @@
 #include "platform/window_classes.h"
 #include "platform/workspace.h"
 #include "settings/exceptions_model.h"
+#include "settings/release_links.h"
 
 namespace sombrix {
 
@@ -34,6 +35,7 @@ struct SettingsServices {
     DefaultsStore& defaults;
     Displays& displays;
     WindowClasses& windowClasses;
+    ReleaseLinks links = ReleaseLinks::fromBuild();
 };
 
 class SettingsModel : public QObject {
@@ -75,13 +77,16 @@ public:
     bool isCompositing() const { return isCompositing_; }
     std::optional<TimePoint> lastUpdateCheck() const { return lastUpdateCheck_; }
     std::optional<QString> launchAtLoginError() const { return launchAtLoginError_; }
+    // Why the settings could not be saved, in the user's words; empty while they are saved.
+    QString saveProblem() const { return saveProblem_; }
 
     // Synchronises at once, then once a second until stopSyncing(). Calling it again replaces
     // the running timer.
     void startSyncing();
     void stopSyncing();
     bool isSyncing() const;
-    // Assigns only what differs from its source, so an unchanged system redraws nothing.
+    // Assigns only what differs from its source, so an unchanged system redraws nothing. The
+    // look is followed too, so that a change made in the file shows.
     void sync();
 
     // Changes the registration and then shows what the system reports, not the wanted state.
@@ -90,6 +95,11 @@ public:
     // "Version 1.0 (7)"; a missing part shows as "?".
     QString version() const;
     static QString versionText(const QString& shortVersion, const QString& buildNumber);
+
+    // The release addresses; the view hides what an unconfigured one would offer.
+    const ReleaseLinks& links() const { return services_.links; }
+    // Whether this build has an update feed to check.
+    bool checksForUpdates() const { return ReleaseLinks::isConfigured(services_.links.appcast); }
 
     void requestAccessibility();
     void requestScreenRecording();
@@ -111,6 +121,7 @@ signals:
     void lastUpdateCheckChanged();
     void launchAtLoginErrorChanged();
     void fadeOnToggleChanged();
+    void saveProblemChanged();
 
 private:
     void assignLaunchAtLogin(bool value);
@@ -118,6 +129,7 @@ private:
     void assignCanCaptureWallpaper(bool value);
     void assignLastUpdateCheck(std::optional<TimePoint> value);
     void assignLaunchAtLoginError(std::optional<QString> value);
+    void syncSaveProblem();
 
     DimController& controller_;
     Updater& updater_;
@@ -137,6 +149,7 @@ private:
     std::optional<TimePoint> lastUpdateCheck_;
     std::optional<QString> launchAtLoginError_;
     bool fadeOnToggle_ = false;
+    QString saveProblem_;
 };
 
 }  // namespace sombrix

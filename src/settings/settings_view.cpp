@@ -21,8 +21,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
-#include "settings/build_info.h"
 #include "settings/exceptions_section.h"
 #include "settings/settings_model.h"
 
@@ -192,8 +192,8 @@ Section section(QWidget* parent, const QString& title) {
     return {outer, rows};
 }
 
-QString hostOf(const char* url) {
-    return QUrl(QString::fromUtf8(url)).host();
+QString hostOf(const std::string& url) {
+    return QUrl(QString::fromStdString(url)).host();
 }
 
 QLabel* linkLabel(QWidget* parent, const QString& url, const QString& text, SettingsModel& model) {
@@ -368,6 +368,13 @@ QWidget* SettingsView::buildDimmingSection() {
     dimFooter_->setContentsMargins(6, 0, 6, 0);
     setTextColor(dimFooter_, secondaryColor(this));
     widget->layout()->addWidget(dimFooter_);
+
+    saveProblem_ = wrappingText(widget, {});
+    saveProblem_->setObjectName(QStringLiteral("saveProblem"));
+    saveProblem_->setFont(scaledFont(this, 0.85));
+    saveProblem_->setContentsMargins(6, 0, 6, 0);
+    setTextColor(saveProblem_, kRed);
+    widget->layout()->addWidget(saveProblem_);
     return widget;
 }
 
@@ -469,6 +476,12 @@ QWidget* SettingsView::buildUpdatesSection() {
     check->setAutoDefault(false);
     connect(check, &QPushButton::clicked, this, [this] { model_.checkForUpdates(); });
     rows->addWidget(row(widget, nullptr, check));
+    if (!model_.checksForUpdates()) {
+        // Without a feed every check would fail: say so once instead of offering them.
+        for (int i = 0; i < rows->count(); ++i)
+            rows->itemAt(i)->widget()->hide();
+        rows->addWidget(wrappingText(widget, tr("This build does not check for updates.")));
+    }
     return widget;
 }
 
@@ -478,18 +491,29 @@ QWidget* SettingsView::buildFooter() {
     h->setContentsMargins(0, 0, 0, 0);
     h->setSpacing(6);
     const QFont small = scaledFont(this, 0.85);
-    auto* site = linkLabel(footer, QString::fromUtf8(buildinfo::kWebsiteUrl),
-                           hostOf(buildinfo::kWebsiteUrl), model_);
-    auto* dot = new QLabel(QStringLiteral("\u00B7"), footer);
-    setTextColor(dot, secondaryColor(this, 0.3));
-    auto* credit = linkLabel(footer, QString::fromUtf8(buildinfo::kCreditUrl),
-                             tr("By %1").arg(hostOf(buildinfo::kCreditUrl)), model_);
+    const ReleaseLinks& links = model_.links();
+    // Only configured addresses are shown; without either the footer stays empty.
+    std::vector<QLabel*> labels;
+    if (ReleaseLinks::isConfigured(links.website)) {
+        labels.push_back(linkLabel(footer, QString::fromStdString(links.website),
+                                   hostOf(links.website), model_));
+    }
+    if (ReleaseLinks::isConfigured(links.credit)) {
+        if (!labels.empty()) {
+            auto* dot = new QLabel(QStringLiteral("\u00B7"), footer);
+            setTextColor(dot, secondaryColor(this, 0.3));
+            labels.push_back(dot);
+        }
+        labels.push_back(linkLabel(footer, QString::fromStdString(links.credit),
+                                   tr("By %1").arg(hostOf(links.credit)), model_));
+    }
     h->addStretch(1);
-    for (QLabel* l : {site, dot, credit}) {
+    for (QLabel* l : labels) {
         l->setFont(small);
         h->addWidget(l);
     }
     h->addStretch(1);
+    footer->setVisible(!labels.empty());
     return footer;
 }
 
@@ -500,10 +524,11 @@ void SettingsView::render() {
     const bool trusted = model_.isTrusted();
     const auto error = model_.launchAtLoginError();
     const bool layoutBefore[] = {
-        screenGrantedRow_->isVisibleTo(this), screenNeededBlock_->isVisibleTo(this),
+        screenGrantedRow_->isVisibleTo(this),        screenNeededBlock_->isVisibleTo(this),
         accessibilityGrantedRow_->isVisibleTo(this), launchError_->isVisibleTo(this),
-        opaqueVeilNote_->isVisibleTo(this)};
+        opaqueVeilNote_->isVisibleTo(this),          saveProblem_->isVisibleTo(this)};
     const QString footerBefore = dimFooter_->text();
+    const QString problemBefore = saveProblem_->text();
     const QString errorBefore = launchError_->text();
 
     versionLabel_->setText(model_.version());
@@ -549,6 +574,8 @@ void SettingsView::render() {
     }
     launchError_->setText(error.value_or(QString()));
     launchError_->setVisible(error.has_value());
+    saveProblem_->setText(model_.saveProblem());
+    saveProblem_->setVisible(!model_.saveProblem().isEmpty());
 
     {
         const QSignalBlocker block(autoCheckToggle_);
@@ -557,11 +584,12 @@ void SettingsView::render() {
     lastCheckedValue_->setText(lastCheckedText(model_.lastUpdateCheck()));
 
     const bool layoutAfter[] = {
-        screenGrantedRow_->isVisibleTo(this), screenNeededBlock_->isVisibleTo(this),
+        screenGrantedRow_->isVisibleTo(this),        screenNeededBlock_->isVisibleTo(this),
         accessibilityGrantedRow_->isVisibleTo(this), launchError_->isVisibleTo(this),
-        opaqueVeilNote_->isVisibleTo(this)};
+        opaqueVeilNote_->isVisibleTo(this),          saveProblem_->isVisibleTo(this)};
     if (!std::equal(std::begin(layoutBefore), std::end(layoutBefore), std::begin(layoutAfter)) ||
-        footerBefore != dimFooter_->text() || errorBefore != launchError_->text()) {
+        footerBefore != dimFooter_->text() || errorBefore != launchError_->text() ||
+        problemBefore != saveProblem_->text()) {
         remeasure();
     }
 }

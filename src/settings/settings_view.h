@@ -64,6 +64,7 @@ private:
     QLabel* dimFooter_ = nullptr;
     QCheckBox* fadeToggle_ = nullptr;
     QLabel* opaqueVeilNote_ = nullptr;
+    QLabel* saveProblem_ = nullptr;
     QWidget* screenGrantedRow_ = nullptr;
     QWidget* screenNeededBlock_ = nullptr;
     QWidget* accessibilityGrantedRow_ = nullptr;

@@ -172,6 +172,33 @@ TEST_F(AppDelegateTest, ToggleFromTheMenuStoresTheSettingAndStopsOrStartsTheEngi
     EXPECT_TRUE(anyOverlayVisible());
 }
 
+TEST_F(AppDelegateTest, AToggleThatCannotBeSavedOpensTheSettingsToSaySoOnce) {
+    defaults.problem = "Sombrix could not save its settings to /nowhere/Sombrix.conf.";
+    launch();
+    delegate->toggleEnabled();
+    delegate->toggleEnabled();
+    EXPECT_EQ(settings.shown, 1);
+}
+
+TEST_F(AppDelegateTest, SettingsChangedOnDiskStartStopAndRestyleTheEngineOnce) {
+    launch();
+    defaults.set(keys::kDimStyle, std::string("wallpaper"));
+    delegate->settingsDidChange();
+    EXPECT_EQ(factory.live().at(0)->applied.back().style, Style::wallpaper);
+
+    defaults.set(keys::kDimEnabled, false);
+    delegate->settingsDidChange();
+    EXPECT_FALSE(controller.isRunning());
+    EXPECT_FALSE(menuItem(QStringLiteral("Dim Background Windows"))->isChecked());
+
+    // Switched on here: the change the file then reports starts nothing a second time.
+    delegate->toggleEnabled();
+    const int created = factory.created();
+    delegate->settingsDidChange();
+    EXPECT_TRUE(controller.isRunning());
+    EXPECT_EQ(factory.created(), created);
+}
+
 TEST_F(AppDelegateTest, ClosedMenuFollowsChangesForHostsThatShowItWithoutAsking) {
     ax.trusted = false;
     launch();

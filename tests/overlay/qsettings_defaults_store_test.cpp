@@ -1,23 +1,38 @@
-// The settings store against real files: what each kind of text reads as, what writes produce,
-// and that reading never touches the file.
+// The settings store and its watcher against real files: what each kind of text reads as, what
+// writes produce, that reading never touches the file, that a write the file cannot take still
+// counts, and that edits made elsewhere are seen.
 #include "platform/qt/qsettings_defaults_store.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <cmath>
+#include <functional>
+
+#include "platform/qt/settings_file_watcher.h"
 
 namespace sombrix {
 namespace {
 
+bool pumpUntil(const std::function<bool()>& condition) {
+    const QDeadlineTimer deadline(10'000);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
 class SettingsFile : public ::testing::Test {
 protected:
     QString path() const { return dir_.filePath(QStringLiteral("Sombrix.conf")); }
-    void writeFile(const QByteArray& bytes) {
-        QFile f(path());
+    void writeFile(const QByteArray& bytes) { writeFile(path(), bytes); }
+    void writeFile(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(bytes);
     }
@@ -125,6 +140,65 @@ TEST_F(SettingsFile, GarbageAndMissingFilesReadAsAbsent) {
 
     QSettingsDefaultsStore missing(dir_.filePath(QStringLiteral("nowhere/Sombrix.conf")));
     EXPECT_EQ(missing.object("dimStrength"), std::nullopt);
+}
+
+TEST_F(SettingsFile, AWriteTheFileCannotTakeStillCountsIsReportedAndLeavesTheFileAlone) {
+    const QByteArray commented = "[General]\n# the user's note\ndimStrength=0.3\n";
+    writeFile(commented);
+    ASSERT_TRUE(QDir(dir_.path()).mkpath(QStringLiteral("folder.conf")));
+    writeFile(dir_.filePath(QStringLiteral("plain")), "not a folder");
+    for (const QString& place : {path(), dir_.filePath(QStringLiteral("folder.conf")),
+                                 dir_.filePath(QStringLiteral("plain/Sombrix.conf"))}) {
+        QSettingsDefaultsStore store(place);
+        store.setBool("dimEnabled", false);
+        EXPECT_EQ(store.object("dimEnabled"), DefaultsValue(false)) << place.toStdString();
+        EXPECT_NE(store.saveProblem().find(place.toStdString()), std::string::npos)
+            << store.saveProblem();
+    }
+    EXPECT_EQ(readFile(), commented);
+    EXPECT_EQ(QSettingsDefaultsStore(path()).object("dimStrength"), DefaultsValue(0.3));
+}
+
+TEST_F(SettingsFile, ABurstOfWritesIsSavedAtOnceThenOnceMoreAtItsEndAndNothingIsLost) {
+    {
+        QSettingsDefaultsStore store(path(), 3'600'000);
+        for (int step = 1; step <= 9; ++step)
+            store.setDouble("dimStrength", step / 10.0);
+        EXPECT_EQ(store.object("dimStrength"), DefaultsValue(0.9));
+        EXPECT_EQ(QSettingsDefaultsStore(path()).object("dimStrength"), DefaultsValue(0.1));
+    }
+    EXPECT_EQ(QSettingsDefaultsStore(path()).object("dimStrength"), DefaultsValue(0.9));
+
+    QSettingsDefaultsStore quick(path(), 1);
+    quick.setDouble("dimStrength", 0.4);
+    quick.setDouble("dimStrength", 0.5);
+    EXPECT_TRUE(pumpUntil([&] {
+        return QSettingsDefaultsStore(path()).object("dimStrength") == DefaultsValue(0.5);
+    }));
+}
+
+TEST_F(SettingsFile, TheWatcherSeesTheFileCreatedEditedAndReplacedAsEditorsSaveIt) {
+    const QString file = dir_.filePath(QStringLiteral("Sombrix/Sombrix.conf"));
+    int changes = 0;
+    SettingsFileWatcher watcher(file, [&] { ++changes; });
+    const auto changedBy = [&](const std::function<void()>& edit) {
+        const int before = changes;
+        edit();
+        return pumpUntil([&] { return changes > before; });
+    };
+    EXPECT_TRUE(changedBy([&] {
+        QDir(dir_.path()).mkpath(QStringLiteral("Sombrix"));
+        writeFile(file, "[General]\ndimStyle=black\n");
+    }));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(changedBy([&] { writeFile(file, "[General]\ndimStyle=wallpaper\n"); }));
+        EXPECT_TRUE(changedBy([&] {
+            QSaveFile replacement(file);
+            replacement.open(QIODevice::WriteOnly);
+            replacement.write("[General]\ndimEnabled=false\n");
+            replacement.commit();
+        }));
+    }
 }
 
 TEST(SettingsLocation, TheApplicationStoreLivesUnderTheConfigHome) {

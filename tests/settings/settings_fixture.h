@@ -91,7 +91,7 @@ protected:
         model = std::make_unique<SettingsModel>(
             *controller, updater,
             SettingsServices{ax, wallpaper, loginItems, workspace, relauncher, defaults, displays,
-                             windowClasses},
+                             windowClasses, links},
             [this] { ++onChangeCalls; });
         return *model;
     }
@@ -108,6 +108,8 @@ protected:
 
     std::optional<double> storedStrength() { return defaults.stored<double>(keys::kDimStrength); }
 
+    ReleaseLinks links{"https://updates.example.org/appcast.xml", "https://example.org/",
+                       "https://example.org/about", "https://example.org/docs#permissions"};
     FakeLoginItems loginItems;
     FakeRelauncher relauncher;
     FakeUpdater updater;

@@ -78,6 +78,11 @@ TEST_F(SettingsModelTest, ASwitchAlreadyMadeElsewhereIsNotActedOnTwice) {
     EXPECT_EQ(static_cast<int>(workspace.removedTokens.size()), removedTokens);
     EXPECT_EQ(onChangeCalls, 0);
 
+    // A look chosen elsewhere (the file edited, another instance) shows too.
+    defaults.set(keys::kDimStyle, std::string("wallpaper"));
+    m.sync();
+    EXPECT_EQ(m.style(), Style::wallpaper);
+
     // On from the status menu, then on in the window before a sync: nothing more happens.
     toggleFromStatusMenu(true);
     const int created = factory.created();
@@ -230,7 +235,7 @@ TEST_F(SettingsModelTest, AccessRequestsAndRelaunch) {
     m.requestAccessibility();
     EXPECT_EQ(ax.promptCount, 1);
     ASSERT_EQ(workspace.openedURLs.size(), 1u);
-    EXPECT_EQ(workspace.openedURLs.front(), buildinfo::kDocsUrl);
+    EXPECT_EQ(workspace.openedURLs.front(), links.docs);
 
     // The user asked this instance to end: it quits even when the new one did not start.
     relauncher.startSucceeds = false;

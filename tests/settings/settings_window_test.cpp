@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+#include <utility>
 
 #include "settings/exceptions_section.h"
 #include "settings/settings_view.h"
@@ -58,6 +59,22 @@ protected:
     std::unique_ptr<SettingsWindowController> window;
     int focusChanges = 0;
 };
+
+TEST_F(SettingsWindowTest, PlaceholderAddressesAreNeitherShownNorOpened) {
+    links = {"https://updates.sombrix.invalid/appcast.xml", "https://sombrix.invalid/", "", ""};
+    makeWindow();
+    EXPECT_TRUE(shown(QStringLiteral("This build does not check for updates.")));
+    EXPECT_FALSE(usable(find<QPushButton>(QStringLiteral("Check for Updates…"))));
+    EXPECT_FALSE(usable(find<QCheckBox>(QStringLiteral("Automatically check for updates"))));
+    for (QLabel* label : form()->findChildren<QLabel*>())
+        EXPECT_FALSE(label->text().contains(QStringLiteral("invalid")))
+            << label->text().toStdString();
+    model->checkForUpdates();
+    model->requestAccessibility();
+    EXPECT_EQ(updater.checks, 0);
+    ASSERT_EQ(workspace.openedURLs.size(), 1u);
+    EXPECT_EQ(workspace.openedURLs[0].find("invalid"), std::string::npos);
+}
 
 TEST_F(SettingsWindowTest, EnabledStatesFollowTheSwitchTheStyleAndThePermission) {
     makeWindow();
@@ -142,7 +159,8 @@ TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
     EXPECT_EQ(window->window()->height(), form()->height());
 }
 
-TEST_F(SettingsWindowTest, TheSliderWritesTheStrengthAndThePercentageRoundsHalvesUp) {
+TEST_F(SettingsWindowTest,
+       TheSliderWritesTheStrengthAndThePercentageRoundsHalvesUpAndAFailedSaveIsSaid) {
     EXPECT_EQ(SettingsView::percentText(0.1), QStringLiteral("10%"));
     EXPECT_EQ(SettingsView::percentText(1.0), QStringLiteral("100%"));
     EXPECT_EQ(SettingsView::percentText(0.125), QStringLiteral("13%"));
@@ -155,6 +173,13 @@ TEST_F(SettingsWindowTest, TheSliderWritesTheStrengthAndThePercentageRoundsHalve
     slider()->setValue(slider()->minimum());
     EXPECT_EQ(storedStrength(), 0.1);
     EXPECT_TRUE(shown(QStringLiteral("10%")));
+
+    defaults.problem = "Sombrix could not save its settings to /nowhere/Sombrix.conf.";
+    slider()->setValue(slider()->maximum());
+    EXPECT_TRUE(shown(QString::fromStdString(defaults.problem)));
+    const std::string said = std::exchange(defaults.problem, {});
+    model->sync();
+    EXPECT_FALSE(shown(QString::fromStdString(said)));
 }
 
 TEST_F(SettingsWindowTest, ALoginItemFailureShowsInRedUntilTheNextSuccess) {

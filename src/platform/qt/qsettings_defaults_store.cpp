@@ -1,5 +1,15 @@
-// Typed reads and writes over QSettings.
+// Typed reads and writes over QSettings, with what was written kept in memory until it is saved.
 #include "platform/qt/qsettings_defaults_store.h"
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <cstring>
 
 namespace sombrix {
 
@@ -9,20 +19,70 @@ QString keyOf(std::string_view key) {
     return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
 }
 
+std::optional<DefaultsValue> fromVariant(const QVariant& value) {
+    switch (value.typeId()) {
+        case QMetaType::Bool:
+            return value.toBool();
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+            return static_cast<std::int64_t>(value.toLongLong());
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return value.toDouble();
+        case QMetaType::QString:
+            return QSettingsDefaultsStore::inferFromText(value.toString());
+        case QMetaType::QStringList: {
+            std::vector<std::string> list;
+            for (const auto& entry : value.toStringList())
+                list.push_back(entry.toStdString());
+            return list;
+        }
+        default:
+            // Missing (a removal waiting to be saved included), or something only a hand edit
+            // could produce (a serialised Qt type): not a value this store writes.
+            return std::nullopt;
+    }
+}
+
+// Why writing `path` failed, as far as the file system tells.
+QString writeFailure(const QString& path) {
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (folder.exists() && !folder.isDir())
+        return QStringLiteral("%1 is a file, not a folder").arg(folder.filePath());
+    if (file.isDir())
+        return QStringLiteral("it is a folder");
+    return QStringLiteral("the file or its folder cannot be written");
+}
+
 }  // namespace
 
 QSettingsDefaultsStore::QSettingsDefaultsStore()
-    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                            QStringLiteral("Sombrix"), QStringLiteral("Sombrix"))) {
+    : QSettingsDefaultsStore(QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("Sombrix"), QStringLiteral("Sombrix"))
+                                 .fileName()) {}
+
+QSettingsDefaultsStore::QSettingsDefaultsStore(const QString& filePath, int saveIntervalMs)
+    : path_(filePath), saveIntervalMs_(saveIntervalMs) {
+    saveTimer_.setSingleShot(true);
+    QObject::connect(&saveTimer_, &QTimer::timeout, [this] { save(); });
 }
 
-QSettingsDefaultsStore::QSettingsDefaultsStore(const QString& filePath)
-    : settings_(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {}
+QSettingsDefaultsStore::~QSettingsDefaultsStore() {
+    flush();
+}
 
-QSettingsDefaultsStore::~QSettingsDefaultsStore() = default;
-
-QString QSettingsDefaultsStore::fileName() const {
-    return settings_->fileName();
+QSettingsDefaultsStore::Stamp QSettingsDefaultsStore::stampOf(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return Stamp{.error = errno};
+    return Stamp{.device = info.st_dev,
+                 .inode = info.st_ino,
+                 .mode = info.st_mode,
+                 .size = info.st_size,
+                 .modified = info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec,
+                 .changed = info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec};
 }
 
 DefaultsValue QSettingsDefaultsStore::inferFromText(const QString& text) {
@@ -42,41 +102,124 @@ DefaultsValue QSettingsDefaultsStore::inferFromText(const QString& text) {
     return text.toStdString();
 }
 
-std::optional<DefaultsValue> QSettingsDefaultsStore::object(std::string_view key) {
-    // Another process (or the user) may have edited the file: pick that up. This re-reads the
-    // file only when it changed and writes it only when a write of ours is still pending.
-    settings_->sync();
-    if (settings_->status() != QSettings::NoError)
-        return std::nullopt;
-    const QVariant value = settings_->value(keyOf(key));
-    switch (value.typeId()) {
-        case QMetaType::Bool:
-            return value.toBool();
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::LongLong:
-            return static_cast<std::int64_t>(value.toLongLong());
-        case QMetaType::Double:
-        case QMetaType::Float:
-            return value.toDouble();
-        case QMetaType::QString:
-            return inferFromText(value.toString());
-        case QMetaType::QStringList: {
-            std::vector<std::string> list;
-            for (const auto& entry : value.toStringList())
-                list.push_back(entry.toStdString());
-            return list;
-        }
-        default:
-            // Missing, or something only a hand edit could produce (a serialised Qt type): not a
-            // value this store writes.
-            return std::nullopt;
+void QSettingsDefaultsStore::reload() {
+    // Another process (or the user) may have edited the file: pick that up, but only when it
+    // changed, so that reading several times a second costs one stat.
+    const Stamp now = stampOf(path_);
+    if (stamp_ && *stamp_ == now)
+        return;
+    const bool firstRead = !stamp_;
+    stamp_ = now;
+    unreadable_.clear();
+    if (now.error == ENOENT || now.error == ENOTDIR)
+        return;  // nothing there to lose: a save may create it
+    if (now.error != 0) {
+        unreadable_ = QString::fromLocal8Bit(std::strerror(now.error));
+        return;
     }
+    if (S_ISDIR(now.mode)) {
+        unreadable_ = QStringLiteral("it is a folder");
+        return;
+    }
+    QFile file(path_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        unreadable_ = file.errorString();
+        return;
+    }
+    // Parsed from a private copy: QSettings keeps what it parsed per file name and reports a
+    // format error only while it parses, so a fresh name gives the values and the verdict of
+    // exactly these bytes.
+    QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/sombrix-settings-XXXXXX.conf"));
+    if (!copy.open() || copy.write(file.readAll()) < 0 || !copy.flush()) {
+        unreadable_ = QStringLiteral("a copy to read it could not be made");
+        return;
+    }
+    QSettings parsed(copy.fileName(), QSettings::IniFormat);
+    parsed.allKeys();
+    if (parsed.status() != QSettings::NoError)
+        unreadable_ = QStringLiteral("it has lines Sombrix cannot read, which saving would remove");
+    std::map<QString, QVariant> fresh;
+    for (const QString& key : parsed.childKeys())
+        fresh.emplace(key, parsed.value(key));
+    // An edit made elsewhere is newer than a value of ours still waiting to be saved. The first
+    // read has nothing to compare with: what it finds is older than this session's writes.
+    std::erase_if(pending_, [&](const auto& entry) {
+        if (firstRead)
+            return false;
+        const auto before = fileValues_.find(entry.first);
+        const auto after = fresh.find(entry.first);
+        const QVariant old = before == fileValues_.end() ? QVariant() : before->second;
+        return (after == fresh.end() ? QVariant() : after->second) != old;
+    });
+    fileValues_ = std::move(fresh);
+}
+
+std::optional<DefaultsValue> QSettingsDefaultsStore::object(std::string_view key) {
+    reload();
+    const QString name = keyOf(key);
+    if (const auto it = pending_.find(name); it != pending_.end())
+        return fromVariant(it->second);
+    if (const auto it = fileValues_.find(name); it != fileValues_.end())
+        return fromVariant(it->second);
+    return std::nullopt;
 }
 
 void QSettingsDefaultsStore::write(std::string_view key, const QVariant& value) {
-    settings_->setValue(keyOf(key), value);
-    settings_->sync();
+    pending_.insert_or_assign(keyOf(key), value);
+    if (saveTimer_.isActive())
+        return;
+    if (!sinceSave_.isValid() || sinceSave_.elapsed() >= saveIntervalMs_) {
+        save();
+    } else {
+        saveTimer_.start(static_cast<int>(saveIntervalMs_ - sinceSave_.elapsed()));
+    }
+}
+
+void QSettingsDefaultsStore::flush() {
+    if (!pending_.empty())
+        save();
+}
+
+void QSettingsDefaultsStore::save() {
+    saveTimer_.stop();
+    reload();
+    if (pending_.empty())
+        return;
+    sinceSave_.start();
+    const auto failed = [this](const QString& why) {
+        problem_ = QStringLiteral(
+                       "Sombrix could not save its settings to %1 (%2). Your changes "
+                       "apply until Sombrix quits.")
+                       .arg(QDir::toNativeSeparators(path_), why)
+                       .toStdString();
+    };
+    if (!unreadable_.isEmpty()) {
+        failed(unreadable_);
+        return;
+    }
+    QSettings settings(path_, QSettings::IniFormat);
+    for (const auto& [key, value] : pending_) {
+        if (value.isValid())
+            settings.setValue(key, value);
+        else
+            settings.remove(key);
+    }
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        failed(writeFailure(path_));
+        return;
+    }
+    for (auto& [key, value] : pending_) {
+        if (value.isValid())
+            fileValues_.insert_or_assign(key, std::move(value));
+        else
+            fileValues_.erase(key);
+    }
+    pending_.clear();
+    problem_.clear();
+    // Read back as text, as any later read of the file will see it.
+    stamp_.reset();
+    reload();
 }
 
 void QSettingsDefaultsStore::setBool(std::string_view key, bool value) {
@@ -94,9 +237,9 @@ void QSettingsDefaultsStore::setString(std::string_view key, std::string_view va
 void QSettingsDefaultsStore::setStringList(std::string_view key,
                                            const std::vector<std::string>& list) {
     // QSettings would write an empty list as "@Invalid()"; no key says the same more plainly.
+    // The invalid value stands for that removal until it is saved.
     if (list.empty()) {
-        settings_->remove(keyOf(key));
-        settings_->sync();
+        write(key, QVariant());
         return;
     }
     QStringList entries;

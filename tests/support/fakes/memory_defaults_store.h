@@ -30,6 +30,7 @@ public:
         else
             set(key, list);
     }
+    std::string saveProblem() const override { return problem; }
 
     // Control side: any stored type, as another program (or an older version) may have left it.
     void set(std::string_view key, DefaultsValue value) {
@@ -47,6 +48,9 @@ public:
         if (const auto it = values_.find(key); it != values_.end())
             values_.erase(it);
     }
+
+    // What saveProblem() reports, as a store that cannot write its file would.
+    std::string problem;
 
 private:
     std::map<std::string, DefaultsValue, std::less<>> values_;
