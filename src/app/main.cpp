@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
         host->settingsFile().flush();
         std::fprintf(stderr, "sombrix: lost the connection to the X server; exiting.\n");
         std::fflush(stderr);
-        std::_Exit(2);
+        std::_Exit(exitcode::kLostDisplay);
     });
 
     // The updater keeps its two settings in the application's settings file, under "updater/".

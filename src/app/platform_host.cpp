@@ -6,6 +6,21 @@
 
 namespace sombrix {
 
+namespace {
+
+// The host whose connection an exit may find broken; cleared before the host goes away.
+PlatformHost* exitingHost = nullptr;
+
+// Qt's xcb plugin usually notices a dead server before we do, and calls exit(1) with its own
+// message. Checked from that exit, the connection runs our own handler, which ends the process
+// the documented way before the exit goes on.
+void checkConnectionAtExit() {
+    if (exitingHost)
+        exitingHost->x11().context().connectionBroken();
+}
+
+}  // namespace
+
 std::unique_ptr<PlatformHost> PlatformHost::create(std::string* error) {
     auto x11 = x11::X11Platform::fromQt();
     if (!x11) {
@@ -36,6 +51,8 @@ PlatformHost::PlatformHost(std::unique_ptr<x11::X11Platform> x11)
 }
 
 PlatformHost::~PlatformHost() {
+    if (exitingHost == this)
+        exitingHost = nullptr;
     // The engine goes first: its overlays unregister from the backend that is still there.
     if (controller_)
         controller_->stop();
@@ -48,6 +65,9 @@ void PlatformHost::setConnectionLostHandler(std::function<void()> handler) {
         if (handler)
             handler();
     });
+    static const bool registered = std::atexit(checkConnectionAtExit) == 0;
+    if (registered)
+        exitingHost = this;
 }
 
 }  // namespace sombrix
