@@ -211,8 +211,8 @@ TEST_F(OverlayX11, CoversTheDisplayBelowTheTopBandWithTheRightLook) {
     for (int y = 0; y < rows.height(); ++y)
         for (int x = 0; x < rows.width(); ++x)
             rows.setPixel(x, y, qRgb(y % 256, y / 256, x % 256));
-    o->setPicture(rows);
     o->apply(Style::wallpaper, 0.5);
+    o->setPicture(rows);
     const QImage shown = o->grab().toImage();
     ASSERT_EQ(shown.size(), QSize(800, 870));
     EXPECT_EQ(shown.pixel(10, 0), rows.pixel(10, 30));
