@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
         // Nothing can be shown or cleaned up without the server: its windows, the overlays
         // included, went away with the connection. A setting still waiting is kept.
         host->settingsFile().flush();
-        std::fprintf(stderr, "sombrix: lost the connection to the X server; exiting.\n");
+        std::fputs(kLostConnectionMessage, stderr);
         std::fflush(stderr);
         std::_Exit(exitcode::kLostDisplay);
     });

@@ -1,8 +1,14 @@
 // The composition of the X11 session's services and the engine.
 #include "app/platform_host.h"
 
+#include <unistd.h>
+#include <xcb/xcb.h>
+
 #include <QGuiApplication>
+#include <csignal>
 #include <cstdlib>
+
+#include "app/command_line.h"
 
 namespace sombrix {
 
@@ -17,6 +23,20 @@ PlatformHost* exitingHost = nullptr;
 void checkConnectionAtExit() {
     if (exitingHost)
         exitingHost->x11().context().connectionBroken();
+}
+
+// A screen change the server announced just before it died makes Qt re-read the screens and
+// follow a reply that never came (Qt 6.4, QXcbScreen::updateColorSpaceAndEdid). That crash is
+// the lost server, and ends as such; any other one goes on to the default action.
+void crashed(int signal) {
+    if (exitingHost && xcb_connection_has_error(exitingHost->x11().context().connection())) {
+        const ssize_t ignored =
+            ::write(STDERR_FILENO, kLostConnectionMessage, sizeof kLostConnectionMessage - 1);
+        (void)ignored;
+        ::_exit(exitcode::kLostDisplay);
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 }  // namespace
@@ -66,8 +86,11 @@ void PlatformHost::setConnectionLostHandler(std::function<void()> handler) {
             handler();
     });
     static const bool registered = std::atexit(checkConnectionAtExit) == 0;
-    if (registered)
+    if (registered) {
         exitingHost = this;
+        std::signal(SIGSEGV, crashed);
+        std::signal(SIGBUS, crashed);
+    }
 }
 
 }  // namespace sombrix

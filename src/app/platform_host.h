@@ -19,6 +19,11 @@
 
 namespace sombrix {
 
+// What the process says on standard error when the X server goes away; it then ends with
+// exitcode::kLostDisplay.
+inline constexpr char kLostConnectionMessage[] =
+    "sombrix: lost the connection to the X server; exiting.\n";
+
 class PlatformHost {
 public:
     // Needs a QApplication on the xcb platform; null with the reason in `error` otherwise.
@@ -27,7 +32,9 @@ public:
     PlatformHost(const PlatformHost&) = delete;
     PlatformHost& operator=(const PlatformHost&) = delete;
 
-    // Runs once when the X connection breaks; the engine can do nothing after that.
+    // Runs once when the X connection breaks; the engine can do nothing after that. Also runs
+    // when Qt saw the break first and began to exit, and a crash with a broken connection ends
+    // with that message and status too.
     void setConnectionLostHandler(std::function<void()> handler);
     // Runs when a window manager started, was replaced or went away.
     void setWindowManagerChangedHandler(std::function<void()> handler) {
