@@ -178,7 +178,7 @@ TEST_F(SettingsFile, ABurstOfWritesIsSavedAtOnceThenOnceMoreAtItsEndAndNothingIs
 }
 
 TEST_F(SettingsFile, TheWatcherSeesTheFileCreatedEditedAndReplacedAsEditorsSaveIt) {
-    const QString file = dir_.filePath(QStringLiteral("Sombrix/Sombrix.conf"));
+    const QString file = dir_.filePath(QStringLiteral("config/Sombrix/Sombrix.conf"));
     int changes = 0;
     SettingsFileWatcher watcher(file, [&] { ++changes; });
     const auto changedBy = [&](const std::function<void()>& edit) {
@@ -187,7 +187,7 @@ TEST_F(SettingsFile, TheWatcherSeesTheFileCreatedEditedAndReplacedAsEditorsSaveI
         return pumpUntil([&] { return changes > before; });
     };
     EXPECT_TRUE(changedBy([&] {
-        QDir(dir_.path()).mkpath(QStringLiteral("Sombrix"));
+        QDir(dir_.path()).mkpath(QStringLiteral("config/Sombrix"));
         writeFile(file, "[General]\ndimStyle=black\n");
     }));
     for (int round = 0; round < 2; ++round) {

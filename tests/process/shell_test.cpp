@@ -1,8 +1,10 @@
 // The built sombrix seen from outside as a user sees it: the tray menu switching the dim off and
-// on and quitting, later launches passing their command line to the first, the German texts
-// under a German locale, and no overlay left on screen after SIGTERM or Quit.
+// on and quitting, later launches passing their command line to the first, hand edits of the
+// settings file followed, the German texts under a German locale, and no overlay left on screen
+// after SIGTERM or Quit.
 #include <signal.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -37,6 +39,24 @@ TEST_F(Shell, LaterLaunchesPassTheirRequestToTheFirstAndSayTheOutcome) {
     EXPECT_EQ(session().run({SOMBRIX_BINARY, "--toggle"}, &out, kDeadline), 0);
     EXPECT_TRUE(overlaysShown(1));
     EXPECT_TRUE(first.running()) << "the first instance must keep running";
+
+    // Hand edits of the settings file are followed while it runs: off, on again at another
+    // strength, then a new strength while dimming.
+    const auto veilIs = [&](double strength) {
+        return waitUntil(
+            [&] {
+                const auto shown = mappedOverlays(connection());
+                return shown.size() == 1 &&
+                       std::abs(opacity(connection(), shown[0]) - strength) < 0.01;
+            },
+            kDeadline);
+    };
+    writeSettings("dimEnabled=no\n");
+    EXPECT_TRUE(waitUntil([&] { return mappedOverlays(connection()).empty(); }, kDeadline));
+    writeSettings("dimStrength=0.8\n");
+    EXPECT_TRUE(veilIs(0.8));
+    writeSettings("dimStrength=0.3\n");
+    EXPECT_TRUE(veilIs(0.3));
 
     // --quit returns once the first has ended, the overlays gone first.
     EXPECT_EQ(session().run({SOMBRIX_BINARY, "--quit"}, &out, kDeadline), 0);

@@ -32,18 +32,17 @@ void SettingsFileWatcher::rearm() {
     QStringList wanted;
     if (file.exists())
         wanted << path_;
-    if (QFileInfo(folder).isDir()) {
-        wanted << folder;
-    } else {
-        const QString parent = QFileInfo(folder).absolutePath();
-        if (QFileInfo(parent).isDir())
-            wanted << parent;
-    }
+    // A folder that does not exist yet is watched through the nearest one above it that does.
+    QString watched = folder;
+    while (!QFileInfo(watched).isDir() && watched != QFileInfo(watched).absolutePath())
+        watched = QFileInfo(watched).absolutePath();
+    if (QFileInfo(watched).isDir())
+        wanted << watched;
     // Set afresh rather than kept: a replaced file keeps its name but is another file, whose
     // changes the old watch would never see.
-    const QStringList watched = watcher_.files() + watcher_.directories();
-    if (!watched.isEmpty())
-        watcher_.removePaths(watched);
+    const QStringList previous = watcher_.files() + watcher_.directories();
+    if (!previous.isEmpty())
+        watcher_.removePaths(previous);
     watcher_.addPaths(wanted);
 }
 

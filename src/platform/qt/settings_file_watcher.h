@@ -1,5 +1,5 @@
 // Tells when the settings file may have changed on disk: written in place, replaced (as editors
-// and QSettings itself save), deleted, or created together with its folder.
+// and QSettings itself save), deleted, or created together with its folders.
 #pragma once
 
 #include <QFileSystemWatcher>
