@@ -152,6 +152,13 @@ public:
     x11::X11Platform& platform() { return *platform_; }
     xcb_connection_t* connection() const { return connection_; }
     long refreshes() const { return accessibility_->refreshes; }
+    int overlayCount() const { return static_cast<int>(controller_->overlays().size()); }
+    int visibleOverlays() const {
+        int n = 0;
+        for (const auto& overlay : controller_->overlays())
+            n += overlay->isVisible() ? 1 : 0;
+        return n;
+    }
 
     // Runs the main loop for `duration`.
     void run(std::chrono::milliseconds duration) {

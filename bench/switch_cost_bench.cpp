@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     std::printf(
         "switch_cost windows=%d compositor=%s cpu_us_per_switch=%.0f xserver_us_per_switch=%.0f "
         "refreshes_per_switch=%.2f round_trips_per_switch=%.2f longest_stall_ms=%.2f "
-        "requests_per_switch=%.1f backend_requests_per_switch=%.1f",
+        "requests_per_switch=%.1f backend_requests_per_switch=%.1f overlays_shown=%d/%d",
         count, picom ? "picom" : "none", cpu, server,
         (host.refreshes() - refreshes0 - ticks) / switches, (stats.roundTrips - trips0) / switches,
         host.longestStallMs(), requests, backendRequests);
