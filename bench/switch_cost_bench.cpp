@@ -103,7 +103,8 @@ int main(int argc, char** argv) {
         "requests_per_switch=%.1f backend_requests_per_switch=%.1f overlays_shown=%d/%d",
         count, picom ? "picom" : "none", cpu, server,
         (host.refreshes() - refreshes0 - ticks) / switches, (stats.roundTrips - trips0) / switches,
-        host.longestStallMs(), requests, backendRequests);
+        host.longestStallMs(), requests, backendRequests, host.visibleOverlays(),
+        host.overlayCount());
     if (picom)
         std::printf(" compositor_us_per_switch=%.0f",
                     (bench::processRunUs(session.compositorPid()) - compositor0) / switches);

@@ -10,7 +10,7 @@ if(TARGET sombrix_x11 AND TARGET sombrix_xsession)
     endif()
 endif()
 # The engine composed as in the application, in the benchmark's own process: what a focus change
-# costs (and, under hostile clients, whether the main loop ever stalls).
+# costs, and the longest the main loop was busy meanwhile.
 if(TARGET sombrix_x11 AND TARGET sombrix_xsession AND TARGET sombrix_engine AND
    TARGET sombrix_overlay AND TARGET sombrix_qt)
     foreach(bench switch_cost)

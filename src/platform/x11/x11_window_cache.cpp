@@ -9,11 +9,13 @@ namespace sombrix::x11 {
 
 namespace {
 
-// Windows re-read per step of the safety-net sweep: a step costs well under a millisecond, so a
-// focus change that arrives meanwhile waits no longer than that.
-constexpr std::size_t kSweepSlice = 128;
-// One step per refresh cycle at most (a cycle reads the list more than once).
-constexpr auto kSweepStepGap = std::chrono::milliseconds(100);
+// The safety net re-reads a few windows at a time, a second apart, and only once no event has
+// come for a while: a step costs a few requests, never holds up a focus change, and keeps an
+// idle desktop of hundreds of windows nearly free. The stacking and the root's lists are
+// confirmed at every sweep interval.
+constexpr std::size_t kSweepSlice = 8;
+constexpr auto kSweepStepGap = std::chrono::seconds(1);
+constexpr auto kQuietBeforeSweep = std::chrono::milliseconds(250);
 
 Rect outerRect(std::int16_t x, std::int16_t y, std::uint16_t width, std::uint16_t height,
                std::uint16_t border) {
@@ -84,17 +86,20 @@ void X11WindowCache::invalidate() {
 
 void X11WindowCache::sweepStep() {
     const auto now = std::chrono::steady_clock::now();
-    if (sweepTops_.empty() && sweepClients_.empty()) {
-        if (now - lastSweep_ < sweepInterval_) {
-            return;
-        }
-        // The cheap part first, all at once: the stacking and the root's lists.
+    if (now - lastEvent_ < kQuietBeforeSweep) {
+        return;
+    }
+    if (now - lastSweep_ >= sweepInterval_) {
+        // The cheap part, all at once: the stacking and the root's lists.
         lastSweep_ = now;
         treeDirty_ = rootDirty_ = clientListDirty_ = activeDirty_ = desktopDirty_ = true;
         stackingListDirty_ = true;
-        sweepTops_.assign(stack_.begin(), stack_.end());
-        sweepClients_.assign(clientList_.begin(), clientList_.end());
-    } else if (now - lastSweepStep_ < kSweepStepGap) {
+        if (sweepTops_.empty() && sweepClients_.empty()) {
+            sweepTops_.assign(stack_.begin(), stack_.end());
+            sweepClients_.assign(clientList_.begin(), clientList_.end());
+        }
+    }
+    if (now - lastSweepStep_ < kSweepStepGap) {
         return;
     }
     lastSweepStep_ = now;
@@ -151,6 +156,7 @@ void X11WindowCache::markClient(xcb_window_t window, unsigned dirt) {
 }
 
 X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
+    lastEvent_ = std::chrono::steady_clock::now();
     const xcb_window_t root = ctx_.root();
     const Atoms& a = ctx_.atoms();
     // What an on-screen change of a root child means: ours and unmapped ones change nothing the

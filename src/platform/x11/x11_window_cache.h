@@ -3,8 +3,9 @@
 // and override-redirect flag (all carried by the structure events themselves), and for each
 // client of the window manager its top-level, state, type and frame extents (re-read only when a
 // property event names them). A pass asks the server only about what events marked as changed,
-// so an idle desktop costs no request and a focus change one round trip. A full re-read runs as
-// a safety net, a slice of windows at a time so that it never holds up a focus change.
+// so an idle desktop costs no request and a focus change one round trip. A safety net confirms
+// the stacking and the root's lists every few seconds and re-reads every window, a few at a time
+// while nothing happens, so that it never holds up a focus change.
 #pragma once
 
 #include <xcb/xcb.h>
@@ -155,6 +156,7 @@ private:
     std::chrono::milliseconds sweepInterval_{5000};
     std::chrono::steady_clock::time_point lastSweep_{};
     std::chrono::steady_clock::time_point lastSweepStep_{};
+    std::chrono::steady_clock::time_point lastEvent_{};
     std::vector<xcb_window_t> sweepTops_;
     std::vector<xcb_window_t> sweepClients_;
 };
