@@ -234,10 +234,18 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
                 seconds);
     std::fflush(stdout);
 
-    // Screen-sized buffers always from mmap, so that a freed one leaves the resident size at
-    // once instead of lingering in the heap: the readings then show live memory, not how the
-    // allocator happened to keep what was freed.
-    auto& sombrix = launch({"MALLOC_MMAP_THRESHOLD_=131072"});
+    // Memory is judged by the heap in use, read inside the process: the resident size also
+    // holds what freed worker-thread arenas and fragments keep mapped, and says nothing of a leak.
+    const std::string heapAnswer = home + "/heap-kb";
+    auto& sombrix =
+        launch({"LD_PRELOAD=" SOMBRIX_HEAP_PROBE_LIBRARY, "SOMBRIX_HEAP_PROBE=" + heapAnswer});
+    const auto liveKb = [&]() -> std::optional<long> {
+        std::remove(heapAnswer.c_str());
+        if (!writeFile(heapAnswer + ".ask", "") ||
+            !waitUntil([&] { return !readFile(heapAnswer).empty(); }))
+            return std::nullopt;
+        return std::stol(readFile(heapAnswer));
+    };
     Storm storm(session(), client(), settingsFile(), seed);
     long events = 0;
     long violationCount = 0;
@@ -271,6 +279,7 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     const auto end = start + std::chrono::seconds(seconds);
     const auto warmedUp = start + std::chrono::seconds(std::min<long>(seconds / 5, 30));
     std::optional<long> baselineKb;
+    std::optional<long> baselineRssKb;
     auto lastSample = Clock::now();
     while (Clock::now() < end && sombrix.running()) {
         std::string burst;
@@ -280,17 +289,18 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
         if (!baselineKb && Clock::now() >= warmedUp) {
             storm.sameStateForMeasuring();
             quietPoint("settling for the first memory reading");
-            baselineKb = sombrix.residentKb();
+            baselineKb = liveKb();
+            baselineRssKb = sombrix.residentKb();
             lastSample = Clock::now();
         }
         // The trend tells a leak (steady climb) from an allocator settling (a plateau).
         if (baselineKb && Clock::now() - lastSample >= std::chrono::seconds(60)) {
             lastSample = Clock::now();
             std::printf(
-                "rss at %llds: %ld kB\n",
+                "at %llds: live %ld kB, rss %ld kB\n",
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::seconds>(lastSample - start).count()),
-                sombrix.residentKb().value_or(-1));
+                liveKb().value_or(-1), sombrix.residentKb().value_or(-1));
             std::fflush(stdout);
         }
     }
@@ -299,14 +309,17 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
 
     storm.sameStateForMeasuring();
     quietPoint("settling for the last memory reading");
-    const auto endKb = sombrix.residentKb();
-    const long growthKb = baselineKb && endKb ? *endKb - *baselineKb : 0;
+    const auto endKb = liveKb();
+    const auto endRssKb = sombrix.residentKb();
+    ASSERT_TRUE(baselineKb && endKb) << "the heap probe did not answer";
+    const long growthKb = *endKb - *baselineKb;
     std::ostringstream counts;
     for (const auto& [action, count] : actionCounts)
         counts << " " << action << "=" << count;
-    std::printf("rss baseline_kb=%ld end_kb=%ld\nactions:%s\n", baselineKb.value_or(-1),
-                endKb.value_or(-1), counts.str().c_str());
-    std::printf("soak seconds=%lld events=%ld violations=%ld rss_growth_kb=%ld crashes=0\n",
+    std::printf("live baseline_kb=%ld end_kb=%ld; rss baseline_kb=%ld end_kb=%ld\nactions:%s\n",
+                *baselineKb, *endKb, baselineRssKb.value_or(-1), endRssKb.value_or(-1),
+                counts.str().c_str());
+    std::printf("soak seconds=%lld events=%ld violations=%ld live_growth_kb=%ld crashes=0\n",
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count()),
                 events, violationCount, growthKb);
