@@ -281,6 +281,10 @@
         <translation>Nach Updates suchen…</translation>
     </message>
     <message>
+        <source>This build does not check for updates.</source>
+        <translation>Dieser Build sucht nicht nach Updates.</translation>
+    </message>
+    <message>
         <source>By %1</source>
         <translation>Von %1</translation>
     </message>
