@@ -118,6 +118,7 @@ void AppDelegate::settingsDidChange() {
         controller_.stop();
     } else if (controller_.isRunning()) {
         controller_.applyAppearance();
+        controller_.displaySettingsChanged();
     }
     updateStatusItemAppearance();
     if (settingsController_) {
