@@ -14,6 +14,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -160,10 +161,12 @@ public:
         return n;
     }
 
-    // Runs the main loop for `duration`.
+    // Runs the main loop for `duration`. A loop of its own: quitting the application's loop
+    // would close every window, the overlays too.
     void run(std::chrono::milliseconds duration) {
-        QTimer::singleShot(static_cast<int>(duration.count()), [this] { app_->quit(); });
-        app_->exec();
+        QEventLoop loop;
+        QTimer::singleShot(static_cast<int>(duration.count()), &loop, &QEventLoop::quit);
+        loop.exec();
     }
     // The longest gap between two turns of the main loop while watching, in milliseconds.
     void watchStalls() {

@@ -13,9 +13,12 @@ endif()
 # costs, and the longest the main loop was busy meanwhile.
 if(TARGET sombrix_x11 AND TARGET sombrix_xsession AND TARGET sombrix_engine AND
    TARGET sombrix_overlay AND TARGET sombrix_qt)
-    foreach(bench switch_cost)
+    foreach(bench switch_cost hostile)
         add_executable(bench_${bench} ${CMAKE_CURRENT_LIST_DIR}/${bench}_bench.cpp)
         target_link_libraries(bench_${bench} PRIVATE
             sombrix_x11 sombrix_xsession sombrix_engine sombrix_overlay sombrix_qt Qt6::Widgets)
     endforeach()
+endif()
+if(TARGET bench_hostile AND TARGET sombrix_process_support)
+    target_link_libraries(bench_hostile PRIVATE sombrix_process_support)
 endif()
