@@ -233,6 +233,17 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     std::printf("soak seed=%u seconds=%ld (SOMBRIX_SOAK_SEED, SOMBRIX_SOAK_SECONDS)\n", seed,
                 seconds);
     std::fflush(stdout);
+    // A busy desktop under the storm: SOMBRIX_SOAK_WINDOWS small windows that stay.
+    const long background = envNumber("SOMBRIX_SOAK_WINDOWS", 0);
+    for (long i = 0; i < background; ++i)
+        client().createWindow({.title = "background",
+                               .x = int(i * 61 % 1500),
+                               .y = 40 + int(i % 13) * 60,
+                               .width = 56,
+                               .height = 48,
+                               .waitUntilManaged = false});
+    ASSERT_TRUE(waitUntil([&] { return client().clientList().size() >= std::size_t(background); },
+                          std::chrono::seconds(60)));
 
     // Memory is judged by the heap in use, read inside the process: the resident size also
     // holds what freed worker-thread arenas and fragments keep mapped, and says nothing of a leak.
