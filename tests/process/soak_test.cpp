@@ -112,17 +112,7 @@ public:
     void toDesktop(std::uint32_t desktop) {
         // What a pager sends to move a window to another desktop.
         withWindow([&](xcb_window_t w) {
-            xcb_client_message_event_t e{};
-            e.response_type = XCB_CLIENT_MESSAGE;
-            e.format = 32;
-            e.window = w;
-            e.type = client_.atom("_NET_WM_DESKTOP");
-            e.data.data32[0] = desktop;
-            e.data.data32[1] = 2;
-            xcb_send_event(
-                client_.connection(), 0, client_.root(),
-                XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                reinterpret_cast<const char*>(&e));
+            client_.rootMessage(w, "_NET_WM_DESKTOP", {desktop, 2});
         });
     }
     // A window of another process: the rules treat windows of other processes above the bright

@@ -30,19 +30,6 @@ std::optional<T> read(Accessibility& ax, const AXElement& e, std::string_view at
     return std::get<T>(*v);
 }
 
-TEST(X11Accessibility, TrustFollowsTheWindowManager) {
-    XSessionOptions options;
-    options.windowManager.command.clear();
-    SOMBRIX_XSESSION_OR_SKIP(session, options);
-    Backend backend(session.display());
-    backend.listen();
-    Accessibility& ax = backend.platform.accessibility();
-    EXPECT_FALSE(ax.isProcessTrusted());
-
-    ASSERT_TRUE(session.startWindowManager()) << session.error();
-    EXPECT_TRUE(backend.pumpUntil([&] { return ax.isProcessTrusted(); }));
-}
-
 TEST(X11Accessibility, FocusedWindowAttributesAndRaising) {
     SOMBRIX_XSESSION_OR_SKIP(session, XSessionOptions{});
     TestClient client(session.display());

@@ -22,29 +22,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Atoms {
-    xcb_atom_t clientList, active, state, hidden, above, below, fullScreen, type, overlay, name,
-        utf8;
-    std::vector<xcb_atom_t> normalTypes;  // types whose windows are of the normal layer
-    std::vector<xcb_atom_t> otherTypes;   // known types of every other layer
-
-    explicit Atoms(xcb_connection_t* c)
-        : clientList(atom(c, "_NET_CLIENT_LIST")),
-          active(atom(c, "_NET_ACTIVE_WINDOW")),
-          state(atom(c, "_NET_WM_STATE")),
-          hidden(atom(c, "_NET_WM_STATE_HIDDEN")),
-          above(atom(c, "_NET_WM_STATE_ABOVE")),
-          below(atom(c, "_NET_WM_STATE_BELOW")),
-          fullScreen(atom(c, "_NET_WM_STATE_FULLSCREEN")),
-          type(atom(c, "_NET_WM_WINDOW_TYPE")),
-          overlay(atom(c, "_SOMBRIX_OVERLAY")),
-          name(atom(c, "_NET_WM_NAME")),
-          utf8(atom(c, "UTF8_STRING")) {
+    explicit Atoms(xcb_connection_t* c) : c(c) {
         for (const char* t : {"NORMAL", "DIALOG", "UTILITY", "SPLASH"})
             normalTypes.push_back(atom(c, std::string("_NET_WM_WINDOW_TYPE_") + t));
         for (const char* t : {"DESKTOP", "DOCK", "TOOLBAR", "MENU", "DROPDOWN_MENU", "POPUP_MENU",
                               "TOOLTIP", "NOTIFICATION", "COMBO", "DND"})
             otherTypes.push_back(atom(c, std::string("_NET_WM_WINDOW_TYPE_") + t));
     }
+    xcb_connection_t* c;
+    const xcb_atom_t clientList = atom(c, "_NET_CLIENT_LIST"),
+                     active = atom(c, "_NET_ACTIVE_WINDOW"), state = atom(c, "_NET_WM_STATE"),
+                     hidden = atom(c, "_NET_WM_STATE_HIDDEN"),
+                     above = atom(c, "_NET_WM_STATE_ABOVE"), below = atom(c, "_NET_WM_STATE_BELOW"),
+                     fullScreen = atom(c, "_NET_WM_STATE_FULLSCREEN"),
+                     type = atom(c, "_NET_WM_WINDOW_TYPE"), overlay = atom(c, "_SOMBRIX_OVERLAY"),
+                     name = atom(c, "_NET_WM_NAME"), utf8 = atom(c, "UTF8_STRING");
+    std::vector<xcb_atom_t> normalTypes;  // types whose windows are of the normal layer
+    std::vector<xcb_atom_t> otherTypes;   // known types of every other layer
 };
 
 bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
@@ -56,16 +50,8 @@ InvariantRect geometryOf(xcb_get_geometry_reply_t* g) {
     return {g->x, g->y, g->width + border, g->height + border};
 }
 
-double centreX(const InvariantRect& r) {
-    return r.x + r.width / 2.0;
-}
-double centreY(const InvariantRect& r) {
-    return r.y + r.height / 2.0;
-}
-
 bool centreIn(const InvariantRect& w, const InvariantRect& f) {
-    const double x = centreX(w);
-    const double y = centreY(w);
+    const double x = w.x + w.width / 2.0, y = w.y + w.height / 2.0;
     return f.x <= x && x < f.x + f.width && f.y <= y && y < f.y + f.height;
 }
 
@@ -81,11 +67,13 @@ std::string label(const StackedWindow& w) {
     return "window " + hex(w.client) + " '" + w.title + "'";
 }
 
+std::string text(const InvariantRect& r) {
+    return std::to_string(r.x) + "," + std::to_string(r.y) + " " + std::to_string(r.width) + "x" +
+           std::to_string(r.height);
+}
+
 std::string label(const MonitorInfo& m) {
-    std::ostringstream out;
-    out << "monitor " << m.name << " (" << m.frame.x << "," << m.frame.y << " " << m.frame.width
-        << "x" << m.frame.height << ")";
-    return out.str();
+    return "monitor " + m.name + " (" + text(m.frame) + ")";
 }
 
 }  // namespace
@@ -98,8 +86,7 @@ std::string ArrangementState::describe() const {
     for (const StackedWindow& w : stack) {
         out << "  " << label(w) << " frame " << hex(w.frame) << (w.mapped ? " mapped" : "")
             << (w.normalOnScreen ? " normal" : "") << (w.fullScreen ? " fullscreen" : "") << " "
-            << w.bounds.x << "," << w.bounds.y << " " << w.bounds.width << "x" << w.bounds.height
-            << "\n";
+            << text(w.bounds) << "\n";
     }
     return out.str();
 }
@@ -237,10 +224,8 @@ std::vector<std::string> violations(const ArrangementState& state) {
         const bool serves = std::any_of(state.monitors.begin(), state.monitors.end(),
                                         [&](const MonitorInfo& m) { return m.frame == o->bounds; });
         if (o->mapped && !serves)
-            found.push_back(label(*o) + " is mapped but covers no monitor (" +
-                            std::to_string(o->bounds.x) + "," + std::to_string(o->bounds.y) + " " +
-                            std::to_string(o->bounds.width) + "x" +
-                            std::to_string(o->bounds.height) + ")");
+            found.push_back(label(*o) + " is mapped but covers no monitor (" + text(o->bounds) +
+                            ")");
     }
 
     auto requireMapped = [&](std::size_t i) -> const StackedWindow* {

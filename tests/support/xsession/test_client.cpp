@@ -145,50 +145,43 @@ void TestClient::destroy(xcb_window_t w) {
     created_.erase(std::remove(created_.begin(), created_.end(), w), created_.end());
 }
 
-namespace {
-
-void sendRootMessage(xcb_connection_t* c, xcb_window_t root, xcb_window_t w, xcb_atom_t type,
-                     std::array<std::uint32_t, 5> data) {
+void TestClient::rootMessage(xcb_window_t w, const std::string& type,
+                             std::array<std::uint32_t, 5> data) {
     xcb_client_message_event_t ev{};
     ev.response_type = XCB_CLIENT_MESSAGE;
     ev.format = 32;
     ev.window = w;
-    ev.type = type;
+    ev.type = atom(type);
     std::copy(data.begin(), data.end(), ev.data.data32);
-    xcb_send_event(c, 0, root,
+    xcb_send_event(c_, 0, root_,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&ev));
-    xcb_flush(c);
+    xcb_flush(c_);
 }
-
-}  // namespace
 
 void TestClient::minimize(xcb_window_t w) {
     constexpr std::uint32_t kIconicState = 3;
-    sendRootMessage(c_, root_, w, atom("WM_CHANGE_STATE"), {kIconicState, 0, 0, 0, 0});
+    rootMessage(w, "WM_CHANGE_STATE", {kIconicState, 0, 0, 0, 0});
 }
 
 void TestClient::activate(xcb_window_t w) {
-    sendRootMessage(c_, root_, w, atom("_NET_ACTIVE_WINDOW"),
-                    {kSourcePager, XCB_CURRENT_TIME, 0, 0, 0});
+    rootMessage(w, "_NET_ACTIVE_WINDOW", {kSourcePager, XCB_CURRENT_TIME, 0, 0, 0});
 }
 
 void TestClient::changeState(xcb_window_t w, const std::string& state, bool add) {
-    sendRootMessage(c_, root_, w, atom("_NET_WM_STATE"),
-                    {add ? 1u : 0u, atom(state), 0, kSourcePager, 0});
+    rootMessage(w, "_NET_WM_STATE", {add ? 1u : 0u, atom(state), 0, kSourcePager, 0});
 }
 
 void TestClient::switchDesktop(std::uint32_t desktop) {
-    sendRootMessage(c_, root_, root_, atom("_NET_CURRENT_DESKTOP"),
-                    {desktop, XCB_CURRENT_TIME, 0, 0, 0});
+    rootMessage(root_, "_NET_CURRENT_DESKTOP", {desktop, XCB_CURRENT_TIME, 0, 0, 0});
 }
 
 void TestClient::moveResize(xcb_window_t w, int x, int y, std::uint16_t width,
                             std::uint16_t height) {
     // Through the manager, as a pager would (gravity static, x/y/width/height present, source 2).
     const std::uint32_t flags = 10 | (1u << 8) | (1u << 9) | (1u << 10) | (1u << 11) | (2u << 12);
-    sendRootMessage(
-        c_, root_, w, atom("_NET_MOVERESIZE_WINDOW"),
+    rootMessage(
+        w, "_NET_MOVERESIZE_WINDOW",
         {flags, static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y), width, height});
 }
 

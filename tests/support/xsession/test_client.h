@@ -66,6 +66,8 @@ public:
     // _NET_CURRENT_DESKTOP request to the window manager.
     void switchDesktop(std::uint32_t desktop);
     void moveResize(xcb_window_t w, int x, int y, std::uint16_t width, std::uint16_t height);
+    // A client message about `w` to the root, as a pager sends it.
+    void rootMessage(xcb_window_t w, const std::string& type, std::array<std::uint32_t, 5> data);
     // Writes a property as is: the tool for hostile values.
     void setProperty(xcb_window_t w, const std::string& name, xcb_atom_t type, std::uint8_t format,
                      const void* data, std::uint32_t elements);
