@@ -42,7 +42,7 @@ std::optional<bool> allHidden(const DesktopState& s, std::int32_t pid) {
 }  // namespace
 
 X11Events::X11Events(X11Context& context, X11WindowList& windowList)
-    : ctx_(context), list_(windowList), cache_(windowList.cache()) {}
+    : ctx_(context), cache_(windowList.cache()) {}
 
 X11Events::~X11Events() = default;
 

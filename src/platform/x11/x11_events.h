@@ -101,7 +101,6 @@ private:
                              std::int32_t previous);
 
     X11Context& ctx_;
-    X11WindowList& list_;
     X11WindowCache& cache_;
     DesktopState state_;
     std::uint64_t clientsGeneration_ = 0;
