@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/decision_log.h"
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/defaults_store.h"
@@ -148,6 +149,7 @@ private:
                                  std::string_view notification, void* context);
 
     EngineServices services_;
+    DecisionLog decisions_{services_.log};
 
     // In declaration order of the engine's state.
     std::vector<std::unique_ptr<Overlay>> overlays_;

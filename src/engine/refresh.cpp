@@ -17,6 +17,11 @@ bool isLargeEnough(const Rect& bounds) {
     return bounds.width > kMinimumCandidateSide && bounds.height > kMinimumCandidateSide;
 }
 
+std::string brightText(std::uint32_t id, bool focused) {
+    return "bright " + DecisionLog::window(id) +
+           (focused ? " (the focused window)" : " (the topmost window here)");
+}
+
 }  // namespace
 
 void DimController::refresh() {
@@ -24,11 +29,13 @@ void DimController::refresh() {
         return;
     if (!services_.accessibility.isProcessTrusted()) {
         // Without the permission focus is invisible; the permission poll starts us again.
+        decisions_.everyDisplay("no window manager reports the active window: overlays removed");
         stop();
         return;
     }
     const auto front = services_.workspace.frontmostApplication();
     if (!front) {
+        decisions_.everyDisplay("no application is active: every overlay in front");
         dimEverything();
         return;
     }
@@ -41,6 +48,7 @@ void DimController::refresh() {
         } else {
             // Our own menu or tray is in front: keep the arrangement unless the window the user
             // worked in has just closed.
+            decisions_.everyDisplay("Sombrix's own menu is in front: arrangement kept");
             handOverFocusIfWindowClosed(windows);
         }
         return;
@@ -50,6 +58,7 @@ void DimController::refresh() {
     if (const auto focused = focusedWindow(*front)) {
         focus(*focused, windows);
     } else if (!handOverFocusIfWindowClosed(windows)) {
+        decisions_.everyDisplay("the active application shows no window: every overlay in front");
         dimEverything();
     }
 }
@@ -82,17 +91,22 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
     if (candidateIDs.empty()) {
         // Nothing stays bright here: the overlay must be the topmost window of its display.
         for (const auto& w : windows) {
-            if (w.id == self)
+            if (w.id == self) {
+                decisions_.display(self, frame, "no window to keep bright: overlay in front",
+                                   false);
                 return;
+            }
             if (frame.containsHalfOpen(w.bounds.centre()))
                 break;
         }
+        decisions_.display(self, frame, "no window to keep bright: overlay raised in front", true);
         overlay.orderFrontRegardless();
         return;
     }
 
     bool fullScreen = false;
-    if (target != windows.size()) {
+    const bool isFocused = target != windows.size();
+    if (isFocused) {
         fullScreen = focused.isFullScreen;
     } else {
         target = first;
@@ -104,6 +118,11 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
                        b.maxX() >= frame.maxX() - kFillSideTolerance &&
                        b.height >= frame.height - kFillHeightTolerance;
     if (fullScreen || fills) {
+        if (decisions_.enabled())
+            decisions_.display(self, frame,
+                               brightText(bright.id, isFocused) + ": overlay hidden, the window " +
+                                   (fullScreen ? "is full screen" : "fills the display"),
+                               false);
         if (overlay.isVisible())
             overlay.orderOut();
         return;
@@ -135,8 +154,19 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
         if (windows[i].pid != bright.pid)
             othersAbove = true;
     }
-    if (placed && !othersAbove)
+    if (placed && !othersAbove) {
+        if (decisions_.enabled())
+            decisions_.display(self, frame,
+                               brightText(bright.id, isFocused) + ": overlay already beneath it",
+                               false);
         return;
+    }
+    if (decisions_.enabled())
+        decisions_.display(self, frame,
+                           brightText(bright.id, isFocused) + ": overlay restacked beneath it, " +
+                               (othersAbove ? "windows of other applications lay above it"
+                                            : "it was not directly beneath"),
+                           true);
     overlay.orderBelow(bright.id);
 }
 

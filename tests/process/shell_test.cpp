@@ -76,10 +76,10 @@ TEST_F(Shell, LaterLaunchesPassTheirRequestToTheFirstAndSayTheOutcome) {
     EXPECT_EQ(session().run({SOMBRIX_BINARY, "--quit"}, &out, kDeadline), 0) << out;
 }
 
-TEST_F(Shell, GermanLocaleGivesTheGermanMenuAndWindow) {
+TEST_F(Shell, GermanLocaleGivesTheGermanMenuAndWindowAndTheLogTellsEachDecision) {
     activate(window("work", 100, 100));
     auto& sombrix = launch({"LANG=de_DE.UTF-8", "LANGUAGE", "LC_ALL", "LC_MESSAGES",
-                            "QT_LOGGING_RULES=sombrix.app.debug=true"});
+                            "QT_LOGGING_RULES=sombrix.*.debug=true"});
     // The menu as it was built, in the log of the tray item.
     EXPECT_TRUE(waitUntil(
         [&] {
@@ -96,6 +96,10 @@ TEST_F(Shell, GermanLocaleGivesTheGermanMenuAndWindow) {
                                   "^Sombrix-Einstellungen$"}) == 0;
         },
         kDeadline));
+    // The engine said which window stays bright and what it did, and the overlay its restack.
+    const std::string log = sombrix.stderrText();
+    EXPECT_NE(log.find("sombrix.engine: display 1280x800+0+0: bright"), std::string::npos) << log;
+    EXPECT_NE(log.find("sombrix.overlay: overlay 0x"), std::string::npos) << log;
 }
 
 // The tray menu driven like a user: a click on the icon in a real tray host, then the keyboard.
