@@ -228,6 +228,9 @@ void SettingsModel::requestAccessibility() {
 
 void SettingsModel::requestScreenRecording() {
     services_.wallpaper.requestAccess();
+    // On X11 there is nothing to grant: the button is "Help…", and the documentation says how to
+    // give the desktop a wallpaper picture.
+    services_.workspace.openURL(services_.links.documentation());
 }
 
 void SettingsModel::checkForUpdates() {

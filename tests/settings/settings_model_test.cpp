@@ -210,8 +210,10 @@ TEST_F(SettingsModelTest, LaunchAtLoginShowsWhatTheSystemReports) {
 TEST_F(SettingsModelTest, HelpOpensTheDocumentationAndARelaunchQuitsWhateverHappens) {
     auto& m = makeModel();
     m.requestAccessibility();
-    ASSERT_EQ(workspace.openedURLs.size(), 1u);
+    m.requestScreenRecording();
+    ASSERT_EQ(workspace.openedURLs.size(), 2u);
     EXPECT_EQ(workspace.openedURLs.front(), links.docs);
+    EXPECT_EQ(workspace.openedURLs.back(), links.docs);
 
     // The user asked this instance to end: it quits even when the new one did not start.
     relauncher.startSucceeds = false;
