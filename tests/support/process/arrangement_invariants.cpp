@@ -94,11 +94,9 @@ std::string ArrangementState::describe() const {
 std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
     if (!c || xcb_connection_has_error(c))
         return std::nullopt;
-    static thread_local std::unordered_map<xcb_connection_t*, std::unique_ptr<Atoms>> atomCache;
-    auto& cached = atomCache[c];
-    if (!cached)
-        cached = std::make_unique<Atoms>(c);
-    const Atoms& a = *cached;
+    // Interned afresh: a cache keyed by the connection would hand a later session, whose new
+    // connection may reuse the address, the atoms of another server.
+    const Atoms a(c);
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_window_t root = screen->root;
 
@@ -108,9 +106,10 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
         awaitReply(c, xcb_randr_get_monitors_reply, xcb_randr_get_monitors(c, root, 1));
     if (!tree)
         return std::nullopt;
-    const auto active = value32(c, root, a.active, XCB_ATOM_WINDOW);
-    if (active && *active != XCB_NONE)
-        state.active = *active;
+    // The first item: xfwm4 publishes the active window followed by a second value.
+    const auto active = list32(c, root, a.active, XCB_ATOM_WINDOW, 1);
+    if (!active.empty() && active.front() != XCB_NONE)
+        state.active = active.front();
 
     if (monitorsReply) {
         for (auto it = xcb_randr_get_monitors_monitors_iterator(monitorsReply.get()); it.rem;
@@ -181,8 +180,9 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
                 break;
             }
         }
+        // Full screen outranks keep-above (some managers add one to the other).
         w.normalOnScreen = w.mapped && onRoot && normalType && !contains(s, a.hidden) &&
-                           !contains(s, a.above) && !contains(s, a.below) &&
+                           (w.fullScreen || (!contains(s, a.above) && !contains(s, a.below))) &&
                            !attributes->override_redirect;
         state.stack.push_back(std::move(w));
     }
@@ -283,8 +283,11 @@ std::vector<std::string> violations(const ArrangementState& state) {
                 break;
             }
         }
-        const bool fullScreen = bright->client == *state.active && bright->fullScreen;
         const InvariantRect& t = bright->bounds;
+        // A client may write the state itself; only a frame that covers the monitor counts.
+        const bool fullScreen = bright->client == *state.active && bright->fullScreen &&
+                                t.x <= f.x && t.y <= f.y && t.x + t.width >= f.x + f.width &&
+                                t.y + t.height >= f.y + f.height;
         const bool fills =
             t.x <= f.x + 1 && t.x + t.width >= f.x + f.width - 1 && t.height >= f.height - 40;
         if (fullScreen || fills) {

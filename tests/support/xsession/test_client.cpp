@@ -168,8 +168,10 @@ void TestClient::activate(xcb_window_t w) {
     rootMessage(w, "_NET_ACTIVE_WINDOW", {kSourcePager, XCB_CURRENT_TIME, 0, 0, 0});
 }
 
-void TestClient::changeState(xcb_window_t w, const std::string& state, bool add) {
-    rootMessage(w, "_NET_WM_STATE", {add ? 1u : 0u, atom(state), 0, kSourcePager, 0});
+void TestClient::changeState(xcb_window_t w, const std::string& state, bool add,
+                             const std::string& second) {
+    rootMessage(w, "_NET_WM_STATE",
+                {add ? 1u : 0u, atom(state), second.empty() ? 0 : atom(second), kSourcePager, 0});
 }
 
 void TestClient::switchDesktop(std::uint32_t desktop) {

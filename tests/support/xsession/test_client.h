@@ -62,7 +62,8 @@ public:
     // _NET_ACTIVE_WINDOW from a pager (source 2): raises, focuses and restores it.
     void activate(xcb_window_t w);
     // _NET_WM_STATE client message (action 0 remove, 1 add) for one state.
-    void changeState(xcb_window_t w, const std::string& state, bool add);
+    void changeState(xcb_window_t w, const std::string& state, bool add,
+                     const std::string& second = {});
     // _NET_CURRENT_DESKTOP request to the window manager.
     void switchDesktop(std::uint32_t desktop);
     void moveResize(xcb_window_t w, int x, int y, std::uint16_t width, std::uint16_t height);
