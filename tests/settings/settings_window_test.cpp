@@ -161,10 +161,7 @@ TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
 
 TEST_F(SettingsWindowTest,
        TheSliderWritesTheStrengthAndThePercentageRoundsHalvesUpAndAFailedSaveIsSaid) {
-    EXPECT_EQ(SettingsView::percentText(0.1), QStringLiteral("10%"));
-    EXPECT_EQ(SettingsView::percentText(1.0), QStringLiteral("100%"));
     EXPECT_EQ(SettingsView::percentText(0.125), QStringLiteral("13%"));
-    EXPECT_EQ(SettingsView::percentText(0.5), QStringLiteral("50%"));
 
     makeWindow();
     slider()->setValue(slider()->maximum());
@@ -212,7 +209,7 @@ TEST_F(SettingsWindowTest, LastCheckedShowsNeverOrTheDateInTheUsersLocale) {
     EXPECT_TRUE(de.contains(QStringLiteral("19:05"))) << de.toStdString();
 }
 
-TEST_F(SettingsWindowTest, ShowSyncsReusesTheWindowAndKeepsItsPlace) {
+TEST_F(SettingsWindowTest, ShowSyncsReusesTheWindowKeepsItsPlaceAndCloseStopsTheSync) {
     makeWindow();
     defaults.set(keys::kDimStrength, 0.8);
     window->show();
@@ -231,11 +228,8 @@ TEST_F(SettingsWindowTest, ShowSyncsReusesTheWindowAndKeepsItsPlace) {
         active += t->isActive() ? 1 : 0;
     }
     EXPECT_EQ(active, 1);
-}
 
-TEST_F(SettingsWindowTest, ClosingStopsTheSyncAndRearrangesAfterTheWindowIsGone) {
-    makeWindow();
-    window->show();
+    // Closing stops the sync and rearranges once the window is gone.
     QCoreApplication::processEvents();  // activation events of the show
     const int before = focusChanges;
     window->window()->close();

@@ -137,7 +137,7 @@ TEST_F(UpdaterTest, ANewerVersionOffersItsNotesAndADownloadLinkButDownloadsNothi
     EXPECT_EQ(server.requests, 1);
 }
 
-TEST_F(UpdaterTest, BrokenFeedsEndInAClearErrorAndNoCheckDate) {
+TEST_F(UpdaterTest, BrokenAndPlainHttpFeedsEndInAClearErrorAndNoCheckDate) {
     struct Case {
         QByteArray body;
         int status;
@@ -164,6 +164,15 @@ TEST_F(UpdaterTest, BrokenFeedsEndInAClearErrorAndNoCheckDate) {
         EXPECT_EQ(updater->window()->message(), result.error);
     }
     EXPECT_FALSE(updater->lastUpdateCheckDate());
+
+    // A feed that is not https is refused before anything is fetched.
+    allowHttp = false;
+    server.status = 200;
+    server.body = feed(item("9.0", "https://example.org/9"));
+    const int fetched = server.requests;
+    make(server.url());
+    EXPECT_TRUE(check().error.contains("secure")) << results.back().error.toStdString();
+    EXPECT_EQ(server.requests, fetched);
 }
 
 TEST_F(UpdaterTest, UnreachableSlowAndOversizedServersAreCutOff) {
@@ -207,17 +216,7 @@ TEST_F(UpdaterTest, UnreachableSlowAndOversizedServersAreCutOff) {
     EXPECT_TRUE(result.error.contains("could not be reached")) << result.error.toStdString();
 }
 
-TEST_F(UpdaterTest, OnlyHttpsFeedsAreFetched) {
-    allowHttp = false;
-    server.body = feed(item("9.0", "https://example.org/9"));
-    make(server.url());
-    const auto result = check();
-    EXPECT_EQ(result.kind, Kind::error);
-    EXPECT_TRUE(result.error.contains("secure")) << result.error.toStdString();
-    EXPECT_EQ(server.requests, 0);
-}
-
-TEST_F(UpdaterTest, ScheduledChecksRunOnlyWhenSwitchedOnAndStayQuietWithoutNews) {
+TEST_F(UpdaterTest, ScheduledChecksRunOnlyWhenSwitchedOnAndStayQuietWithoutNewsOrOnFailure) {
     server.body = feed(item("1.2", "https://example.org/1.2"));
     AppcastUpdater::Options options;
     options.minimumScheduleDelayMs = 0;
@@ -250,19 +249,16 @@ TEST_F(UpdaterTest, ScheduledChecksRunOnlyWhenSwitchedOnAndStayQuietWithoutNews)
     EXPECT_EQ(results.back().kind, Kind::updateAvailable);
     ASSERT_TRUE(updater->window());
     EXPECT_TRUE(updater->window()->isVisible());
-}
 
-TEST_F(UpdaterTest, AFailedScheduledCheckWaitsAnIntervalInsteadOfRetryingAtOnce) {
+    // A failed one interrupts nobody and waits an interval instead of retrying at once.
     server.status = 500;
-    server.body = "down for maintenance";
-    AppcastUpdater::Options options;
-    options.minimumScheduleDelayMs = 0;
+    settings.remove("updater/lastCheck");
+    results.clear();
     make(server.url(), options);
-    updater->setAutomaticallyChecksForUpdates(true);
     updater->start();
     ASSERT_TRUE(waitFor([&] { return !results.empty(); }));
     EXPECT_EQ(results.back().kind, Kind::error);
-    EXPECT_FALSE(updater->window());  // a failed background check does not interrupt the user
+    EXPECT_FALSE(updater->window());
     EXPECT_FALSE(updater->lastUpdateCheckDate());
     EXPECT_GT(updater->msUntilScheduledCheck(), 23 * 3600 * 1000);
 }
