@@ -62,43 +62,28 @@ TEST_F(Arrangement, mirroredDisplaysShareOneOverlay) {
     EXPECT_EQ(overlay(1).cgFrame(), kRight);
 }
 
-TEST_F(Arrangement, onlyWindowsLargerThanFortyPointsInBothDirectionsStayBright) {
-    twoDisplays();
-    window(1, kAppA, {100, 100, 800, 600});
-    window(20, kAppB, {1700, 100, 40, 500});
-    window(21, kAppB, {1700, 100, 500, 40});
-    window(22, kAppB, {1700, 100, 40.5, 40.5});
-    focusOn(kAppA, 1);
-    start();
-
-    EXPECT_EQ(beneath(22), overlayID(1));
-    EXPECT_TRUE(server.isAbove(20, overlayID(1)));
-}
-
-// Whether the overlay is in place is judged among the display's candidates and the overlay
-// alone: a small window or another display's window between them is no reason to restack.
-TEST_F(Arrangement, smallOrOtherDisplaysWindowsBetweenTheBrightWindowAndItsOverlayAreNoReason) {
-    twoDisplays();
-    window(1, kAppA, {100, 100, 800, 600});
-    window(2, kAppB, {1700, 100, 800, 600});
-    focusOn(kAppA, 1);
-    start();
-    server.addFront(FakeWindow{30, kAppB, 0, {10, 10, 30, 30}, true});
-    for (const std::uint32_t id : {2u, 30u, 1u})
-        server.raise(id);  // 1, 30, 2, then the overlays
-    EXPECT_EQ(callsOfOneRefresh(), 0);
-}
-
-TEST_F(Arrangement, windowsOutsideTheNormalLayerAreInvisibleToTheArrangement) {
+// Only normal-layer windows larger than forty points both ways are candidates. Whether the
+// overlay is in place is judged among the display's candidates and the overlay alone: a small
+// window, a panel or another display's window between them is no reason to restack.
+TEST_F(Arrangement, onlyNormalLayerWindowsLargerThanFortyPointsCountForTheBrightWindow) {
     twoDisplays();
     server.addBack(FakeWindow{40, kAppB, 3, {1700, 100, 800, 600}, true});  // floating panel
     server.addRawBack(RawWindowEntry{std::int64_t{41}, std::int64_t{kAppB}, std::string("0"),
                                      RawBounds{1700, 100, 800, 600}});
     window(1, kAppA, {100, 100, 800, 600});
+    window(20, kAppB, {1700, 100, 40, 500});
+    window(21, kAppB, {1700, 100, 500, 40});
+    window(22, kAppB, {1700, 100, 40.5, 40.5});
     window(2, kAppB, {1700, 100, 800, 600});
     focusOn(kAppA, 1);
     start();
-    EXPECT_EQ(beneath(2), overlayID(1));
+    EXPECT_EQ(beneath(22), overlayID(1));
+    EXPECT_TRUE(server.isAbove(20, overlayID(1)));
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+
+    server.addFront(FakeWindow{30, kAppB, 0, {10, 10, 30, 30}, true});
+    for (const std::uint32_t id : {22u, 30u, 1u})
+        server.raise(id);  // 1, 30, 22, then the panels and the overlays
     EXPECT_EQ(callsOfOneRefresh(), 0);
 }
 

@@ -39,24 +39,22 @@ std::optional<std::vector<RawWindowEntry>> FakeWindowServer::copyWindowInfo() {
     return cache_;
 }
 
+void FakeWindowServer::insert(bool front, Slot slot) {
+    stack_.insert(front ? stack_.begin() : stack_.end(), std::move(slot));
+    changed();
+}
+
 void FakeWindowServer::addFront(const FakeWindow& window) {
-    stack_.insert(stack_.begin(), Slot{false, false, window, {}});
-    changed();
+    insert(true, {false, false, window, {}});
 }
-
 void FakeWindowServer::addBack(const FakeWindow& window) {
-    stack_.push_back(Slot{false, false, window, {}});
-    changed();
+    insert(false, {false, false, window, {}});
 }
-
 void FakeWindowServer::addRawFront(const RawWindowEntry& entry) {
-    stack_.insert(stack_.begin(), Slot{true, false, {}, entry});
-    changed();
+    insert(true, {true, false, {}, entry});
 }
-
 void FakeWindowServer::addRawBack(const RawWindowEntry& entry) {
-    stack_.push_back(Slot{true, false, {}, entry});
-    changed();
+    insert(false, {true, false, {}, entry});
 }
 
 std::optional<std::size_t> FakeWindowServer::indexOf(std::uint32_t id) const {
@@ -67,20 +65,23 @@ std::optional<std::size_t> FakeWindowServer::indexOf(std::uint32_t id) const {
     return std::nullopt;
 }
 
+std::optional<FakeWindowServer::Slot> FakeWindowServer::take(std::uint32_t id) {
+    const auto i = indexOf(id);
+    if (!i)
+        return std::nullopt;
+    Slot slot = stack_[*i];
+    stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(*i));
+    changed();
+    return slot;
+}
+
 void FakeWindowServer::remove(std::uint32_t id) {
-    if (const auto i = indexOf(id)) {
-        stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(*i));
-        changed();
-    }
+    take(id);
 }
 
 void FakeWindowServer::raise(std::uint32_t id) {
-    if (const auto i = indexOf(id)) {
-        const Slot slot = stack_[*i];
-        stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(*i));
-        stack_.insert(stack_.begin(), slot);
-        changed();
-    }
+    if (auto slot = take(id))
+        insert(true, *slot);
 }
 
 void FakeWindowServer::setBounds(std::uint32_t id, const Rect& bounds) {
@@ -103,8 +104,7 @@ void FakeWindowServer::clearWindows() {
 }
 
 void FakeWindowServer::addOverlay(const FakeWindow& window) {
-    stack_.insert(stack_.begin(), Slot{false, true, window, {}});
-    changed();
+    insert(true, {false, true, window, {}});
 }
 
 void FakeWindowServer::setAbsent(bool absent) {
@@ -136,33 +136,26 @@ bool FakeWindowServer::isAbove(std::uint32_t upper, std::uint32_t lower) const {
 
 void FakeWindowServer::placeBelow(std::uint32_t id, std::uint32_t target) {
     const auto from = indexOf(id);
-    if (!from)
+    auto slot = take(id);
+    if (!slot)
         return;
-    Slot slot = stack_[*from];
-    slot.window.onScreen = true;
-    stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(*from));
+    slot->window.onScreen = true;
     // Like a restack against a sibling that vanished: the window is mapped where it was.
     const auto to = indexOf(target);
-    const std::size_t at = to ? *to + 1 : *from;
-    stack_.insert(stack_.begin() + static_cast<std::ptrdiff_t>(at), slot);
-    changed();
+    stack_.insert(stack_.begin() + static_cast<std::ptrdiff_t>(to ? *to + 1 : *from), *slot);
 }
 
 void FakeWindowServer::placeFront(std::uint32_t id) {
-    const auto from = indexOf(id);
-    if (!from)
+    auto slot = take(id);
+    if (!slot)
         return;
-    Slot slot = stack_[*from];
-    slot.window.onScreen = true;
-    stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(*from));
+    slot->window.onScreen = true;
     // In front of every normal-layer window, behind panels and other upper layers.
     const auto at = std::find_if(stack_.begin(), stack_.end(), [](const Slot& s) {
-        if (s.raw)
-            return rawToInteger(s.entry.layer) == 0;
-        return s.window.layer == 0;
+        return (s.raw ? rawToInteger(s.entry.layer)
+                      : std::optional<std::int64_t>(s.window.layer)) == 0;
     });
-    stack_.insert(at, slot);
-    changed();
+    stack_.insert(at, *slot);
 }
 
 void FakeWindowServer::hide(std::uint32_t id) {

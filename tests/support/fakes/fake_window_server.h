@@ -64,6 +64,9 @@ private:
     static RawWindowEntry entryFor(const FakeWindow& window);
     static std::optional<std::uint32_t> numberOf(const Slot& slot);
     std::optional<std::size_t> indexOf(std::uint32_t id) const;
+    void insert(bool front, Slot slot);
+    // Takes the slot numbered `id` out of the stack.
+    std::optional<Slot> take(std::uint32_t id);
     void changed() { cacheValid_ = false; }
 
     std::vector<Slot> stack_;  // front to back, hidden windows included
