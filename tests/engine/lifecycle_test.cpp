@@ -46,7 +46,7 @@ TEST_F(Lifecycle, aSecondStartRegistersNothingTwice) {
     EXPECT_EQ(beneath(1), overlayID(0));
 }
 
-TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermission) {
+TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermissionAndStopsWithoutIt) {
     defaults.set(keys::kDimEnabled, false);
     ax.trusted = true;
     start();
@@ -63,6 +63,12 @@ TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermission) {
     ax.trusted = true;
     controller->startIfPossible();
     expectRunningSetOnce();
+
+    ax.trusted = false;  // the permission is withdrawn: the next cycle stops the engine
+    scheduler.advance(0.25);
+    EXPECT_FALSE(controller->isRunning());
+    EXPECT_TRUE(factory.live().empty());
+    EXPECT_EQ(workspace.liveObserverCount(), 0);
 }
 
 TEST_F(Lifecycle, stopTearsEverythingDownAndAStartBuildsItFreshKeepingTheFocusRecord) {
@@ -91,15 +97,6 @@ TEST_F(Lifecycle, stopTearsEverythingDownAndAStartBuildsItFreshKeepingTheFocusRe
     EXPECT_EQ(Peer::lastFocusedWindow(*controller), 1u);
     EXPECT_EQ(Peer::noFocusSince(*controller), since);
     EXPECT_TRUE(anyEventReachesRefresh());
-}
-
-TEST_F(Lifecycle, losingThePermissionStopsTheEngineAtTheNextCycle) {
-    start();
-    ax.trusted = false;
-    scheduler.advance(0.25);
-    EXPECT_FALSE(controller->isRunning());
-    EXPECT_TRUE(factory.live().empty());
-    EXPECT_EQ(workspace.liveObserverCount(), 0);
 }
 
 TEST_F(Lifecycle, handlersOutlivingTheControllerDoNothing) {
