@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -43,11 +41,6 @@ struct Atoms {
 
 bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
     return std::find(list.begin(), list.end(), value) != list.end();
-}
-
-InvariantRect geometryOf(xcb_get_geometry_reply_t* g) {
-    const int border = 2 * g->border_width;
-    return {g->x, g->y, g->width + border, g->height + border};
 }
 
 bool centreIn(const InvariantRect& w, const InvariantRect& f) {
@@ -127,10 +120,9 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
     }
 
     std::unordered_map<xcb_window_t, xcb_window_t> clientOfFrame;
-    for (xcb_window_t client : list32(c, root, a.clientList, XCB_ATOM_WINDOW)) {
+    for (xcb_window_t client : list32(c, root, a.clientList, XCB_ATOM_WINDOW))
         if (const auto top = topLevelOf(c, client))
             clientOfFrame[*top] = client;
-    }
 
     const int children = xcb_query_tree_children_length(tree.get());
     const xcb_window_t* child = xcb_query_tree_children(tree.get());
@@ -143,7 +135,9 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
             awaitReply(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, frame));
         if (!frameGeometry || !frameAttributes)
             continue;  // gone while we read
-        w.bounds = geometryOf(frameGeometry.get());
+        const int border = 2 * frameGeometry->border_width;
+        w.bounds = {frameGeometry->x, frameGeometry->y, frameGeometry->width + border,
+                    frameGeometry->height + border};
         const bool onRoot = w.bounds.x < screen->width_in_pixels &&
                             w.bounds.y < screen->height_in_pixels &&
                             w.bounds.x + w.bounds.width > 0 && w.bounds.y + w.bounds.height > 0;
@@ -303,10 +297,9 @@ std::vector<std::string> violations(const ArrangementState& state) {
         // Among this monitor's candidates and its overlay, the overlay must follow the bright
         // window at once; small windows and other monitors' windows may lie in between.
         std::vector<const StackedWindow*> relevant;
-        for (const StackedWindow* w : normal) {
+        for (const StackedWindow* w : normal)
             if (w == o || std::find(candidates.begin(), candidates.end(), w) != candidates.end())
                 relevant.push_back(w);
-        }
         auto at = std::find(relevant.begin(), relevant.end(), bright);
         if (at + 1 == relevant.end() || *(at + 1) != o) {
             std::string where = "nothing";

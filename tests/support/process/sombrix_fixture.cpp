@@ -85,10 +85,9 @@ std::string SombrixProcess::stderrText() const {
 
 std::optional<long> SombrixProcess::residentKb() const {
     std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line; std::getline(in, line);)
         if (line.rfind("VmRSS:", 0) == 0)
             return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
     return std::nullopt;
 }
 

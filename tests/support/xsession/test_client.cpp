@@ -4,19 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
 
 #include "xsession.h"
 
 namespace sombrix::test {
 
-namespace {
-
 constexpr std::uint32_t kSourcePager = 2;
-
-}  // namespace
 
 TestWindowSpec dockSpec(int x, int y, std::uint16_t width, std::uint16_t height, bool reservesTop) {
     TestWindowSpec spec{
@@ -29,17 +22,13 @@ TestWindowSpec dockSpec(int x, int y, std::uint16_t width, std::uint16_t height,
     return spec;
 }
 
-TestClient::TestClient(const std::string& display) {
-    c_ = xcb_connect(display.c_str(), nullptr);
-    if (c_ && !xcb_connection_has_error(c_)) {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-    }
+TestClient::TestClient(const std::string& display) : c_(xcb_connect(display.c_str(), nullptr)) {
+    if (!xcb_connection_has_error(c_))
+        root_ = rootOf(c_);
 }
 
 TestClient::~TestClient() {
-    if (c_) {
-        xcb_disconnect(c_);
-    }
+    xcb_disconnect(c_);
 }
 
 bool TestClient::ok() const {
@@ -57,9 +46,8 @@ void TestClient::setProperty(xcb_window_t w, const std::string& name, xcb_atom_t
 }
 
 xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
-    if (!ok()) {
+    if (!ok())
         return 0;
-    }
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
     xcb_window_t w = xcb_generate_id(c_);
     const std::uint32_t mask = XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
@@ -69,7 +57,6 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
     xcb_create_window(c_, XCB_COPY_FROM_PARENT, w, root_, static_cast<int16_t>(spec.x),
                       static_cast<int16_t>(spec.y), spec.width, spec.height, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, mask, values);
-    created_.push_back(w);
 
     const auto put = [&](xcb_atom_t property, xcb_atom_t type, std::uint8_t format, std::size_t n,
                          const void* data) {
@@ -78,9 +65,8 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
     };
     const auto putAtoms = [&](const char* property, const std::vector<std::string>& names) {
         std::vector<xcb_atom_t> atoms;
-        for (const auto& name : names) {
+        for (const auto& name : names)
             atoms.push_back(atom(name));
-        }
         put(atom(property), XCB_ATOM_ATOM, 32, atoms.size(), atoms.data());
     };
     put(XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, spec.title.size(), spec.title.data());
@@ -100,49 +86,35 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
     } else if (spec.pid == TestWindowSpec::Pid::Garbage) {
         put(atom("_NET_WM_PID"), XCB_ATOM_STRING, 8, sizeof notAPid - 1, notAPid);
     }
-    if (!spec.types.empty()) {
+    if (!spec.types.empty())
         putAtoms("_NET_WM_WINDOW_TYPE", spec.types);
-    }
     if (spec.strutPartial) {
         put(atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32, 12, spec.strutPartial->data());
         put(atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 32, 4, spec.strutPartial->data());
     }
-    if (!spec.initialStates.empty()) {
+    if (!spec.initialStates.empty())
         putAtoms("_NET_WM_STATE", spec.initialStates);
-    }
-    if (spec.desktop) {
+    if (spec.desktop)
         put(atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1, &*spec.desktop);
-    }
-    if (!spec.map) {
-        xcb_flush(c_);
-        return w;
-    }
-    xcb_map_window(c_, w);
+    if (spec.map)
+        xcb_map_window(c_, w);
     xcb_flush(c_);
-    if (!spec.waitUntilManaged) {
+    if (!spec.map || !spec.waitUntilManaged)
         return w;
-    }
-    const bool expectManaged = !spec.overrideRedirect;
-    const bool expectViewable = !spec.desktop || spec.desktop == 0u;
-    bool ready = waitUntil([&] {
-        if (expectManaged && !isManaged(w)) {
-            return false;
-        }
-        if (expectManaged && expectViewable) {
-            // Framed and showing: the frame extents are the manager's last step.
-            if (list32(c_, w, atom("_NET_FRAME_EXTENTS")).empty()) {
-                return false;
-            }
-        }
-        return !expectViewable || isViewable(w);
-    });
+    const bool managed = !spec.overrideRedirect;
+    const bool viewable = !spec.desktop || spec.desktop == 0u;
+    // Framed and showing: the frame extents are the manager's last step.
+    const auto framed = [&] {
+        return isManaged(w) && (!viewable || !list32(c_, w, atom("_NET_FRAME_EXTENTS")).empty());
+    };
+    const bool ready =
+        waitUntil([&] { return (!managed || framed()) && (!viewable || isViewable(w)); });
     return ready ? w : 0;
 }
 
 void TestClient::destroy(xcb_window_t w) {
     xcb_destroy_window(c_, w);
     xcb_flush(c_);
-    created_.erase(std::remove(created_.begin(), created_.end(), w), created_.end());
 }
 
 void TestClient::rootMessage(xcb_window_t w, const std::string& type,
@@ -188,11 +160,8 @@ void TestClient::moveResize(xcb_window_t w, int x, int y, std::uint16_t width,
 }
 
 std::optional<xcb_window_t> TestClient::activeWindow() {
-    auto list = windowListProperty(root_, "_NET_ACTIVE_WINDOW");
-    if (list.empty() || list[0] == XCB_NONE) {
-        return std::nullopt;
-    }
-    return list[0];
+    const auto w = value32(c_, root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
+    return w == XCB_NONE ? std::nullopt : w;
 }
 
 bool TestClient::hasState(xcb_window_t w, const std::string& state) {
@@ -214,24 +183,18 @@ bool TestClient::isManaged(xcb_window_t w) {
 bool TestClient::isDirectlyBeneath(xcb_window_t below, xcb_window_t client) {
     const auto children = rootChildren();
     const auto frame = topLevelOf(client);
-    for (std::size_t i = 0; i + 1 < children.size(); ++i) {
-        if (children[i] == below) {
+    for (std::size_t i = 0; i + 1 < children.size(); ++i)
+        if (children[i] == below)
             return frame && children[i + 1] == *frame;
-        }
-    }
     return false;
 }
 
 std::optional<std::array<int, 4>> TestClient::rootGeometry(xcb_window_t w) {
     auto geometry = own(xcb_get_geometry_reply(c_, xcb_get_geometry(c_, w), nullptr));
-    if (!geometry) {
-        return std::nullopt;
-    }
     auto translated = own(xcb_translate_coordinates_reply(
         c_, xcb_translate_coordinates(c_, w, root_, 0, 0), nullptr));
-    if (!translated) {
+    if (!geometry || !translated)
         return std::nullopt;
-    }
     return std::array<int, 4>{translated->dst_x, translated->dst_y, geometry->width,
                               geometry->height};
 }

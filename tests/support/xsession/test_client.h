@@ -102,7 +102,6 @@ public:
 private:
     xcb_connection_t* c_ = nullptr;
     xcb_window_t root_ = 0;
-    std::vector<xcb_window_t> created_;
 };
 
 }  // namespace sombrix::test

@@ -5,14 +5,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -93,10 +91,9 @@ pid_t forkExec(const std::vector<std::string>& argv, std::vector<std::string> en
         if (quiet)
             ::dup2(devnull, 2);
     }
-    for (int fd = 3; fd < 1024; ++fd) {
+    for (int fd = 3; fd < 1024; ++fd)
         if (fd != keepFd)
             ::close(fd);
-    }
     ::execve(program.c_str(), args.data(), envp.data());
     ::_exit(127);
 }
@@ -197,10 +194,9 @@ XSession::XSession(XSessionOptions options) : options_(std::move(options)) {
     dir_ = dir;
     if (!startServer() || (wm.privateBus && !startBus()))
         return;
-    for (std::size_t i = 0; i < options_.monitors.size(); ++i) {
+    for (std::size_t i = 0; i < options_.monitors.size(); ++i)
         if (!setMonitor(options_.monitors[i], i == 0))
             return;
-    }
     if (options_.dpi) {
         std::ofstream(dir_ + "/resources") << "Xft.dpi: " << *options_.dpi << "\n";
         if (run({"xrdb", "-merge", dir_ + "/resources"}) != 0) {
@@ -237,16 +233,11 @@ bool XSession::startServer() {
     }
     // The write end must survive exec in the child; the parent keeps it close-on-exec.
     const int childFd = ::fcntl(fds[1], F_DUPFD, 10);
-    std::vector<std::string> argv{
-        "Xvfb",
-        "-displayfd",
-        std::to_string(childFd),
-        "-screen",
-        "0",
-        std::to_string(options_.width) + "x" + std::to_string(options_.height) + "x24",
-        "-nolisten",
-        "tcp",
-        "-noreset"};
+    const std::string size =
+        std::to_string(options_.width) + "x" + std::to_string(options_.height) + "x24";
+    std::vector<std::string> argv{"Xvfb",      "-displayfd", std::to_string(childFd),
+                                  "-screen",   "0",          size,
+                                  "-nolisten", "tcp",        "-noreset"};
     if (options_.composite)
         argv.insert(argv.end(), {"+extension", "Composite"});
     const pid_t pid = forkExec(argv, environmentWith({}), childFd, -1);
@@ -327,9 +318,7 @@ int XSession::run(const std::vector<std::string>& argv, std::string* output,
     ::close(fds[0]);
     if (output)
         *output += out;
-    if (pid <= 0 || !ended)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return pid > 0 && ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool XSession::startWindowManager() {
@@ -410,11 +399,11 @@ bool XSession::setMonitor(const Monitor& m, bool first) {
         std::to_string(m.width) + "/" + std::to_string(m.width * 254 / 960) + "x" +
         std::to_string(m.height) + "/" + std::to_string(m.height * 254 / 960) + "+" +
         std::to_string(m.x) + "+" + std::to_string(m.y);
-    if (run({"xrandr", "--setmonitor", m.name, geometry, first ? "screen" : "none"}) != 0) {
+    const bool set =
+        run({"xrandr", "--setmonitor", m.name, geometry, first ? "screen" : "none"}) == 0;
+    if (!set)
         fail("xrandr --setmonitor " + m.name + " failed");
-        return false;
-    }
-    return true;
+    return set;
 }
 
 void XSession::removeMonitor(const std::string& name) {
