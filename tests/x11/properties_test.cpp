@@ -12,17 +12,13 @@ namespace sombrix::x11 {
 namespace {
 
 Atoms fakeAtoms() {
-    Atoms a;
-    a.netWmStateHidden = 101;
-    a.netWmStateFullscreen = 102;
-    a.netWmStateAbove = 103;
-    a.netWmStateBelow = 104;
-    a.typeNormal = 201;
-    a.typeDialog = 202;
-    a.typeDock = 203;
-    a.typeDesktop = 204;
-    a.typePopupMenu = 205;
-    return a;
+    return {.netWmStateHidden = 101,
+            .netWmStateFullscreen = 102,
+            .netWmStateAbove = 103,
+            .netWmStateBelow = 104,
+            .typeDock = 203,
+            .typeDialog = 202,
+            .typeNormal = 201};
 }
 
 PropertyView view32(xcb_atom_t type, const std::vector<std::uint32_t>& v) {
@@ -102,22 +98,13 @@ TEST(VisibleFrame, StrutsTakeRoomOnlyOnTheDisplaysTheyReach) {
     const Size root{1600, 900};
     const Rect left{0, 0, 800, 900};
     const Rect right{800, 0, 800, 900};
-    Strut topOfLeft{};
-    topOfLeft.top = 30;
-    topOfLeft.topStartX = 0;
-    topOfLeft.topEndX = 799;
-    Strut bottomOfAll{};
-    bottomOfAll.bottom = 40;
-    bottomOfAll.bottomStartX = 0;
-    bottomOfAll.bottomEndX = 1599;
+    const Strut topOfLeft{.top = 30, .topStartX = 0, .topEndX = 799};
+    const Strut bottomOfAll{.bottom = 40, .bottomStartX = 0, .bottomEndX = 1599};
     EXPECT_EQ(visibleFrameFor(left, root, {topOfLeft, bottomOfAll}), (Rect{0, 30, 800, 830}));
     EXPECT_EQ(visibleFrameFor(right, root, {topOfLeft, bottomOfAll}), (Rect{800, 0, 800, 860}));
     EXPECT_EQ(visibleFrameFor(left, root, {}), left);
 
-    Strut absurd{};
-    absurd.top = 5000;
-    absurd.topEndX = 1599;
-    EXPECT_EQ(visibleFrameFor(right, root, {absurd}).height, 0);
+    EXPECT_EQ(visibleFrameFor(right, root, {Strut{.top = 5000, .topEndX = 1599}}).height, 0);
 }
 
 }  // namespace
