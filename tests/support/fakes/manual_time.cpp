@@ -56,20 +56,9 @@ void ManualScheduler::advance(double seconds) {
     clock_.set(end);
 }
 
-int ManualScheduler::liveRepeating() const {
-    return static_cast<int>(std::count_if(
-        timers_.begin(), timers_.end(), [](const auto& t) { return t->valid && t->interval > 0; }));
-}
-
-int ManualScheduler::liveRepeating(double intervalSeconds) const {
+int ManualScheduler::count(const std::function<bool(double)>& interval) const {
     return static_cast<int>(std::count_if(timers_.begin(), timers_.end(), [&](const auto& t) {
-        return t->valid && t->interval == intervalSeconds;
-    }));
-}
-
-int ManualScheduler::pendingOnce() const {
-    return static_cast<int>(std::count_if(timers_.begin(), timers_.end(), [](const auto& t) {
-        return t->valid && t->interval == 0;
+        return t->valid && interval(t->interval);
     }));
 }
 

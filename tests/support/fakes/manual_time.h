@@ -35,11 +35,18 @@ public:
     // Moves the clock forward, firing every timer that falls due on the way, in time order
     // (ties in the order they were scheduled), at its own due time.
     void advance(double seconds);
-    int liveRepeating() const;
-    int liveRepeating(double intervalSeconds) const;
-    int pendingOnce() const;
+    int liveRepeating() const {
+        return count([](double interval) { return interval > 0; });
+    }
+    int liveRepeating(double seconds) const {
+        return count([=](double interval) { return interval == seconds; });
+    }
+    int pendingOnce() const {
+        return count([](double interval) { return interval == 0; });
+    }
 
 private:
+    int count(const std::function<bool(double)>& interval) const;
     struct Timer {
         std::uint64_t sequence;
         double interval;  // 0 for a one-shot call
