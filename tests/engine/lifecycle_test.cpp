@@ -76,7 +76,6 @@ TEST_F(Lifecycle, stopTearsEverythingDownAndAStartBuildsItFreshOnceKeepingTheFoc
     EXPECT_TRUE(controller->overlays().empty());
     EXPECT_TRUE(factory.live().empty());
     EXPECT_EQ(workspace.liveObserverCount(), 0);
-    EXPECT_EQ(workspace.removedTokens.size(), 8u);
     EXPECT_EQ(displays.liveObserverCount(), 0);
     EXPECT_TRUE(ax.liveObservers().empty());
     EXPECT_EQ(scheduler.liveRepeating(), 0);
