@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 
 #include <cmath>
-#include <cstdio>
 #include <random>
 
 #include "sombrix_fixture.h"
@@ -14,13 +13,7 @@
 namespace sombrix::test {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr auto kDeadline = std::chrono::seconds(15);
-
-long msSince(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
 
 class Recovery : public SombrixTest {
 protected:
@@ -83,15 +76,11 @@ TEST_F(RecoveryWithoutManager, TheEngineRunsOnlyWhileAManagerDoes) {
         ASSERT_TRUE(session().startWindowManager()) << session().error();
         if (round == 0)
             someWork();
-        auto start = Clock::now();
         EXPECT_TRUE(overlaysShown(2));
-        std::printf("recovery wm_up_overlays_shown_ms=%ld\n", msSince(start));
         expectArranged("with a manager");
 
         ASSERT_EQ(::kill(session().windowManagerPid(), SIGKILL), 0);
-        start = Clock::now();
         EXPECT_TRUE(overlaysShown(0));
-        std::printf("recovery wm_killed_overlays_gone_ms=%ld\n", msSince(start));
         ASSERT_TRUE(sombrix.running()) << sombrix.howItEnded() << " " << sombrix.stderrText();
     }
     EXPECT_TRUE(sombrix.terminate());
@@ -105,26 +94,17 @@ TEST_F(Recovery, ReplacingTheWindowManagerWhileDimming) {
 
     const auto oldManager = managerWindow();
     ASSERT_TRUE(oldManager);
-    const auto start = Clock::now();
     ASSERT_GT(session().spawn({"openbox", "--sm-disable", "--replace"}), 0);
     // Right again: the new manager has taken over (it names its own check window) and the
-    // overlays are where the rules want them.
-    std::optional<long> takeOverMs;
-    const bool recovered = waitUntil(
+    // overlays are where the rules want them. While the old manager goes, focus cannot be
+    // trusted and the engine stops; the new manager's check window starts it again.
+    EXPECT_TRUE(waitUntil(
         [&] {
             const auto manager = managerWindow();
-            if (!manager || manager == oldManager)
-                return false;
-            takeOverMs = takeOverMs.value_or(msSince(start));
             const auto state = readArrangement(connection());
-            return state && violations(*state).empty();
+            return manager && manager != oldManager && state && violations(*state).empty();
         },
-        kDeadline);
-    // While the old manager goes, focus cannot be trusted and the engine stops; the new
-    // manager's check window starts it again at once (the 2-s poll is only the fallback).
-    std::printf("recovery openbox_replace_ms=%ld (new manager in place after %ld ms)\n",
-                msSince(start), takeOverMs.value_or(-1));
-    EXPECT_TRUE(recovered);
+        kDeadline));
     expectArranged("after openbox --replace");
     EXPECT_TRUE(sombrix.running()) << sombrix.howItEnded() << " " << sombrix.stderrText();
 }
@@ -136,9 +116,7 @@ TEST_F(Recovery, LosingTheXServerEndsSombrixWithAMessageAndLeavesSettingsAlone) 
     auto& sombrix = launch();
 
     ASSERT_EQ(::kill(session().serverPid(), SIGKILL), 0);
-    const auto start = Clock::now();
     ASSERT_TRUE(sombrix.waitForExit(10000)) << "sombrix outlived its X server";
-    std::printf("recovery server_lost_exit_ms=%ld\n", msSince(start));
     const int status = *sombrix.waitStatus();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << sombrix.howItEnded();
     // Our own words, also when Qt noticed first and began to exit on its own.
