@@ -160,7 +160,7 @@ TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
 }
 
 TEST_F(SettingsWindowTest,
-       TheSliderWritesTheStrengthAndThePercentageRoundsHalvesUpAndAFailedSaveIsSaid) {
+       TheSliderWritesTheStrengthAndFailedSavesAndLoginItemsAreSaidUntilTheNextSuccess) {
     EXPECT_EQ(SettingsView::percentText(0.125), QStringLiteral("13%"));
 
     makeWindow();
@@ -177,16 +177,13 @@ TEST_F(SettingsWindowTest,
     const std::string said = std::exchange(defaults.problem, {});
     model->sync();
     EXPECT_FALSE(shown(QString::fromStdString(said)));
-}
 
-TEST_F(SettingsWindowTest, ALoginItemFailureShowsInRedUntilTheNextSuccess) {
-    makeWindow();
+    // A login item failure shows until the next success.
     loginItems.failure = "Read-only file system";
     auto* toggle = find<QCheckBox>(QStringLiteral("Launch at login"));
     toggle->click();
     EXPECT_FALSE(toggle->isChecked());
     EXPECT_TRUE(shown(QStringLiteral("Read-only file system")));
-
     loginItems.failure.reset();
     toggle->click();
     EXPECT_TRUE(toggle->isChecked());
