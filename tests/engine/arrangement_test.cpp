@@ -6,15 +6,18 @@ namespace {
 
 using Arrangement = EngineTest;
 
+// Mirrored displays share one overlay.
 TEST_F(Arrangement, eachDisplayKeepsItsBrightWindowAboveItsOverlayAndASteadyCycleOrdersNothing) {
-    twoDisplays();
+    displays.displays = {makeDisplay("laptop", kLeft), makeDisplay("projector", kLeft),
+                         makeDisplay("right", kRight)};
     window(1, kAppA, {100, 100, 800, 600});   // focused, left
     window(2, kAppB, {1700, 100, 800, 600});  // topmost on the right
     window(3, kAppB, {200, 200, 800, 600});
     window(4, kAppA, {1800, 200, 600, 400});
     focusOn(kAppA, 1);
     start();
-
+    ASSERT_EQ(factory.live().size(), 2u);
+    EXPECT_EQ(overlay(1).cgFrame(), kRight);
     EXPECT_EQ(beneath(1), overlayID(0));
     EXPECT_EQ(beneath(2), overlayID(1));
     EXPECT_TRUE(server.isAbove(overlayID(0), 3));
@@ -49,17 +52,6 @@ TEST_F(Arrangement, aCentreOnTheSharedBorderBelongsToTheNextDisplayOnBothAxes) {
         EXPECT_EQ(beneath(11), overlayID(1));
         EXPECT_EQ(callsOfOneRefresh(), 0);
     }
-}
-
-TEST_F(Arrangement, mirroredDisplaysShareOneOverlay) {
-    displays.displays = {makeDisplay("laptop", kLeft), makeDisplay("projector", kLeft),
-                         makeDisplay("right", kRight)};
-    window(1, kAppA, {100, 100, 800, 600});
-    focusOn(kAppA, 1);
-    start();
-    ASSERT_EQ(factory.live().size(), 2u);
-    EXPECT_EQ(beneath(1), overlayID(0));
-    EXPECT_EQ(overlay(1).cgFrame(), kRight);
 }
 
 // Only normal-layer windows larger than forty points both ways are candidates. Whether the
