@@ -26,6 +26,7 @@ public:
         return std::nullopt;
     }
     std::optional<xcb_window_t> topmostDesktopTopLevel() override { return std::nullopt; }
+    void overlayRestacked() override {}
 };
 
 class AlwaysCapture final : public sombrix::WallpaperService {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -71,6 +72,15 @@ public:
         friend bool operator==(const FocusedWindow&, const FocusedWindow&) = default;
     };
 
+    // One on-screen window of any layer, as the holes cut into an overlay need it.
+    struct StackedWindow {
+        std::uint32_t id = 0;
+        std::int32_t pid = 0;  // 0 when unknown
+        Rect bounds;
+        std::int64_t layer = 0;
+        bool excluded = false;  // its class is on the exclusion list: never dimmed
+    };
+
     explicit DimController(EngineServices services);
     ~DimController();
     DimController(const DimController&) = delete;
@@ -118,7 +128,9 @@ private:
     bool isOnScreenNormalWindow(std::uint32_t id) const;
     // On screen at all, whatever its layer.
     bool isOnScreenInAnyLayer(std::uint32_t id) const;
-    std::vector<WindowInfo> snapshot() const;
+    // Also records the whole stacking, every layer, in `stack_` for the holes of this cycle.
+    std::vector<WindowInfo> snapshot();
+    std::vector<StackedWindow> stackOf(const std::vector<RawWindowEntry>& entries) const;
     std::set<std::uint32_t> overlayIDs() const;
 
     // Arrangement.
@@ -129,6 +141,34 @@ private:
     // Fade-out: overlays already dropped from the set, released once their fade has ended.
     void finishFadeOut(const Overlay* overlay);
     void dropFadingOverlays();
+    // Holes: what must stay bright although it lies below an overlay (holes.cpp). On one
+    // display, the bright window, the windows above it that touch it or belong to its process,
+    // excluded windows and every window of an upper layer (panels, menus) stay bright; without
+    // a bright window only the last two. Indices are into `stack_`.
+    struct BrightRule {
+        Rect frame;
+        std::optional<std::size_t> bright;
+    };
+    bool isBright(const BrightRule& rule, std::size_t i) const;
+    bool dimmedAboveBright(const BrightRule& rule, const std::set<std::uint32_t>& overlayIDs) const;
+    void arrangeAboveDimmed(Overlay& overlay, const BrightRule& rule,
+                            const std::set<std::uint32_t>& overlayIDs);
+    void cutHoles(Overlay& overlay, const BrightRule& rule, std::size_t firstBelow,
+                  const std::set<std::uint32_t>& overlayIDs) const;
+    std::optional<std::size_t> stackIndex(std::uint32_t id) const;
+    std::size_t frontOfNormalLayer(const std::set<std::uint32_t>& overlayIDs) const;
+
+    // Whether the window manager lets a restack stick (restack_watch.cpp).
+    enum class Restack : std::uint8_t { below, above };
+    // Issues the restack unless the window manager has been found to undo them; false then.
+    bool requestRestack(Overlay& overlay, Restack kind, std::uint32_t target,
+                        const std::set<std::uint32_t>& overlayIDs);
+    bool wasIgnored(std::uint32_t overlay, Restack kind, std::uint32_t target,
+                    const std::set<std::uint32_t>& overlayIDs) const;
+    // The overlay is moved some other way: its last restack no longer tells anything.
+    void forgetRestack(const Overlay& overlay) { lastRestack_.erase(overlay.windowNumber()); }
+    bool restacksStick() const { return !restacksIgnored_; }
+    void followWindowManager();
 
     // Focus record and hand-over.
     void focus(const FocusedWindow& focused, const std::vector<WindowInfo>& windows);
@@ -169,6 +209,21 @@ private:
     std::vector<std::string> builtWithUndimmed_;
     // Whether a picture could be had when the looks were last applied.
     std::optional<bool> appliedWithCapture_;
+
+    // The whole stacking of the current cycle, front to back, every layer.
+    std::vector<StackedWindow> stack_;
+    // What the window manager did with our restacks: the last request per overlay, the times it
+    // was found ignored, and the verdict, kept per window manager.
+    struct RestackRequest {
+        Restack kind;
+        std::uint32_t target;
+        TimePoint at;
+    };
+    std::map<std::uint32_t, RestackRequest> lastRestack_;
+    std::vector<TimePoint> ignoredRestacks_;
+    bool restacksIgnored_ = false;
+    std::optional<std::uint64_t> windowManager_;
+    std::map<std::uint32_t, TimePoint> lastFrontRestack_;
 
     // Handlers hold this weakly: once the controller is gone, a late timer or notification
     // does nothing.

@@ -33,6 +33,7 @@ void DimController::refresh() {
         stop();
         return;
     }
+    followWindowManager();
     const auto front = services_.workspace.frontmostApplication();
     if (!front) {
         decisions_.everyDisplay("no application is active: every overlay in front");
@@ -90,17 +91,21 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
 
     if (candidateIDs.empty()) {
         // Nothing stays bright here: the overlay must be the topmost window of its display.
+        const BrightRule rule{frame, std::nullopt};
         for (const auto& w : windows) {
             if (w.id == self) {
                 decisions_.display(self, frame, "no window to keep bright: overlay in front",
                                    false);
+                cutHoles(overlay, rule, stackIndex(self).value_or(stack_.size()) + 1, overlayIDs);
                 return;
             }
             if (frame.containsHalfOpen(w.bounds.centre()))
                 break;
         }
         decisions_.display(self, frame, "no window to keep bright: overlay raised in front", true);
+        forgetRestack(overlay);
         overlay.orderFrontRegardless();
+        cutHoles(overlay, rule, frontOfNormalLayer(overlayIDs), overlayIDs);
         return;
     }
 
@@ -123,8 +128,18 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
                                brightText(bright.id, isFocused) + ": overlay hidden, the window " +
                                    (fullScreen ? "is full screen" : "fills the display"),
                                false);
+        forgetRestack(overlay);
         if (overlay.isVisible())
             overlay.orderOut();
+        return;
+    }
+
+    // Windows of other programs above the bright window that do not touch it (tiles of a tiling
+    // window manager) are dimmed: the overlay goes above them and leaves the bright window open.
+    // So it does wherever the window manager does not let it stay beneath the bright window.
+    const BrightRule rule{frame, stackIndex(bright.id)};
+    if (!restacksStick() || dimmedAboveBright(rule, overlayIDs)) {
+        arrangeAboveDimmed(overlay, rule, overlayIDs);
         return;
     }
 
@@ -159,6 +174,7 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
             decisions_.display(self, frame,
                                brightText(bright.id, isFocused) + ": overlay already beneath it",
                                false);
+        cutHoles(overlay, rule, stackIndex(self).value_or(stack_.size()) + 1, overlayIDs);
         return;
     }
     if (decisions_.enabled())
@@ -167,15 +183,22 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
                                (othersAbove ? "windows of other applications lay above it"
                                             : "it was not directly beneath"),
                            true);
-    overlay.orderBelow(bright.id);
+    if (requestRestack(overlay, Restack::below, bright.id, overlayIDs)) {
+        cutHoles(overlay, rule, rule.bright.value_or(stack_.size()) + 1, overlayIDs);
+    } else {
+        arrangeAboveDimmed(overlay, rule, overlayIDs);
+    }
 }
 
 void DimController::dimEverything() {
     const auto ids = overlayIDs();
     std::set<std::uint32_t> prefix;
     std::size_t taken = 0;
-    if (!ids.empty()) {
-        for (const auto& entry : onScreenNormalWindows()) {
+    const auto list = services_.windowList.copyWindowInfo();
+    if (!ids.empty() && list) {
+        for (const auto& entry : *list) {
+            if (rawToInteger(entry.layer) != 0)
+                continue;
             const auto number = rawToUInt32(entry.number);
             if (!number)
                 continue;
@@ -184,10 +207,19 @@ void DimController::dimEverything() {
                 break;
         }
     }
-    if (prefix == ids)
-        return;
-    for (const auto& overlay : overlays_)
-        overlay->orderFrontRegardless();
+    // Excluded windows and upper layers beneath the overlays still show.
+    stack_ = list ? stackOf(*list) : std::vector<StackedWindow>{};
+    const bool inFront = prefix == ids;
+    for (const auto& overlay : overlays_) {
+        if (!inFront) {
+            forgetRestack(*overlay);
+            overlay->orderFrontRegardless();
+        }
+        const BrightRule rule{overlay->cgFrame(), std::nullopt};
+        const auto position = stackIndex(overlay->windowNumber());
+        cutHoles(*overlay, rule, inFront && position ? *position + 1 : frontOfNormalLayer(ids),
+                 ids);
+    }
 }
 
 }  // namespace sombrix

@@ -1,6 +1,7 @@
 // The window server's list as the engine reads it: the normal-layer filter and the checked
 // per-window record every arrangement rule works from.
 #include <algorithm>
+#include <cctype>
 
 #include "engine/dim_controller.h"
 
@@ -52,15 +53,63 @@ bool DimController::isOnScreenInAnyLayer(std::uint32_t id) const {
            });
 }
 
-std::vector<DimController::WindowInfo> DimController::snapshot() const {
+std::vector<DimController::WindowInfo> DimController::snapshot() {
+    // One copy of the list serves both: the normal layer for the rules, every layer for holes.
+    auto list = services_.windowList.copyWindowInfo();
+    if (!list) {
+        stack_.clear();
+        return {};
+    }
+    stack_ = stackOf(*list);
     std::vector<WindowInfo> windows;
-    const auto entries = onScreenNormalWindows();
-    windows.reserve(entries.size());
-    for (const auto& entry : entries) {
+    windows.reserve(list->size());
+    for (const auto& entry : *list) {
+        const auto layer = rawToInteger(entry.layer);
+        if (!layer || *layer != 0)
+            continue;
         if (auto info = WindowInfo::from(entry))
             windows.push_back(*info);
     }
     return windows;
+}
+
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+}  // namespace
+
+std::vector<DimController::StackedWindow> DimController::stackOf(
+    const std::vector<RawWindowEntry>& entries) const {
+    const auto excludedClasses = excludedWindowClasses();
+    auto isExcluded = [&](const RawWindowEntry& entry) {
+        for (const auto& name : excludedClasses) {
+            if (name.empty())
+                continue;
+            if (equalsIgnoringCase(name, entry.classInstance) ||
+                equalsIgnoringCase(name, entry.className)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::vector<StackedWindow> stack;
+    stack.reserve(entries.size());
+    for (const auto& entry : entries) {
+        const auto id = rawToUInt32(entry.number);
+        const auto layer = rawToInteger(entry.layer);
+        const auto bounds = rawToRect(entry.bounds);
+        if (!id || !layer || !bounds)
+            continue;
+        stack.push_back(StackedWindow{*id, rawToInt32(entry.ownerPID).value_or(0), *bounds, *layer,
+                                      !excludedClasses.empty() && isExcluded(entry)});
+    }
+    return stack;
 }
 
 std::set<std::uint32_t> DimController::overlayIDs() const {

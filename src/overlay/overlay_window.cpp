@@ -122,6 +122,9 @@ void OverlayWindow::adoptWindowNumber() {
     placeNatively();
     if (windowNumber_ && env_.overlayCreated)
         env_.overlayCreated(windowNumber_);
+    // A new X window starts unshaped.
+    if (!holes_.empty())
+        applyShape();
 }
 
 void OverlayWindow::paintBlackByServer() {
@@ -170,6 +173,7 @@ void OverlayWindow::restack(std::optional<xcb_window_t> sibling, std::uint32_t m
     }
     if (!QWidget::isVisible())
         show();
+    env_.stacking.overlayRestacked();
     flush();
 }
 
@@ -178,6 +182,13 @@ void OverlayWindow::orderBelow(std::uint32_t windowNumber) {
     if (!sibling || *sibling == windowNumber_)
         return;
     restack(*sibling, XCB_STACK_MODE_BELOW);
+}
+
+void OverlayWindow::orderAbove(std::uint32_t windowNumber) {
+    const auto sibling = env_.stacking.topLevelOf(windowNumber);
+    if (!sibling || *sibling == windowNumber_)
+        return;
+    restack(*sibling, XCB_STACK_MODE_ABOVE);
 }
 
 void OverlayWindow::orderFrontRegardless() {
@@ -199,6 +210,7 @@ void OverlayWindow::orderOut() {
         return;
     qCDebug(lcOverlay).nospace() << "overlay 0x" << Qt::hex << windowNumber_ << " hidden";
     hide();
+    env_.stacking.overlayRestacked();
     flush();
 }
 

@@ -43,7 +43,9 @@ public:
 
     void orderBelow(std::uint32_t windowNumber) override;
     void orderFrontRegardless() override;
+    void orderAbove(std::uint32_t windowNumber) override;
     void orderOut() override;
+    void setHoles(std::vector<Rect> holes) override;
 
     void apply(Style style, double strength) override;
     void captureWallpaper() override;
@@ -69,6 +71,9 @@ private:
     QRect logicalGeometry() const;
     // Sets the root-pixel rectangle on the X window itself.
     void placeNatively();
+    // The bounding shape: the window less the holes (none: the plain rectangle again). The input
+    // shape stays empty, so clicks pass everywhere, holes or not.
+    void applyShape();
     void flush();
 
     OverlayEnvironment& env_;
@@ -85,6 +90,7 @@ private:
     // The opacity of the look last applied: where a fade-in ends.
     double appliedOpacity_ = 1.0;
     OverlayFade fade_;
+    std::vector<Rect> holes_;
 };
 
 }  // namespace sombrix

@@ -74,6 +74,9 @@ public:
 
     // Whether this process may see other applications' focus and windows.
     virtual bool isProcessTrusted() = 0;
+    // Names whoever manages the windows, as learnt by the last trust check (on X11 the window
+    // manager's check window); a new value means a new manager. 0 when there is none.
+    virtual std::uint64_t windowManagerIdentity() = 0;
     // Asks the user for trust where the platform has a prompt; the answer is learnt later.
     virtual void requestTrustWithPrompt() = 0;
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "platform/displays.h"
 #include "platform/geometry.h"
@@ -33,8 +34,14 @@ public:
     virtual void orderBelow(std::uint32_t windowNumber) = 0;
     // Shows the overlay if hidden, in front of every application window (never above panels).
     virtual void orderFrontRegardless() = 0;
+    // Shows the overlay if hidden and places it directly above that window.
+    virtual void orderAbove(std::uint32_t windowNumber) = 0;
     // Hides the overlay; it keeps its display.
     virtual void orderOut() = 0;
+    // Leaves these areas of the display uncovered, in global coordinates, clicks passing through
+    // everywhere as before; an empty list covers the whole display again. Nothing is sent when
+    // the holes are the same as last time.
+    virtual void setHoles(std::vector<Rect> holes) = 0;
 
     // The wallpaper look when the style is wallpaper and capture is possible, the black veil at
     // `strength` otherwise. Starts a capture when the wallpaper look has no picture yet.

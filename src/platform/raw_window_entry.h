@@ -29,6 +29,10 @@ struct RawWindowEntry {
     RawValue ownerPID;  // the owning process id
     RawValue layer;     // 0 for normal application windows
     RawValue bounds;    // a RawBounds in global coordinates
+    // The two names of the window's class (X11 WM_CLASS: instance, then class); empty when the
+    // window has none.
+    std::string classInstance{};
+    std::string className{};
 };
 
 // Conversions of the window list: a value converts to an integer type only when it is a number

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/dim_controller.h"
+#include "engine/region.h"
 #include "fakes/fake_platform.h"
 
 namespace sombrix {
@@ -79,6 +80,29 @@ protected:
     std::uint32_t topmost() {
         const auto order = server.onScreenOrder();
         return order.empty() ? 0 : order.front();
+    }
+
+    // The part of window `id` that the user sees (no window in front of it) on overlay i's
+    // display and that lies under that overlay's veil; empty when the window shows bright.
+    region::Region veiled(std::uint32_t id, std::size_t i = 0) {
+        const auto list = server.copyWindowInfo().value_or(std::vector<RawWindowEntry>{});
+        region::Region visible = {overlay(i).cgFrame()};
+        bool aboveOverlay = true;
+        for (const auto& entry : list) {
+            const auto number = rawToUInt32(entry.number);
+            const auto bounds = rawToRect(entry.bounds);
+            if (number == overlayID(i))
+                aboveOverlay = false;
+            if (!bounds || !number || factory.isOverlay(*number))
+                continue;
+            if (*number == id) {
+                visible = region::intersect(visible, {*bounds});
+                return aboveOverlay ? region::Region{}
+                                    : region::subtract(visible, overlay(i).holes);
+            }
+            visible = region::subtract(visible, {*bounds});
+        }
+        return {};
     }
 
     // Ordering calls made by one more refresh.

@@ -36,6 +36,7 @@ bool X11Accessibility::readTrust() {
     auto check = ctx_.collect(checkCookie);
     auto supported = ctx_.collect(supportedCookie);
     auto wm = decodeWindow(PropertyView::of(check.get()));
+    windowManager_ = XCB_NONE;
     if (!wm) {
         qCDebug(lcX11) << "no window manager: the root window has no _NET_SUPPORTING_WM_CHECK";
         return false;
@@ -49,6 +50,7 @@ bool X11Accessibility::readTrust() {
         qCDebug(lcX11) << "no window manager: _NET_SUPPORTING_WM_CHECK names a window that is gone";
         return false;
     }
+    windowManager_ = *wm;
     events_.watchStructure(*wm);
     auto atoms = decodeAtomList(PropertyView::of(supported.get()));
     auto has = [&](xcb_atom_t x) {

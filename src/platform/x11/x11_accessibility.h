@@ -19,6 +19,7 @@ public:
     X11Accessibility(X11Context& context, X11WindowList& windowList, X11Events& events);
 
     bool isProcessTrusted() override;
+    std::uint64_t windowManagerIdentity() override { return windowManager_; }
     // There is no prompt on X11: trust comes from running a window manager.
     void requestTrustWithPrompt() override {}
 
@@ -48,6 +49,7 @@ private:
     X11WindowList& list_;
     X11Events& events_;
     bool trusted_ = false;
+    xcb_window_t windowManager_ = XCB_NONE;
     std::unordered_map<std::int32_t, xcb_window_t> mainWindows_;
 };
 

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 namespace sombrix::x11 {
 
@@ -170,6 +171,21 @@ std::optional<std::string> decodeWmClass(const PropertyView& p) {
         return std::nullopt;
     }
     return std::string(bytes + start, end - start);
+}
+
+WmClassNames decodeWmClassNames(const PropertyView& p) {
+    WmClassNames names;
+    if (p.format != 8 || p.type != XCB_ATOM_STRING || p.data == nullptr) {
+        return names;
+    }
+    const std::string_view bytes(static_cast<const char*>(p.data), p.length);
+    const auto end = bytes.find('\0');
+    names.instance = std::string(bytes.substr(0, end));
+    if (end != std::string_view::npos) {
+        const auto rest = bytes.substr(end + 1);
+        names.name = std::string(rest.substr(0, rest.find('\0')));
+    }
+    return names;
 }
 
 std::optional<xcb_window_t> decodeWindow(const PropertyView& p) {

@@ -74,6 +74,12 @@ std::optional<Strut> decodeStrut(const PropertyView& p);
 std::optional<std::int32_t> decodePid(const PropertyView& p);
 // The class half of WM_CLASS ("instance\0class\0").
 std::optional<std::string> decodeWmClass(const PropertyView& p);
+// Both halves of WM_CLASS; a missing or unusable half is empty.
+struct WmClassNames {
+    std::string instance;
+    std::string name;
+};
+WmClassNames decodeWmClassNames(const PropertyView& p);
 // One window id (e.g. _NET_ACTIVE_WINDOW); None counts as absent.
 std::optional<xcb_window_t> decodeWindow(const PropertyView& p);
 std::vector<xcb_window_t> decodeWindowList(const PropertyView& p);

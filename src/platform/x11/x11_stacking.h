@@ -21,6 +21,9 @@ public:
     // The top-level window of the topmost desktop window (a desktop environment's icons and
     // wallpaper); absent when the root itself shows the desktop.
     virtual std::optional<xcb_window_t> topmostDesktopTopLevel() = 0;
+    // An overlay was just restacked, mapped or unmapped: answers kept from before are stale, or
+    // the next cycle would take its own request for one the window manager undid.
+    virtual void overlayRestacked() = 0;
 };
 
 }  // namespace sombrix::x11

@@ -42,6 +42,7 @@ struct X11WindowCache::Pass {
         xcb_get_property_cookie_t state{};
         xcb_get_property_cookie_t type{};
         xcb_get_property_cookie_t extents{};
+        xcb_get_property_cookie_t wmClass{};
         xcb_get_window_attributes_cookie_t attrs{};
     };
     std::vector<Client> clients;
@@ -376,7 +377,12 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
             }
             if (ev->atom == XCB_ATOM_WM_CLASS) {
                 ctx_.forgetClass(ev->window);
-                return Change::Quiet;
+                if (clients_.count(ev->window) == 0) {
+                    return Change::Quiet;
+                }
+                // Exclusions go by class: a renamed window may have to show, or stop showing.
+                markClient(ev->window, kClass);
+                return Change::Relevant;
             }
             unsigned dirt = 0;
             if (ev->atom == a.netWmState) {
@@ -451,6 +457,9 @@ void X11WindowCache::sendClientRequests(
         }
         if (f.dirt & kExtents) {
             f.extents = ctx_.requestProperty(w, a.netFrameExtents, XCB_ATOM_CARDINAL, 4);
+        }
+        if (dirt & kClass) {
+            f.wmClass = ctx_.requestProperty(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
         }
         if (dirt & kMapState) {
             f.attrs = xcb_get_window_attributes(c, w);
@@ -542,7 +551,7 @@ bool X11WindowCache::collect(Pass& pass) {
     }
     const Atoms& a = ctx_.atoms();
     for (const Pass::Client& f : pass.clients) {
-        Reply<xcb_get_property_reply_t> state, type, extents;
+        Reply<xcb_get_property_reply_t> state, type, extents, wmClass;
         Reply<xcb_get_window_attributes_reply_t> attrs;
         if (f.dirt & kState) {
             state = ctx_.collect(f.state);
@@ -552,6 +561,9 @@ bool X11WindowCache::collect(Pass& pass) {
         }
         if (f.dirt & kExtents) {
             extents = ctx_.collect(f.extents);
+        }
+        if (f.dirt & kClass) {
+            wmClass = ctx_.collect(f.wmClass);
         }
         if (f.dirt & kMapState) {
             attrs = awaitReply(c, xcb_get_window_attributes_reply, f.attrs);
@@ -573,6 +585,9 @@ bool X11WindowCache::collect(Pass& pass) {
         }
         if (f.dirt & kExtents) {
             facts.extents = decodeFrameExtents(PropertyView::of(extents.get()));
+        }
+        if (f.dirt & kClass) {
+            facts.wmClass = decodeWmClassNames(PropertyView::of(wmClass.get()));
         }
         if (f.dirt & kMapState) {
             if (!attrs) {

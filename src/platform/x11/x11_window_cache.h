@@ -39,6 +39,7 @@ struct ClientFacts {
     WindowState state;
     std::optional<WindowType> type;
     std::optional<FrameExtents> extents;
+    WmClassNames wmClass;  // may change after mapping: re-read on its property event
 };
 
 class X11WindowCache {
@@ -66,6 +67,9 @@ public:
     bool update();
     // The next update() reads everything again.
     void invalidate();
+    // We just restacked a window ourselves: the next update() reads the root's stacking again
+    // rather than wait for the event, so it never shows the order from before the request.
+    void stackingUnknown() { treeDirty_ = true; }
     // A slice of the periodic full re-read, when one is due; call when no event is pending.
     void sweepStep();
     void setSweepInterval(std::chrono::milliseconds interval) { sweepInterval_ = interval; }
@@ -101,7 +105,8 @@ private:
         kType = 2,
         kExtents = 4,
         kMapState = 8,
-        kAll = 15,
+        kClass = 16,
+        kAll = 31,
     };
     struct Pass;
 

@@ -75,6 +75,7 @@ X11Window X11WindowList::entryFor(xcb_window_t top, const TopLevelFacts& facts) 
         w.id = client;
         w.managed = cache_.windowManagerLists();
         w.state = c.state;
+        w.wmClass = c.wmClass;
         w.desktop = c.type == WindowType::Desktop;
         w.layer = c.overrideRedirect ? layer::kPopup : layerFor(c.type, c.state);
         w.bounds = cache_.boundsOf(client);
@@ -153,6 +154,8 @@ std::optional<std::vector<RawWindowEntry>> X11WindowList::copyWindowInfo() {
         if (w.bounds) {
             e.bounds = RawBounds{w.bounds->x, w.bounds->y, w.bounds->width, w.bounds->height};
         }
+        e.classInstance = w.wmClass.instance;
+        e.className = w.wmClass.name;
         out.push_back(std::move(e));
     }
     return out;

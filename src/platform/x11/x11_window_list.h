@@ -40,6 +40,7 @@ struct X11Window {
     bool managed = false;
     bool overlay = false;
     WindowState state;
+    WmClassNames wmClass;
 };
 
 class X11WindowList : public WindowList, public X11Stacking {
@@ -53,6 +54,7 @@ public:
     std::optional<xcb_window_t> topLevelOf(xcb_window_t client) override;
     std::optional<xcb_window_t> topmostNormalTopLevel(xcb_window_t exclude) override;
     std::optional<xcb_window_t> topmostDesktopTopLevel() override;
+    void overlayRestacked() override { cache_.stackingUnknown(); }
 
     // Every top-level window, on screen or not, front to back; absent when the server could not
     // be asked. While events keep the facts current, asks the server only about what changed.

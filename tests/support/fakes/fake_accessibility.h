@@ -52,6 +52,7 @@ public:
     };
 
     bool isProcessTrusted() override { return trusted; }
+    std::uint64_t windowManagerIdentity() override { return windowManager; }
     void requestTrustWithPrompt() override { ++promptCount; }
     AXElement applicationElement(std::int32_t pid) override;
     std::optional<AXAttributeValue> copyAttributeValue(const AXElement& element,
@@ -88,6 +89,7 @@ public:
     FakeAXObserver* observerFor(std::int32_t pid) const;
 
     bool trusted = true;
+    std::uint64_t windowManager = 1;
     int promptCount = 0;
     int observersCreated = 0;
     std::vector<Action> actions;

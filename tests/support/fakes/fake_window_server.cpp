@@ -12,6 +12,8 @@ RawWindowEntry FakeWindowServer::entryFor(const FakeWindow& w) {
         .ownerPID = static_cast<std::int64_t>(w.pid),
         .layer = w.layer,
         .bounds = RawBounds{w.bounds.x, w.bounds.y, w.bounds.width, w.bounds.height},
+        .classInstance = w.wmClass,
+        .className = w.wmClass,
     };
 }
 
@@ -82,6 +84,13 @@ void FakeWindowServer::remove(std::uint32_t id) {
 void FakeWindowServer::raise(std::uint32_t id) {
     if (auto slot = take(id))
         insert(true, *slot);
+    if (!restacksStick)
+        overlaysBackOnTop();
+}
+
+void FakeWindowServer::overlaysBackOnTop() {
+    std::stable_partition(stack_.begin(), stack_.end(), [](const Slot& s) { return s.overlay; });
+    changed();
 }
 
 void FakeWindowServer::setBounds(std::uint32_t id, const Rect& bounds) {
@@ -135,6 +144,14 @@ bool FakeWindowServer::isAbove(std::uint32_t upper, std::uint32_t lower) const {
 }
 
 void FakeWindowServer::placeBelow(std::uint32_t id, std::uint32_t target) {
+    place(id, target, 1);
+}
+
+void FakeWindowServer::placeAbove(std::uint32_t id, std::uint32_t target) {
+    place(id, target, 0);
+}
+
+void FakeWindowServer::place(std::uint32_t id, std::uint32_t target, std::size_t offset) {
     const auto from = indexOf(id);
     auto slot = take(id);
     if (!slot)
@@ -142,7 +159,9 @@ void FakeWindowServer::placeBelow(std::uint32_t id, std::uint32_t target) {
     slot->window.onScreen = true;
     // Like a restack against a sibling that vanished: the window is mapped where it was.
     const auto to = indexOf(target);
-    stack_.insert(stack_.begin() + static_cast<std::ptrdiff_t>(to ? *to + 1 : *from), *slot);
+    stack_.insert(stack_.begin() + static_cast<std::ptrdiff_t>(to ? *to + offset : *from), *slot);
+    if (!restacksStick)
+        overlaysBackOnTop();
 }
 
 void FakeWindowServer::placeFront(std::uint32_t id) {
@@ -156,6 +175,8 @@ void FakeWindowServer::placeFront(std::uint32_t id) {
                       : std::optional<std::int64_t>(s.window.layer)) == 0;
     });
     stack_.insert(at, *slot);
+    if (!restacksStick)
+        overlaysBackOnTop();
 }
 
 void FakeWindowServer::hide(std::uint32_t id) {
@@ -186,6 +207,18 @@ void FakeOverlay::orderBelow(std::uint32_t windowNumber) {
 void FakeOverlay::orderFrontRegardless() {
     ++factory_.orderingCalls_;
     factory_.server_.placeFront(number_);
+}
+
+void FakeOverlay::orderAbove(std::uint32_t windowNumber) {
+    ++factory_.orderingCalls_;
+    factory_.server_.placeAbove(number_, windowNumber);
+}
+
+void FakeOverlay::setHoles(std::vector<Rect> newHoles) {
+    // Counted like the X11 overlay's requests: only a change costs one.
+    if (newHoles != holes)
+        ++holeChanges;
+    holes = std::move(newHoles);
 }
 
 void FakeOverlay::orderOut() {

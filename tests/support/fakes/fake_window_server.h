@@ -2,10 +2,12 @@
 // reorder, so a second refresh sees what the first one did.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/overlay.h"
@@ -19,6 +21,7 @@ struct FakeWindow {
     std::int64_t layer = 0;
     Rect bounds;
     bool onScreen = true;
+    std::string wmClass{};  // instance and class alike
 };
 
 class FakeWindowServer : public WindowList {
@@ -47,10 +50,13 @@ public:
     // True when both are on screen and `upper` is in front of `lower`.
     bool isAbove(std::uint32_t upper, std::uint32_t lower) const;
     int copyCount() const { return copyCount_; }
+    // False: a window manager that puts every overlay back on top after any restack.
+    bool restacksStick = true;
 
     // Used by the fake overlays: a new overlay, and the effects of the three ordering requests.
     void addOverlay(const FakeWindow& window);
     void placeBelow(std::uint32_t id, std::uint32_t target);
+    void placeAbove(std::uint32_t id, std::uint32_t target);
     void placeFront(std::uint32_t id);
     void hide(std::uint32_t id);
 
@@ -68,6 +74,8 @@ private:
     // Takes the slot numbered `id` out of the stack.
     std::optional<Slot> take(std::uint32_t id);
     void changed() { cacheValid_ = false; }
+    void place(std::uint32_t id, std::uint32_t target, std::size_t offset);
+    void overlaysBackOnTop();
 
     std::vector<Slot> stack_;  // front to back, hidden windows included
     bool absent_ = false;
@@ -95,7 +103,9 @@ public:
     bool isVisible() const override;
     void orderBelow(std::uint32_t windowNumber) override;
     void orderFrontRegardless() override;
+    void orderAbove(std::uint32_t windowNumber) override;
     void orderOut() override;
+    void setHoles(std::vector<Rect> holes) override;
     void apply(Style style, double strength) override;
     void captureWallpaper() override;
     void fadeIn(double seconds) override { fadeIns.push_back(seconds); }
@@ -107,6 +117,8 @@ public:
     std::vector<double> fadeIns;
     std::function<void()> fadeOutDone;
     std::vector<Applied> applied;
+    std::vector<Rect> holes;
+    int holeChanges = 0;
 
 private:
     FakeOverlayFactory& factory_;
@@ -124,6 +136,10 @@ public:
 
     // Control side. Counts include overlays already released.
     const std::vector<FakeOverlay*>& live() const { return live_; }
+    bool isOverlay(std::uint32_t number) const {
+        return std::any_of(live_.begin(), live_.end(),
+                           [number](const FakeOverlay* o) { return o->windowNumber() == number; });
+    }
     int created() const { return created_; }
     int orderingCalls() const { return orderingCalls_; }
     int captureCalls() const { return captureCalls_; }

@@ -1,0 +1,136 @@
+// Holes in an overlay: when the overlay cannot sit directly beneath the bright window (a tiling
+// window manager leaves other programs' tiles above it, a window manager puts the overlay back
+// on top, an excluded window lies beneath it), it goes above every window that must be dimmed
+// and leaves open the visible part of each window below it that must stay bright.
+#include <algorithm>
+
+#include "engine/dim_controller.h"
+#include "engine/region.h"
+
+namespace sombrix {
+
+namespace {
+
+// A window manager that puts the overlay back above the bright window is answered by bringing
+// it to the front of the normal layer again, but never more often than this.
+constexpr double kFrontRestackInterval = 1.0;
+// Tiles that share a border, or overlap by no more than a border's width, are neighbours: only
+// a window reaching further over the bright window (a dialog, a floating window) stays bright.
+constexpr double kNeighbourOverlap = 2;
+
+bool liesOver(const Rect& w, const Rect& bright) {
+    const double width = std::min(w.maxX(), bright.maxX()) - std::max(w.minX(), bright.minX());
+    const double height = std::min(w.maxY(), bright.maxY()) - std::max(w.minY(), bright.minY());
+    return width > kNeighbourOverlap && height > kNeighbourOverlap;
+}
+
+}  // namespace
+
+std::optional<std::size_t> DimController::stackIndex(std::uint32_t id) const {
+    for (std::size_t i = 0; i < stack_.size(); ++i) {
+        if (stack_[i].id == id)
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::size_t DimController::frontOfNormalLayer(const std::set<std::uint32_t>& overlayIDs) const {
+    for (std::size_t i = 0; i < stack_.size(); ++i) {
+        if (stack_[i].layer == 0 && !overlayIDs.contains(stack_[i].id))
+            return i;
+    }
+    return stack_.size();
+}
+
+bool DimController::isBright(const BrightRule& rule, std::size_t i) const {
+    const StackedWindow& w = stack_[i];
+    if (w.excluded || w.layer > 0)
+        return true;
+    if (w.layer < 0 || !rule.bright)
+        return false;
+    if (i == *rule.bright)
+        return true;
+    const StackedWindow& bright = stack_[*rule.bright];
+    return i < *rule.bright && (w.pid == bright.pid || liesOver(w.bounds, bright.bounds));
+}
+
+bool DimController::dimmedAboveBright(const BrightRule& rule,
+                                      const std::set<std::uint32_t>& overlayIDs) const {
+    if (!rule.bright)
+        return false;
+    for (std::size_t i = 0; i < *rule.bright; ++i) {
+        const StackedWindow& w = stack_[i];
+        if (w.layer == 0 && !overlayIDs.contains(w.id) && region::overlaps(w.bounds, rule.frame) &&
+            !isBright(rule, i)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void DimController::arrangeAboveDimmed(Overlay& overlay, const BrightRule& rule,
+                                       const std::set<std::uint32_t>& overlayIDs) {
+    const std::uint32_t self = overlay.windowNumber();
+    // The topmost window of this display that must be dimmed, and whether it lies above us.
+    std::optional<std::size_t> topDimmed;
+    std::optional<std::size_t> position;
+    for (std::size_t i = 0; i < stack_.size(); ++i) {
+        const StackedWindow& w = stack_[i];
+        if (w.id == self) {
+            position = i;
+            if (!topDimmed)
+                break;
+            continue;
+        }
+        if (!topDimmed && !overlayIDs.contains(w.id) && region::overlaps(w.bounds, rule.frame) &&
+            !isBright(rule, i)) {
+            topDimmed = i;
+            if (position)
+                break;
+        }
+    }
+    const bool aboveEveryDimmed = position && (!topDimmed || *position < *topDimmed);
+    if (aboveEveryDimmed) {
+        cutHoles(overlay, rule, *position + 1, overlayIDs);
+        return;
+    }
+    if (topDimmed && stack_[*topDimmed].layer == 0 &&
+        requestRestack(overlay, Restack::above, stack_[*topDimmed].id, overlayIDs)) {
+        cutHoles(overlay, rule, *topDimmed, overlayIDs);
+        return;
+    }
+    // The window manager undoes restacks (it keeps override-redirect windows on top): the front
+    // of the normal layer is the one place it leaves us, and only rarely has to be asked for.
+    const TimePoint now = services_.clock.now();
+    const auto last = lastFrontRestack_.find(self);
+    if (!overlay.isVisible() || last == lastFrontRestack_.end() ||
+        !(now - last->second < kFrontRestackInterval)) {
+        lastFrontRestack_[self] = now;
+        overlay.orderFrontRegardless();
+        cutHoles(overlay, rule, frontOfNormalLayer(overlayIDs), overlayIDs);
+        return;
+    }
+    cutHoles(overlay, rule, position ? *position + 1 : stack_.size(), overlayIDs);
+}
+
+void DimController::cutHoles(Overlay& overlay, const BrightRule& rule, std::size_t firstBelow,
+                             const std::set<std::uint32_t>& overlayIDs) const {
+    // Walking down from the overlay: a bright window shows where no dimmed window above it (and
+    // below the overlay) covers it.
+    region::Region covered;
+    region::Region holes;
+    for (std::size_t i = firstBelow; i < stack_.size(); ++i) {
+        const StackedWindow& w = stack_[i];
+        if (overlayIDs.contains(w.id) || !region::overlaps(w.bounds, rule.frame))
+            continue;
+        const region::Region visible = region::intersect({w.bounds}, {rule.frame});
+        if (isBright(rule, i)) {
+            holes = region::unite(holes, region::subtract(visible, covered));
+        } else {
+            covered.insert(covered.end(), visible.begin(), visible.end());
+        }
+    }
+    overlay.setHoles(std::move(holes));
+}
+
+}  // namespace sombrix

@@ -1,0 +1,108 @@
+// Holes in the overlay: tiles that a tiling manager leaves above the focused one are dimmed, a
+// manager that undoes every restack is not fought, and excluded windows show through.
+#include "engine_fixture.h"
+
+namespace sombrix::fakes {
+namespace {
+
+using Holes = EngineTest;
+
+constexpr std::int32_t kAppC = 1003;
+
+TEST_F(Holes, tilesAboveTheFocusedOneAreDimmedAndTheHoleFollowsFocusAndLayout) {
+    // Three tiles of three programs side by side, sharing a border pixel; stacking says nothing.
+    window(1, kAppB, {0, 0, 534, 900});
+    window(2, kAppA, {533, 0, 534, 900});
+    window(3, kAppC, {1066, 0, 534, 900});
+    focusOn(kAppA, 2);
+    start();
+    EXPECT_TRUE(veiled(2).empty());
+    EXPECT_FALSE(veiled(1).empty());
+    EXPECT_FALSE(veiled(3).empty());
+    const int holeChanges = overlay(0).holeChanges;
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+    EXPECT_EQ(overlay(0).holeChanges, holeChanges);
+
+    // Focus moves without a raise, then the layout changes: the hole follows, the overlay stays.
+    focusOn(kAppC, 3);
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+    EXPECT_TRUE(veiled(3).empty());
+    EXPECT_FALSE(veiled(2).empty());
+    server.setBounds(1, {0, 0, 800, 450});
+    server.setBounds(2, {800, 0, 800, 450});
+    server.setBounds(3, {0, 450, 1600, 450});
+    controller->refresh();
+    EXPECT_EQ(overlay(0).holes, (std::vector<Rect>{{0, 450, 1600, 450}}));
+
+    // A floating window of another program over the focused tile stays bright.
+    server.addFront(FakeWindow{4, kAppA, 0, {600, 300, 400, 300}, true});
+    controller->refresh();
+    EXPECT_TRUE(veiled(3).empty());
+    EXPECT_TRUE(veiled(4).empty());
+    EXPECT_FALSE(veiled(2).empty());
+
+    // A manager that raises the focused window: back beneath it, no hole at all.
+    server.raise(3);
+    controller->refresh();
+    EXPECT_EQ(beneath(3), overlayID(0));
+    EXPECT_TRUE(overlay(0).holes.empty());
+}
+
+TEST_F(Holes, aManagerThatUndoesRestacksIsNotFoughtAndIsAskedAgainAfterAReplacement) {
+    server.restacksStick = false;
+    window(1, kAppA, {100, 100, 800, 600});
+    window(3, kAppB, {200, 200, 800, 600});
+    server.addFront(FakeWindow{9, kAppC, 20, {0, 860, 1600, 40}, true});  // a panel
+    focusOn(kAppA, 1);
+    start();
+    for (int i = 0; i < 20; ++i)
+        controller->refresh();
+    EXPECT_LE(factory.orderingCalls(), 5);
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+    EXPECT_EQ(topmost(), overlayID(0));
+    EXPECT_TRUE(veiled(1).empty());
+    EXPECT_TRUE(veiled(9).empty());
+    EXPECT_FALSE(veiled(3).empty());
+
+    // The manager raises the newly focused window; the hole moves with no restack.
+    server.raise(3);
+    server.raise(9);  // the panel layer stays above
+    focusOn(kAppB, 3);
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+    EXPECT_TRUE(veiled(3).empty());
+    EXPECT_FALSE(veiled(1).empty());
+
+    // Another manager takes over: it is asked again, and this one keeps the overlay in place.
+    server.restacksStick = true;
+    ax.windowManager = 2;
+    controller->refresh();
+    EXPECT_EQ(beneath(3), overlayID(0));
+    EXPECT_TRUE(overlay(0).holes.empty());
+    EXPECT_EQ(callsOfOneRefresh(), 0);
+}
+
+TEST_F(Holes, anExcludedWindowBelowTheOverlayShowsWhereNoDimmedWindowCoversIt) {
+    defaults.setString(keys::kExcludedWindowClasses, "MPV");
+    window(1, kAppA, {100, 100, 400, 400});
+    window(6, kAppC, {900, 100, 300, 300});
+    server.addBack(FakeWindow{5, kAppB, 0, {800, 300, 600, 400}, true, "mpv"});
+    focusOn(kAppA, 1);
+    start();
+    EXPECT_EQ(beneath(1), overlayID(0));
+    EXPECT_EQ(overlay(0).holes, region::subtract({{800, 300, 600, 400}}, {{900, 100, 300, 300}}));
+    EXPECT_FALSE(veiled(6).empty());
+
+    // The hole follows a move within one refresh, costs nothing while steady, goes with the window.
+    server.setBounds(5, {700, 500, 600, 300});
+    controller->refresh();
+    EXPECT_EQ(overlay(0).holes, (std::vector<Rect>{{700, 500, 600, 300}}));
+    const int holeChanges = overlay(0).holeChanges;
+    controller->refresh();
+    EXPECT_EQ(overlay(0).holeChanges, holeChanges);
+    server.setOnScreen(5, false);
+    controller->refresh();
+    EXPECT_EQ(overlay(0).holes, (std::vector<Rect>{})) << overlay(0).holes.size();
+}
+
+}  // namespace
+}  // namespace sombrix::fakes
