@@ -53,6 +53,7 @@ public:
         return inner_.isProcessTrusted();
     }
     void requestTrustWithPrompt() override { inner_.requestTrustWithPrompt(); }
+    std::uint64_t windowManagerIdentity() override { return inner_.windowManagerIdentity(); }
     AXElement applicationElement(std::int32_t pid) override {
         return inner_.applicationElement(pid);
     }

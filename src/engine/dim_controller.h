@@ -137,14 +137,17 @@ private:
     void arrange(Overlay& overlay, const FocusedWindow& focused,
                  const std::vector<WindowInfo>& windows, const std::set<std::uint32_t>& overlayIDs);
     void dimEverything();
+    // Whether a window of these bounds may stay bright on the display of `frame`.
+    static bool isCandidateOn(const Rect& frame, const Rect& bounds);
 
     // Fade-out: overlays already dropped from the set, released once their fade has ended.
     void finishFadeOut(const Overlay* overlay);
     void dropFadingOverlays();
     // Holes: what must stay bright although it lies below an overlay (holes.cpp). On one
-    // display, the bright window, the windows above it that touch it or belong to its process,
-    // excluded windows and every window of an upper layer (panels, menus) stay bright; without
-    // a bright window only the last two. Indices are into `stack_`.
+    // display, the bright window, the windows above it that reach over it, belong to its process
+    // or are no candidates of this display, excluded windows and every window of an upper layer
+    // (panels, menus) stay bright; without a bright window only the last two. Indices are into
+    // `stack_`.
     struct BrightRule {
         Rect frame;
         std::optional<std::size_t> bright;

@@ -51,7 +51,10 @@ bool DimController::isBright(const BrightRule& rule, std::size_t i) const {
     if (i == *rule.bright)
         return true;
     const StackedWindow& bright = stack_[*rule.bright];
-    return i < *rule.bright && (w.pid == bright.pid || liesOver(w.bounds, bright.bounds));
+    // Above the bright window only other programs' tiles of this display are dimmed; a window
+    // that merely spills over from another display keeps the place its own display gives it.
+    return i < *rule.bright && (w.pid == bright.pid || liesOver(w.bounds, bright.bounds) ||
+                                !isCandidateOn(rule.frame, w.bounds));
 }
 
 bool DimController::dimmedAboveBright(const BrightRule& rule,

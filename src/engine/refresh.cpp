@@ -24,6 +24,10 @@ std::string brightText(std::uint32_t id, bool focused) {
 
 }  // namespace
 
+bool DimController::isCandidateOn(const Rect& frame, const Rect& bounds) {
+    return frame.containsHalfOpen(bounds.centre()) && isLargeEnough(bounds);
+}
+
 void DimController::refresh() {
     if (!isRunning_)
         return;
@@ -77,8 +81,7 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
     std::size_t target = windows.size();
     for (std::size_t i = 0; i < windows.size(); ++i) {
         const auto& w = windows[i];
-        if (overlayIDs.contains(w.id) || !frame.containsHalfOpen(w.bounds.centre()) ||
-            !isLargeEnough(w.bounds)) {
+        if (overlayIDs.contains(w.id) || !isCandidateOn(frame, w.bounds)) {
             continue;
         }
         isCandidate[i] = 1;
