@@ -1,7 +1,9 @@
 // The built sombrix under Xvfb with openbox, picom and two monitors: where its overlays lie after
 // each activation, what a full-screen window does to them, and what the screen looks like.
+#include <unistd.h>
 #include <QImage>
 #include <cmath>
+#include <cstdio>
 #include <random>
 
 #include "sombrix_fixture.h"
@@ -140,6 +142,81 @@ TEST_F(Arrangement, AListedMonitorIsLeftAloneAndASwitchFadesOutAndBackToTheStren
         return overlay && std::abs(opacity(c, *overlay) - 0.6) < 1e-6;
     }));
     EXPECT_FALSE(overlayAt(800));
+}
+
+// Window managers that do not keep the overlay beneath the focused window: i3 neither raises the
+// focused tile nor lets tiles overlap; metacity puts override-redirect windows back on top after
+// every restack. The focused window's pixels stay bright and the others lie under the veil.
+class UnderI3 : public Arrangement {
+protected:
+    UnderI3() {
+        options.monitors = {};
+        writeFile(config,
+                  "# i3 config file (v4)\nfont pango:monospace 8\n"
+                  "default_border pixel 1\nfocus_follows_mouse no\n");
+        options.windowManager = {.command = {"i3", "-c", config}};
+    }
+    ~UnderI3() override { std::remove(config.c_str()); }
+    const std::string config = "/tmp/sombrix-i3-" + std::to_string(::getpid()) + ".conf";
+};
+
+class UnderMetacity : public Arrangement {
+protected:
+    UnderMetacity() {
+        options.monitors = {};
+        options.windowManager = {.command = {"metacity", "--no-composite"}};
+    }
+};
+
+constexpr QRgb kBright = qRgb(255, 255, 255);
+constexpr QRgb kDimmed = qRgb(128, 128, 128);
+
+TEST_F(UnderI3, TheFocusedTileIsBrightBetweenDimmedOnes) {
+    writeSettings("dimStrength=0.5\n");
+    const xcb_window_t left = otherProcessWindow("tile-left", 0, 0);
+    const xcb_window_t middle = otherProcessWindow("tile-middle", 0, 0);
+    const xcb_window_t right = otherProcessWindow("tile-right", 0, 0);
+    ASSERT_TRUE(left && middle && right);
+    activate(right);
+    launch();
+    const QPoint l(200, 400), m(640, 400), r(1080, 400);
+    EXPECT_TRUE(screenShows({{l, kDimmed}, {m, kDimmed}, {r, kBright}}));
+    ASSERT_EQ(session().run({"i3-msg", "focus", "left"}), 0);
+    EXPECT_TRUE(screenShows({{l, kDimmed}, {m, kBright}, {r, kDimmed}}));
+    // A click on a dimmed tile passes through the overlay and focuses it.
+    ASSERT_EQ(session().run({"xdotool", "mousemove", "200", "400", "click", "1"}), 0);
+    EXPECT_TRUE(screenShows({{l, kBright}, {m, kDimmed}, {r, kDimmed}}));
+    // A floating window over the focused tile stays bright with it.
+    const xcb_window_t floating = otherProcessWindow("floating", 0, 0);
+    ASSERT_TRUE(floating);
+    ASSERT_EQ(session().run({"i3-msg",
+                             "[title=\"^floating$\"] floating enable, move position "
+                             "100 300, resize set 300 200"}),
+              0);
+    EXPECT_TRUE(screenShows({{QPoint(250, 400), kBright}, {m, kDimmed}, {r, kDimmed}}));
+}
+
+TEST_F(UnderMetacity, TheOverlayStaysOnTopWithAHoleInsteadOfFighting) {
+    writeSettings("dimStrength=0.5\n");
+    const xcb_window_t back = otherProcessWindow("back", 100, 100);
+    const xcb_window_t front = otherProcessWindow("front", 700, 300);
+    ASSERT_TRUE(back && front);
+    activate(front);
+    launch();
+    EXPECT_TRUE(screenShows({{QPoint(250, 225), kDimmed}, {QPoint(850, 425), kBright}}));
+    const auto overlay = overlayAt(0);
+    ASSERT_TRUE(overlay);
+    xcb_connection_t* c = connection();
+    const std::uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(c, *overlay, XCB_CW_EVENT_MASK, &structure);
+    xcb_flush(c);
+    activate(back);
+    EXPECT_TRUE(screenShows({{QPoint(250, 225), kBright}, {QPoint(850, 425), kDimmed}}));
+    // A restack fought with the manager moves the overlay hundreds of times a second.
+    int moves = 0;
+    while (auto event = own(xcb_poll_for_event(c)))
+        moves += (event->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY;
+    EXPECT_LT(moves, 20);
 }
 
 }  // namespace
