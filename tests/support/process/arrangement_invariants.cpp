@@ -2,6 +2,8 @@
 // against the arrangement rules, independently of the engine's own code.
 #include "arrangement_invariants.h"
 
+#include <xcb/shape.h>
+
 #include <xcb/randr.h>
 
 #include <algorithm>
@@ -148,6 +150,20 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
             w.client = frame;
             w.overlay = true;
             w.mapped = frameAttributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            if (auto extents =
+                    awaitReply(c, xcb_shape_query_extents_reply, xcb_shape_query_extents(c, frame));
+                extents && extents->bounding_shaped) {
+                auto rects = awaitReply(c, xcb_shape_get_rectangles_reply,
+                                        xcb_shape_get_rectangles(c, frame, XCB_SHAPE_SK_BOUNDING));
+                const int n = rects ? xcb_shape_get_rectangles_rectangles_length(rects.get()) : 0;
+                const xcb_rectangle_t* r =
+                    rects ? xcb_shape_get_rectangles_rectangles(rects.get()) : nullptr;
+                for (int k = 0; k < n; ++k)
+                    w.shape.push_back(
+                        {w.bounds.x + r[k].x, w.bounds.y + r[k].y, r[k].width, r[k].height});
+                if (n == 0)
+                    w.shape.push_back({});  // shaped to nothing at all
+            }
             w.normalOnScreen = w.mapped && onRoot;
             state.stack.push_back(std::move(w));
             continue;
@@ -301,7 +317,16 @@ std::vector<std::string> violations(const ArrangementState& state) {
             if (w == o || std::find(candidates.begin(), candidates.end(), w) != candidates.end())
                 relevant.push_back(w);
         auto at = std::find(relevant.begin(), relevant.end(), bright);
-        if (at + 1 == relevant.end() || *(at + 1) != o) {
+        // Or the overlay lies above it with a hole over it (windows of other programs above it
+        // that do not touch it, a manager that keeps the overlay on top).
+        const InvariantRect& b = bright->bounds;
+        const int cx = b.x + b.width / 2, cy = b.y + b.height / 2;
+        const bool holeOverBright =
+            !o->shape.empty() && std::find(relevant.begin(), relevant.end(), o) < at &&
+            std::none_of(o->shape.begin(), o->shape.end(), [&](const InvariantRect& r) {
+                return r.x <= cx && cx < r.x + r.width && r.y <= cy && cy < r.y + r.height;
+            });
+        if (!holeOverBright && (at + 1 == relevant.end() || *(at + 1) != o)) {
             std::string where = "nothing";
             if (at + 1 != relevant.end())
                 where = label(**(at + 1));

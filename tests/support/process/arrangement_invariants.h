@@ -33,6 +33,8 @@ struct StackedWindow {
     bool fullScreen = false;
     InvariantRect bounds;  // the frame in root coordinates
     std::string title;
+    // Overlays cut to a shape: the parts they cover, in root coordinates (empty: unshaped).
+    std::vector<InvariantRect> shape;
     bool operator==(const StackedWindow&) const = default;
 };
 
