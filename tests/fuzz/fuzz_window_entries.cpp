@@ -118,12 +118,15 @@ struct Scene : fakes::FakePlatform {
     DimController controller{services()};
 };
 
-// Checks that no shown overlay of the focused window's display lies above it.
+// Checks that no shown overlay of the focused window's display covers it: an overlay may lie
+// above it only with a hole over it (dimming another program's tiles above it).
 void checkUncovered(const Scene& s, bool judged) {
+    const Point centre = kFocusedBounds.centre();
     for (const auto* overlay : s.factory.live()) {
-        if (judged && overlay->isVisible() &&
-            overlay->display().frame.containsHalfOpen(kFocusedBounds.centre()))
-            check(!s.server.isAbove(overlay->windowNumber(), kFocused),
+        const bool holed = std::any_of(overlay->holes.begin(), overlay->holes.end(),
+                                       [&](const Rect& h) { return h.containsHalfOpen(centre); });
+        if (judged && overlay->isVisible() && overlay->display().frame.containsHalfOpen(centre))
+            check(holed || !s.server.isAbove(overlay->windowNumber(), kFocused),
                   "an overlay lies above the focused window on its display");
     }
 }
