@@ -83,14 +83,6 @@ std::string SombrixProcess::stderrText() const {
     return readFile(stderrFile_);
 }
 
-std::optional<long> SombrixProcess::residentKb() const {
-    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return std::nullopt;
-}
-
 void SombrixTest::SetUp() {
     session_ = std::make_unique<XSession>(options);
     if (session_->unavailable())

@@ -54,7 +54,6 @@ public:
     // "exit status 2", "killed by signal 11 (Segmentation fault)", "still running".
     std::string howItEnded() const;
     std::string stderrText() const;
-    std::optional<long> residentKb() const;  // VmRSS, absent when the process is gone
 
 private:
     std::string stderrFile_;
