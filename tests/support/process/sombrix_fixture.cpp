@@ -17,28 +17,10 @@ namespace {
 constexpr auto kDeadline = std::chrono::seconds(20);
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-bool writeFile(const std::string& path, const std::string& contents) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-    // Written aside and renamed, so a reader never sees half a file.
-    const std::string temporary = path + ".writing";
-    std::ofstream(temporary, std::ios::binary | std::ios::trunc) << contents;
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
 SombrixProcess::SombrixProcess(XSession& session, std::string stderrFile,
                                std::vector<std::string> env)
     : stderrFile_(std::move(stderrFile)) {
-    // exec keeps the pid, so the pid and the wait status are sombrix's own.
-    pid_ =
-        session.spawn({"/bin/sh", "-c", "exec \"$0\" 2>\"$1\"", SOMBRIX_BINARY, stderrFile_}, env);
+    pid_ = session.spawn({SOMBRIX_BINARY}, env, stderrFile_);
 }
 
 SombrixProcess::~SombrixProcess() {

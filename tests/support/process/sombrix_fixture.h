@@ -103,7 +103,4 @@ private:
     std::unique_ptr<TestClient> client_;
 };
 
-std::string readFile(const std::string& path);
-bool writeFile(const std::string& path, const std::string& contents);
-
 }  // namespace sombrix::test

@@ -2,7 +2,6 @@
 #include "xsession.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -14,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "xquery.h"
@@ -54,24 +54,23 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& entries
     return env;
 }
 
-// fork + exec into a new process group. Only async-signal-safe calls between fork and exec; the
-// child dies with the test process, so a crashed or timed-out test leaves no server behind.
-pid_t forkExec(const std::vector<std::string>& argv, std::vector<std::string> env, int keepFd,
-               int stdoutFd) {
-    std::vector<char*> args;
+// fork + exec into a new process group; standard output (and with `bothStreams` standard error)
+// goes to the file `out` when one is named. Only async-signal-safe calls between fork and exec;
+// the child dies with the test process, so a crashed or timed-out test leaves no server behind.
+pid_t forkExec(const std::vector<std::string>& argv, std::vector<std::string> env,
+               const std::string& out = {}, bool bothStreams = false) {
+    std::vector<char*> args, envp;
     for (const auto& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> envp;
     for (auto& s : env)
         envp.push_back(s.data());
+    args.push_back(nullptr);
     envp.push_back(nullptr);
     // Resolve the program before forking (execvpe is not async-signal-safe on every libc).
-    std::string program = argv.at(0);
-    if (program.find('/') == std::string::npos)
-        program = findOnPath(program).value_or(program);
+    const std::string program =
+        argv.at(0).find('/') == std::string::npos ? findOnPath(argv[0]).value_or(argv[0]) : argv[0];
     const pid_t parent = ::getpid();
-    const bool quiet = std::getenv("SOMBRIX_XSESSION_VERBOSE") == nullptr;
+    const bool verbose = std::getenv("SOMBRIX_XSESSION_VERBOSE") != nullptr;
 
     const pid_t pid = ::fork();
     if (pid != 0) {
@@ -84,16 +83,14 @@ pid_t forkExec(const std::vector<std::string>& argv, std::vector<std::string> en
     if (::getppid() != parent)
         ::_exit(127);
     const int devnull = ::open("/dev/null", O_RDWR);
-    if (devnull >= 0) {
-        ::dup2(devnull, 0);
-        if (stdoutFd >= 0 || quiet)
-            ::dup2(stdoutFd >= 0 ? stdoutFd : devnull, 1);
-        if (quiet)
-            ::dup2(devnull, 2);
-    }
+    const int file = out.empty() ? -1 : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(devnull, 0);
+    if (file >= 0 || !verbose)
+        ::dup2(file >= 0 ? file : devnull, 1);
+    if ((bothStreams && file >= 0) || !verbose)
+        ::dup2(bothStreams && file >= 0 ? file : devnull, 2);
     for (int fd = 3; fd < 1024; ++fd)
-        if (fd != keepFd)
-            ::close(fd);
+        ::close(fd);
     ::execve(program.c_str(), args.data(), envp.data());
     ::_exit(127);
 }
@@ -120,26 +117,26 @@ Connection connectTo(const std::string& display) {
     return xcb_connection_has_error(c.get()) ? Connection(nullptr, &xcb_disconnect) : std::move(c);
 }
 
-// Reads from `fd` until `done` says so, the writer closes it or `timeout` passes.
-void readUntil(int fd, std::string& out, const std::function<bool()>& done,
-               std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (!done() && Clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10) <= 0)
-            continue;
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0)
-            return;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-}
-
 }  // namespace
 
 std::vector<Monitor> twoMonitors() {
     return {{"LEFT", 0, 0, 800, 900}, {"RIGHT", 800, 0, 800, 900}};
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool writeFile(const std::string& path, const std::string& contents) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    // Written aside and renamed, so a reader never sees half a file.
+    const std::string temporary = path + ".writing";
+    std::ofstream(temporary, std::ios::binary | std::ios::trunc) << contents;
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 bool programInstalled(const std::string& name) {
@@ -167,27 +164,19 @@ XSession::XSession(XSessionOptions options) : options_(std::move(options)) {
         }
     }
     options_.composite = options_.composite || options_.compositor;
-    std::vector<std::string> needed{"Xvfb"};
     const auto& wm = options_.windowManager;
-    if (!wm.command.empty())
-        needed.push_back(wm.command.front());
-    if (wm.privateBus)
-        needed.emplace_back("dbus-daemon");
-    if (options_.compositor)
-        needed.emplace_back("picom");
-    if (!options_.monitors.empty())
-        needed.emplace_back("xrandr");
-    if (options_.dpi)
-        needed.emplace_back("xrdb");
-    for (const auto& program : needed) {
-        if (!programInstalled(program)) {
-            unavailable_ = true;
-            fail("not installed: " + program);
-            return;
-        }
-    }
+    const std::initializer_list<std::pair<bool, std::string>> needed{
+        {true, "Xvfb"},
+        {!wm.command.empty(), wm.command.empty() ? "" : wm.command[0]},
+        {wm.privateBus, "dbus-daemon"},
+        {options_.compositor, "picom"},
+        {!options_.monitors.empty(), "xrandr"},
+        {options_.dpi.has_value(), "xrdb"}};
+    for (const auto& [wanted, program] : needed)
+        if (wanted && !programInstalled(program))
+            unavailable_ = !fail("not installed: " + program);
     char dir[] = "/tmp/sombrix-xsession-XXXXXX";
-    if (!::mkdtemp(dir)) {
+    if (unavailable_ || !::mkdtemp(dir)) {
         fail("no temporary directory");
         return;
     }
@@ -197,16 +186,13 @@ XSession::XSession(XSessionOptions options) : options_(std::move(options)) {
     for (std::size_t i = 0; i < options_.monitors.size(); ++i)
         if (!setMonitor(options_.monitors[i], i == 0))
             return;
-    if (options_.dpi) {
-        std::ofstream(dir_ + "/resources") << "Xft.dpi: " << *options_.dpi << "\n";
-        if (run({"xrdb", "-merge", dir_ + "/resources"}) != 0) {
-            fail("xrdb could not set the DPI");
-            return;
-        }
-    }
-    if (!wm.command.empty() && !startWindowManager())
+    const std::string resources = dir_ + "/resources";
+    if (options_.dpi && (!writeFile(resources, "Xft.dpi: " + std::to_string(*options_.dpi)) ||
+                         run({"xrdb", "-merge", resources}) != 0)) {
+        fail("xrdb could not set the DPI");
         return;
-    if (options_.compositor)
+    }
+    if ((wm.command.empty() || startWindowManager()) && options_.compositor)
         startCompositor();
 }
 
@@ -220,105 +206,73 @@ XSession::~XSession() {
     }
 }
 
-void XSession::fail(std::string message) {
+bool XSession::fail(std::string message) {
     if (error_.empty())
         error_ = std::move(message);
+    return false;
 }
 
 bool XSession::startServer() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        fail("pipe failed");
-        return false;
-    }
-    // The write end must survive exec in the child; the parent keeps it close-on-exec.
-    const int childFd = ::fcntl(fds[1], F_DUPFD, 10);
+    // Xvfb picks a free display number and writes it to its standard output.
     const std::string size =
         std::to_string(options_.width) + "x" + std::to_string(options_.height) + "x24";
-    std::vector<std::string> argv{"Xvfb",      "-displayfd", std::to_string(childFd),
-                                  "-screen",   "0",          size,
-                                  "-nolisten", "tcp",        "-noreset"};
+    std::vector<std::string> argv{"Xvfb", "-displayfd", "1",   "-screen", "0",
+                                  size,   "-nolisten",  "tcp", "-noreset"};
     if (options_.composite)
         argv.insert(argv.end(), {"+extension", "Composite"});
-    const pid_t pid = forkExec(argv, environmentWith({}), childFd, -1);
-    ::close(childFd);
-    ::close(fds[1]);
+    const std::string numberFile = dir_ + "/display";
+    const pid_t pid = forkExec(argv, environmentWith({}), numberFile);
     if (pid > 0)
         children_.push_back(pid);
     std::string number;
-    readUntil(
-        fds[0], number, [&] { return number.find('\n') != std::string::npos; },
-        std::chrono::seconds(20));
-    ::close(fds[0]);
-    while (!number.empty() && (number.back() == '\n' || number.back() == ' '))
-        number.pop_back();
-    if (pid <= 0 || number.empty()) {
-        fail("Xvfb did not start");
-        return false;
-    }
+    waitUntil([&] { return (number = readFile(numberFile)).find('\n') != std::string::npos; },
+              std::chrono::seconds(20));
+    number = number.substr(0, number.find_first_of("\n "));
+    if (pid <= 0 || number.empty())
+        return fail("Xvfb did not start");
     display_ = ":" + number;
     environment.push_back("DISPLAY=" + display_);
-    if (!connectTo(display_)) {
-        fail("cannot connect to the new server " + display_);
-        return false;
-    }
+    if (!connectTo(display_))
+        return fail("cannot connect to the new server " + display_);
     return true;
 }
 
 bool XSession::startBus() {
     const std::string socket = dir_ + "/bus";
     if (spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + socket}) < 0 ||
-        !waitUntil([&] { return std::filesystem::exists(socket); })) {
-        fail("the private D-Bus session bus did not start");
-        return false;
-    }
+        !waitUntil([&] { return std::filesystem::exists(socket); }))
+        return fail("the private D-Bus session bus did not start");
     environment.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + socket);
     return true;
 }
 
-pid_t XSession::spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra) {
+pid_t XSession::spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra,
+                      const std::string& output) {
     auto entries = environment;
     entries.insert(entries.end(), extra.begin(), extra.end());
-    const pid_t pid = forkExec(argv, environmentWith(entries), -1, -1);
+    const pid_t pid = forkExec(argv, environmentWith(entries), output, true);
     if (pid > 0)
         children_.push_back(pid);
     return pid;
 }
 
 void XSession::kill(pid_t pid) {
-    const auto it = std::find(children_.begin(), children_.end(), pid);
-    if (it == children_.end())
-        return;
-    children_.erase(it);
-    killGroup(pid);
+    if (std::erase(children_, pid) > 0)
+        killGroup(pid);
 }
 
 int XSession::run(const std::vector<std::string>& argv, std::string* output,
                   std::chrono::milliseconds timeout) {
-    int fds[2] = {-1, -1};
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return -1;
-    const int childOut = ::fcntl(fds[1], F_DUPFD, 10);
-    const pid_t pid = forkExec(argv, environmentWith(environment), childOut, childOut);
-    ::close(childOut);
-    ::close(fds[1]);
+    const std::string out = dir_ + "/output";
+    const pid_t pid = forkExec(argv, environmentWith(environment), out);
     int status = 0;
-    bool ended = pid <= 0;
-    const auto reaped = [&] { return ended = ended || ::waitpid(pid, &status, WNOHANG) == pid; };
-    std::string out;
-    const auto deadline = Clock::now() + timeout;
-    readUntil(fds[0], out, reaped, timeout);
-    if (!waitUntil(reaped,
-                   std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())))
+    const bool ended =
+        pid > 0 && waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout);
+    if (pid > 0 && !ended)
         killGroup(pid);
-    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    char buf[4096];
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;)
-        out.append(buf, static_cast<std::size_t>(n));
-    ::close(fds[0]);
     if (output)
-        *output += out;
-    return pid > 0 && ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        *output += readFile(out);
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool XSession::startWindowManager() {
@@ -327,19 +281,18 @@ bool XSession::startWindowManager() {
     if (command.empty() || command == std::vector<std::string>{"openbox"}) {
         command = {"openbox"};
         const std::string config = dir_ + "/openbox.xml";
-        std::ofstream(config) << "<?xml version=\"1.0\"?>\n<openbox_config "
-                                 "xmlns=\"http://openbox.org/3.4/rc\">\n"
-                                 "<focus><focusNew>yes</focusNew><followMouse>no</followMouse>"
-                                 "</focus>\n<placement><policy>Smart</policy></placement>\n"
-                                 "<desktops><number>2</number></desktops>\n</openbox_config>\n";
+        writeFile(config,
+                  "<?xml version=\"1.0\"?>\n<openbox_config "
+                  "xmlns=\"http://openbox.org/3.4/rc\">\n"
+                  "<focus><focusNew>yes</focusNew><followMouse>no</followMouse>"
+                  "</focus>\n<placement><policy>Smart</policy></placement>\n"
+                  "<desktops><number>2</number></desktops>\n</openbox_config>\n");
         command.insert(command.end(), {"--sm-disable", "--config-file", config});
     }
     windowManagerPid_ = spawn(command, options_.windowManager.environment);
     const Connection c = connectTo(display_);
-    if (windowManagerPid_ < 0 || !c) {
-        fail("could not start " + command.front());
-        return false;
-    }
+    if (windowManagerPid_ < 0 || !c)
+        return fail("could not start " + command.front());
     // The manager names its check window once it is set up, but some publish that before their
     // main loop runs, and a map request in between may be dropped. A probe window it has really
     // managed proves it is running; the probe is mapped again until then.
@@ -368,11 +321,8 @@ bool XSession::startWindowManager() {
     }
     xcb_destroy_window(c.get(), probe);
     xcb_flush(c.get());
-    if (!running || !waitUntil([&] { return !managed(); })) {
-        fail(command.front() + " does not manage windows");
-        return false;
-    }
-    return true;
+    return (running && waitUntil([&] { return !managed(); })) ||
+           fail(command.front() + " does not manage windows");
 }
 
 bool XSession::startCompositor() {
@@ -388,9 +338,7 @@ bool XSession::startCompositor() {
                                return owner && owner->owner != XCB_NONE;
                            },
                            std::chrono::seconds(20));
-    if (!ready)
-        fail("picom did not start compositing");
-    return ready;
+    return ready || fail("picom did not start compositing");
 }
 
 bool XSession::setMonitor(const Monitor& m, bool first) {
@@ -399,11 +347,8 @@ bool XSession::setMonitor(const Monitor& m, bool first) {
         std::to_string(m.width) + "/" + std::to_string(m.width * 254 / 960) + "x" +
         std::to_string(m.height) + "/" + std::to_string(m.height * 254 / 960) + "+" +
         std::to_string(m.x) + "+" + std::to_string(m.y);
-    const bool set =
-        run({"xrandr", "--setmonitor", m.name, geometry, first ? "screen" : "none"}) == 0;
-    if (!set)
-        fail("xrandr --setmonitor " + m.name + " failed");
-    return set;
+    return run({"xrandr", "--setmonitor", m.name, geometry, first ? "screen" : "none"}) == 0 ||
+           fail("xrandr --setmonitor " + m.name + " failed");
 }
 
 void XSession::removeMonitor(const std::string& name) {

@@ -59,6 +59,9 @@ bool waitUntil(const std::function<bool()>& predicate,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 bool programInstalled(const std::string& name);
+std::string readFile(const std::string& path);
+// Written aside and renamed into place, so a reader never sees half of it.
+bool writeFile(const std::string& path, const std::string& contents);
 
 class XSession {
 public:
@@ -77,8 +80,9 @@ public:
     // "NAME=value" entries (or a bare "NAME" to remove one) for everything started from now on.
     std::vector<std::string> environment;
     // Starts a program in its own process group, killed with the session; its pid or -1.
-    // `extra` entries apply to this program only.
-    pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra = {});
+    // `extra` entries apply to this program only; `output` names a file for what it prints.
+    pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& extra = {},
+                const std::string& output = {});
     // Runs a program to completion; its exit status, or -1 when it could not run or did not
     // finish in time. `output` receives its standard output when given.
     int run(const std::vector<std::string>& argv, std::string* output = nullptr,
@@ -99,7 +103,8 @@ public:
 private:
     bool startServer();
     bool startBus();
-    void fail(std::string message);
+    // Keeps the first error; false, for `return fail(...)`.
+    bool fail(std::string message);
 
     XSessionOptions options_;
     std::string display_;
