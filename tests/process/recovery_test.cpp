@@ -3,7 +3,6 @@
 // folder that cannot exist. Each case ends with the arrangement right again, or with a clean,
 // explained exit.
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <random>
@@ -24,10 +23,9 @@ protected:
 
     // Three windows over two monitors, the first one focused.
     void someWork() {
-        a_ = window("recovery-a", 60, 100);
-        b_ = window("recovery-b", 300, 300);
-        ASSERT_TRUE(a_ && b_ && window("recovery-c", 1000, 200));
-        activate(a_);
+        const xcb_window_t a = window("recovery-a", 60, 100);
+        ASSERT_TRUE(a && window("recovery-b", 300, 300) && window("recovery-c", 1000, 200));
+        activate(a);
     }
 
     // The window manager's check window, when a running manager names it.
@@ -38,26 +36,7 @@ protected:
             return std::nullopt;
         return named;
     }
-
-    xcb_window_t a_ = 0, b_ = 0;
 };
-
-// The checker must see a real fault, or a quiet soak proves nothing: with the engine frozen, a
-// newly focused window's monitor is left wrong; once it runs again, the fault is gone.
-TEST_F(Recovery, TheInvariantCheckerSeesAFrozenEngineFallBehind) {
-    someWork();
-    auto& sombrix = launch();
-    expectArranged("after start");
-
-    ASSERT_EQ(::kill(sombrix.pid(), SIGSTOP), 0);
-    activate(b_);
-    const auto faults =
-        settledViolations(connection(), {.persist = std::chrono::milliseconds(500)});
-    ::kill(sombrix.pid(), SIGCONT);
-    ASSERT_FALSE(faults.empty()) << "the checker found nothing wrong with a frozen engine";
-    EXPECT_NE(faults.front().find("recovery-b"), std::string::npos) << faults.front();
-    expectArranged("after the engine ran again");
-}
 
 class RecoveryWithoutManager : public Recovery {
 protected:
@@ -117,8 +96,7 @@ TEST_F(Recovery, LosingTheXServerEndsSombrixWithAMessageAndLeavesSettingsAlone) 
 
     ASSERT_EQ(::kill(session().serverPid(), SIGKILL), 0);
     ASSERT_TRUE(sombrix.waitForExit(10000)) << "sombrix outlived its X server";
-    const int status = *sombrix.waitStatus();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << sombrix.howItEnded();
+    EXPECT_EQ(sombrix.howItEnded(), "exit status 2");
     // Our own words, also when Qt noticed first and began to exit on its own.
     const std::string err = sombrix.stderrText();
     EXPECT_NE(err.find("sombrix: lost the connection to the X server"), std::string::npos)

@@ -222,17 +222,6 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     std::printf("soak seed=%u seconds=%ld (SOMBRIX_SOAK_SEED, SOMBRIX_SOAK_SECONDS)\n", seed,
                 seconds);
     std::fflush(stdout);
-    // A busy desktop under the storm: SOMBRIX_SOAK_WINDOWS small windows that stay.
-    const long background = envNumber("SOMBRIX_SOAK_WINDOWS", 0);
-    for (long i = 0; i < background; ++i)
-        client().createWindow({.title = "background",
-                               .x = int(i * 61 % 1500),
-                               .y = 40 + int(i % 13) * 60,
-                               .width = 56,
-                               .height = 48,
-                               .waitUntilManaged = false});
-    ASSERT_TRUE(waitUntil([&] { return client().clientList().size() >= std::size_t(background); },
-                          std::chrono::seconds(60)));
 
     // Memory is judged by the heap in use, read inside the process: the resident size also
     // holds what freed worker-thread arenas and fragments keep mapped, and says nothing of a leak.
@@ -247,29 +236,19 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
         return std::stol(readFile(heapAnswer));
     };
     Storm storm(session(), client(), settingsFile(), seed);
-    long events = 0;
-    long violationCount = 0;
-    int reported = 0;
+    int events = 0;
+    int faulty = 0;
+    // The first five quiet points with faults are told in full.
     const auto quietPoint = [&](const std::string& after) {
-        ArrangementState state;
-        const auto faults = settledViolations(connection(), {}, &state);
-        violationCount += static_cast<long>(faults.size());
-        if (!faults.empty() && reported++ < 5) {
-            std::string text;
-            for (const auto& f : faults)
-                text += "  " + f + "\n";
-            ADD_FAILURE() << "after " << after << ":\n" << text << state.describe();
-        }
-    };
-    const auto record = [&](const char* name) {
-        ++events;
-        return std::string(name);
+        faulty += faulty < 5 ? !expectArranged("after " + after)
+                             : !settledViolations(connection()).empty();
     };
 
     // Warm-up: every kind of action once, so that first-use allocations (a rebuilt overlay
     // set, the wallpaper look, other clients) are made before memory is measured.
-    for (std::size_t action = 0; action < std::size(kActions) && sombrix.running(); ++action)
-        quietPoint(record(storm.run(action)));
+    for (std::size_t action = 0; action < std::size(kActions) && sombrix.running();
+         ++action, ++events)
+        quietPoint(storm.run(action));
     if (!storm.rightPresent_)
         storm.monitors();
     quietPoint("warm-up");
@@ -277,27 +256,15 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     const auto end = start + std::chrono::seconds(seconds);
     const auto warmedUp = start + std::chrono::seconds(std::min<long>(seconds / 5, 30));
     std::optional<long> baselineKb;
-    auto lastSample = Clock::now();
     while (Clock::now() < end && sombrix.running()) {
         std::string burst;
-        for (int i = 0, n = 1 + static_cast<int>(events % 3); i < n; ++i)
-            burst += (burst.empty() ? "" : ", ") + record(storm.runRandom());
+        for (int i = 0, n = 1 + events % 3; i < n; ++i, ++events)
+            burst += (burst.empty() ? "" : ", ") + std::string(storm.runRandom());
         quietPoint(burst);
         if (!baselineKb && Clock::now() >= warmedUp) {
             storm.sameStateForMeasuring();
             quietPoint("settling for the first memory reading");
             baselineKb = liveKb();
-            lastSample = Clock::now();
-        }
-        // The trend tells a leak (steady climb) from an allocator settling (a plateau).
-        if (baselineKb && Clock::now() - lastSample >= std::chrono::seconds(60)) {
-            lastSample = Clock::now();
-            std::printf(
-                "at %llds: live %ld kB\n",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::seconds>(lastSample - start).count()),
-                liveKb().value_or(-1));
-            std::fflush(stdout);
         }
     }
     ASSERT_TRUE(sombrix.running()) << "sombrix ended during the storm: " << sombrix.howItEnded()
@@ -307,14 +274,8 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     quietPoint("settling for the last memory reading");
     const auto endKb = liveKb();
     ASSERT_TRUE(baselineKb && endKb) << "the heap probe did not answer";
-    const long growthKb = *endKb - *baselineKb;
-    std::printf("live baseline_kb=%ld end_kb=%ld\n", *baselineKb, *endKb);
-    std::printf("soak seconds=%lld events=%ld violations=%ld live_growth_kb=%ld crashes=0\n",
-                static_cast<long long>(
-                    std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count()),
-                events, violationCount, growthKb);
-    EXPECT_EQ(violationCount, 0);
-    EXPECT_LE(growthKb, kMaxGrowthKb);
+    std::printf("soak events=%d heap in use %ld kB, then %ld kB\n", events, *baselineKb, *endKb);
+    EXPECT_LE(*endKb - *baselineKb, kMaxGrowthKb);
     EXPECT_TRUE(sombrix.terminate()) << "sombrix did not end on SIGTERM";
 }
 

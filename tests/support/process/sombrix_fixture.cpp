@@ -167,12 +167,13 @@ bool SombrixTest::directlyBeneath(std::optional<xcb_window_t> overlay, xcb_windo
     return overlay && client_->isViewable(*overlay) && client_->isDirectlyBeneath(*overlay, client);
 }
 
-void SombrixTest::expectArranged(const std::string& when, const SettleOptions& settle) {
+bool SombrixTest::expectArranged(const std::string& when, const SettleOptions& settle) {
     ArrangementState state;
     std::string faults;
     for (const auto& fault : settledViolations(connection(), settle, &state))
         faults += "  " + fault + "\n";
     EXPECT_TRUE(faults.empty()) << when << ":\n" << faults << state.describe();
+    return faults.empty();
 }
 
 }  // namespace sombrix::test

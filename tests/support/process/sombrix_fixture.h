@@ -49,7 +49,6 @@ public:
     bool waitForExit(int timeoutMs = 20000);
     // Sends `signal` (SIGTERM by default) and waits; true when it ended in time.
     bool terminate(int signal = 15, int timeoutMs = 20000);
-    std::optional<int> waitStatus() const { return status_; }
     bool exitedCleanly() const { return howItEnded() == "exit status 0"; }
     // "exit status 2", "killed by signal 11 (Segmentation fault)", "still running".
     std::string howItEnded() const;
@@ -92,7 +91,7 @@ protected:
     // Whether `overlay` is shown and the root child directly beneath the frame of `client`.
     bool directlyBeneath(std::optional<xcb_window_t> overlay, xcb_window_t client);
     // Waits for the server to settle, then expects every monitor arranged as the rules say.
-    void expectArranged(const std::string& when, const SettleOptions& settle = {});
+    bool expectArranged(const std::string& when, const SettleOptions& settle = {});
 
     XSessionOptions options;
     std::string home;  // config/ and runtime/ inside, private to the test
