@@ -1,12 +1,16 @@
 // Window lists as another program could make them appear: every field of every entry may be
-// missing, of the wrong type, fractional, out of range or not finite, and numbers repeat. Among
-// them lies one ordinary focused window. Through the checked conversion and whole refresh cycles
-// of the engine over the in-memory platform, the overlay of its display must never lie above it,
-// and a cycle that finds nothing changed must not move anything. The scene then changes (a window
-// raised, a display removed, the focused window closed) and the engine runs on.
+// missing, of the wrong type, fractional, out of range or not finite. Among them lies one
+// ordinary focused window, now and then with its owner, layer and bounds as whole doubles.
+// What the checked conversion accepts must be exactly what the entry says. Through whole
+// refresh cycles of the engine over the in-memory platform, the overlay of the focused window's
+// display must never cover it without a hole over it, a cycle that finds nothing changed must
+// not move anything, and a window server that answers nothing leaves every display dimmed. The
+// scene then changes (a window raised, a display removed, the focused window closed) and the
+// engine runs on.
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <set>
 #include <vector>
 
 #include "engine/dim_controller.h"
@@ -28,28 +32,18 @@ constexpr Rect kRight{1600, 0, 1600, 900};
 constexpr std::size_t kMaxEntries = 48;
 constexpr std::uint32_t kFocused = 1;
 constexpr Rect kFocusedBounds{300, 200, 600, 400};
+constexpr std::uint32_t kFirstOverlay = 0x7000000;  // the fake overlay factory's first number
 
 enum class Front { AppWithFocus, AppWithoutFocus, Nobody, Own };
 
 double special(FuzzInput& in) {
-    static const double values[] = {
-        std::numeric_limits<double>::quiet_NaN(),
-        std::numeric_limits<double>::infinity(),
-        -std::numeric_limits<double>::infinity(),
-        -0.0,
-        0.5,
-        40,
-        41,
-        1599.5,
-        1600,
-        4294967295.0,
-        4294967296.0,
-        2147483647.0,
-        -2147483649.0,
-        9007199254740993.0,
-        std::numeric_limits<double>::max(),
-        std::numeric_limits<double>::denorm_min(),
-    };
+    using Limits = std::numeric_limits<double>;
+    constexpr double nan = Limits::quiet_NaN(), inf = Limits::infinity(), max = Limits::max(),
+                     tiny = Limits::denorm_min();
+    // Around the integer types' limits and the displays' edges.
+    static const double values[] = {nan,         inf,        -inf, -0.0,       0.5,    40,
+                                    41,          1599.5,     1600, 0x1p32 - 1, 0x1p32, 0x1p31 - 1,
+                                    -0x1p31 - 1, 0x1p53 + 1, max,  tiny};
     return values[in.byte() % std::size(values)];
 }
 
@@ -71,17 +65,13 @@ RawValue anyValue(FuzzInput& in) {
         case 6:
             return in.bytes(in.byte() % 8);
         default: {
-            RawBounds b;
             auto member = [&in]() -> std::optional<double> {
                 if (in.byte() % 4 == 0)
                     return std::nullopt;
                 return in.flag() ? special(in) : static_cast<double>(in.raw<std::int16_t>());
             };
-            b.x = member();
-            b.y = member();
-            b.width = member();
-            b.height = member();
-            return b;
+            // Braces evaluate left to right: x, y, width, height.
+            return RawBounds{member(), member(), member(), member()};
         }
     }
 }
@@ -131,19 +121,41 @@ void checkUncovered(const Scene& s, bool judged) {
     }
 }
 
-// Entries that carry an overlay's number make the fake's bookkeeping ambiguous (a real
-// server never reuses a live window's number): such scenes are only run, not judged.
-bool collidesWithOverlays(const Scene& s, const std::vector<RawWindowEntry>& entries) {
-    for (const auto& e : entries) {
+// A real list names each window once and never by an overlay's number. The fake finds windows
+// by number, so a repeated one would send a restack to another window than the engine meant.
+void renumberRepeats(std::vector<RawWindowEntry>& entries) {
+    std::set<std::uint32_t> used{kFocused};
+    std::uint32_t fresh = 100;
+    for (auto& e : entries) {
         const auto n = rawToUInt32(e.number);
-        if (!n)
+        if (!n || (*n - kFirstOverlay >= 64 && used.insert(*n).second))
             continue;
-        for (const auto* overlay : s.factory.live()) {
-            if (overlay->windowNumber() == *n)
-                return true;
-        }
+        while (!used.insert(fresh).second)
+            ++fresh;
+        e.number = std::int64_t{fresh};
     }
-    return false;
+}
+
+bool says(const RawValue& raw, std::int64_t value) {
+    if (const auto* i = std::get_if<std::int64_t>(&raw))
+        return *i == value;
+    const auto* d = std::get_if<double>(&raw);
+    return d && *d == static_cast<double>(value);
+}
+
+// Whatever the conversion accepts is exactly what the entry says, and finite.
+void checkConversion(const RawWindowEntry& e) {
+    const auto info = DimController::WindowInfo::from(e);
+    if (!info)
+        return;
+    const auto* b = std::get_if<RawBounds>(&e.bounds);
+    const Rect& r = info->bounds;
+    check(says(e.number, info->id) && says(e.ownerPID, info->pid) && b && b->x == r.x &&
+              b->y == r.y && b->width == r.width && b->height == r.height,
+          "a converted window differs from its entry");
+    check(std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.width) &&
+              std::isfinite(r.height),
+          "a converted window has bounds that are not finite");
 }
 
 }  // namespace
@@ -159,30 +171,27 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     while (!in.empty() && entries.size() < kMaxEntries)
         entries.push_back(entry(in));
 
-    // The conversion alone: whatever it accepts is within the types' ranges and finite.
-    for (const auto& e : entries) {
-        if (const auto info = DimController::WindowInfo::from(e)) {
-            check(std::isfinite(info->bounds.x) && std::isfinite(info->bounds.y) &&
-                      std::isfinite(info->bounds.width) && std::isfinite(info->bounds.height),
-                  "a converted window has bounds that are not finite");
-        }
-    }
+    for (const auto& e : entries)
+        checkConversion(e);
+    renumberRepeats(entries);
 
-    // The focused window among them; above it no entry carries its number (a real list names a
-    // window once), beneath it copies may.
+    // The focused window among them.
     Scene s(1 + (header & 1));
     const std::size_t at = focusAt % (entries.size() + 1);
     for (std::size_t i = 0; i <= entries.size(); ++i) {
-        if (i == at)
+        if (i == at && (header & 0x08)) {
+            const Rect& b = kFocusedBounds;
+            s.server.addRawBack({std::int64_t{kFocused}, double{kApp}, 0.0,
+                                 RawBounds{b.x, b.y, b.width, b.height}});
+        } else if (i == at) {
             s.server.addBack(fakes::FakeWindow{kFocused, kApp, 0, kFocusedBounds, true});
-        if (i == entries.size())
-            break;
-        if (i < at && rawToUInt32(entries[i].number) == kFocused)
-            entries[i].number = std::int64_t{2};
-        s.server.addRawBack(entries[i]);
+        }
+        if (i < entries.size())
+            s.server.addRawBack(entries[i]);
     }
 
     bool judged = false;
+    bool keepsArrangement = false;  // our own menu in front
     switch (front) {
         case Front::AppWithFocus: {
             // Now and then the focus names some entry instead, or a window without a number
@@ -213,6 +222,7 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
             s.own.key = KeyWindow{kFocused, (header & 0x20) != 0, (header & 0x40) != 0};
             s.workspace.frontmost = RunningApplication{kOwnPID, std::nullopt};
             judged = s.own.key->isVisible && !s.own.key->isOverlay;
+            keepsArrangement = !judged;
             break;
     }
     if (s.workspace.frontmost)
@@ -220,41 +230,42 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     s.workspace.addRunning(RunningApplication{kOther, std::nullopt});
 
     s.controller.startIfPossible();
-    judged = judged && !collidesWithOverlays(s, entries);
     checkUncovered(s, judged);
     s.controller.refresh();
     checkUncovered(s, judged);
     const auto settled = s.server.onScreenOrder();
     s.controller.refresh();
     checkUncovered(s, judged);
-    // Copies of the focused window elsewhere make the fake's stacking by number ambiguous.
-    const bool copies =
-        std::any_of(entries.begin() + static_cast<std::ptrdiff_t>(at), entries.end(),
-                    [](const RawWindowEntry& e) { return rawToUInt32(e.number) == kFocused; });
-    if (!copies && !collidesWithOverlays(s, entries)) {
-        check(s.server.onScreenOrder() == settled,
-              "a cycle that found nothing changed moved a window");
+    check(s.server.onScreenOrder() == settled, "a cycle that found nothing changed moved a window");
+
+    // Nothing can be kept bright when the window server answers nothing.
+    s.server.setAbsent(true);
+    s.controller.refresh();
+    s.server.setAbsent(false);
+    for (const auto* overlay : s.factory.live()) {
+        check(keepsArrangement || (overlay->isVisible() && overlay->holes.empty() &&
+                                   !s.server.isAbove(kFocused, overlay->windowNumber())),
+              "a display left bright while the window list was absent");
     }
+    s.controller.refresh();
 
     // Another window comes to the front, then a display goes away.
     if (!entries.empty()) {
         if (const auto id = rawToUInt32(entries[raisePick % entries.size()].number)) {
             s.server.raise(*id);
             s.controller.refresh();
-            checkUncovered(s, judged && *id != kFocused);
+            checkUncovered(s, judged);
         }
     }
     if (s.displays.displays.size() > 1) {
         s.displays.change({fakes::makeDisplay("left", kLeft)});
-        checkUncovered(s, judged && !collidesWithOverlays(s, entries));
+        checkUncovered(s, judged);
     }
     // The focused window closes: the reconcile timer's cycles hand focus over within the grace
     // period and settle after it.
-    if (!collidesWithOverlays(s, entries)) {
-        s.server.remove(kFocused);
-        s.scheduler.advance(0.3);
-        s.scheduler.advance(2.5);
-    }
+    s.server.remove(kFocused);
+    s.scheduler.advance(0.3);
+    s.scheduler.advance(2.5);
     s.controller.stop();
     return 0;
 }

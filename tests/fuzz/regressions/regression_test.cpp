@@ -43,28 +43,24 @@ int replay(const std::string& target, FuzzOne fuzzOne) {
     return count;
 }
 
+// One test per target, named after it: window lists keep the focused window uncovered, window
+// properties decode or read as absent, update feeds parse or are refused, settings files read
+// within their domain.
+#define SOMBRIX_REPLAY(target)                          \
+    TEST(FuzzRegressions, target) {                     \
+        EXPECT_GT(replay(#target, target::fuzzOne), 0); \
+    }
 #ifdef SOMBRIX_FUZZ_HAS_WINDOW_ENTRIES
-TEST(FuzzRegressions, WindowListsKeepTheFocusedWindowUncovered) {
-    EXPECT_GT(replay("window_entries", window_entries::fuzzOne), 0);
-}
+SOMBRIX_REPLAY(window_entries)
 #endif
-
 #ifdef SOMBRIX_FUZZ_HAS_X11_PROPERTIES
-TEST(FuzzRegressions, WindowPropertiesDecodeOrReadAsAbsent) {
-    EXPECT_GT(replay("x11_properties", x11_properties::fuzzOne), 0);
-}
+SOMBRIX_REPLAY(x11_properties)
 #endif
-
 #ifdef SOMBRIX_FUZZ_HAS_APPCAST
-TEST(FuzzRegressions, UpdateFeedsParseOrAreRefused) {
-    EXPECT_GT(replay("appcast", appcast::fuzzOne), 0);
-}
+SOMBRIX_REPLAY(appcast)
 #endif
-
 #ifdef SOMBRIX_FUZZ_HAS_SETTINGS
-TEST(FuzzRegressions, SettingsFilesReadWithinTheirDomain) {
-    EXPECT_GT(replay("settings", settings::fuzzOne), 0);
-}
+SOMBRIX_REPLAY(settings)
 #endif
 
 }  // namespace
