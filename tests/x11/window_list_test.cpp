@@ -78,6 +78,27 @@ TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
         ASSERT_NE(findWindow(windows, w), nullptr);
         EXPECT_EQ(findWindow(windows, w)->pid, ::getpid());
     }
+    // Window ids come back: a client that connects after one has gone takes its ids. An owner
+    // asked for while no window held the id is not the owner of the next window with it.
+    auto roundTrip = [](xcb_connection_t* c) {
+        own(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    };
+    auto inputOnly = [&](xcb_connection_t* c) {
+        const xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, 0, w, backend.context.root(), 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, 0, 0, nullptr);
+        roundTrip(c);
+        return w;
+    };
+    xcb_connection_t* gone = xcb_connect(session.display().c_str(), nullptr);
+    const xcb_window_t reused = inputOnly(gone);
+    xcb_kill_client(client.connection(), reused);  // closed once the round trip returns
+    roundTrip(client.connection());
+    EXPECT_EQ(backend.context.pidOf(reused), std::nullopt);
+    xcb_connection_t* next = xcb_connect(session.display().c_str(), nullptr);
+    ASSERT_EQ(inputOnly(next), reused) << "the next client was given other ids";
+    EXPECT_EQ(backend.context.pidOf(reused), ::getpid());
+    xcb_disconnect(gone), xcb_disconnect(next);
     // Bounds are the whole frame, in root coordinates.
     for (xcb_window_t w : {a, b, dialog}) {
         auto frame = client.rootGeometry(*client.topLevelOf(w));

@@ -173,6 +173,12 @@ void X11Context::resolvePids(const std::vector<xcb_window_t>& windows) {
             }
         }
         auto prop = collect(p.netWmPid);
+        if (!prop) {
+            // No such window (yet): the server answers the owner by the id's client slot, which
+            // the next client to connect takes over with the same window ids. Remembering the
+            // answer would outlive the window it was asked for.
+            continue;
+        }
         if (!pid) {
             // Only clients on other hosts or servers without XRes land here.
             pid = decodePid(PropertyView::of(prop.get()));

@@ -176,6 +176,7 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
             if (ev->parent != root) {
                 return Change::None;
             }
+            ctx_.forget(ev->window);  // a new window may reuse the id of one long gone
             TopLevelFacts& facts = tops_[ev->window];
             facts = TopLevelFacts{true, ev->override_redirect != 0, false,
                                   outerRect(ev->x, ev->y, ev->width, ev->height, ev->border_width)};
