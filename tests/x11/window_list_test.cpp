@@ -222,8 +222,9 @@ TEST(X11WindowList, EveryChangeArrivesAsAnEventAndIdleCostsNothing) {
                                               .waitUntilManaged = false});
     ASSERT_TRUE(a && b && popup);
     auto entry = [&](xcb_window_t w) {
-        const X11Window* found =
-            findWindow(backend.list.windows().value_or(std::vector<X11Window>{}), w);
+        // The list must outlive the look into it.
+        const auto all = backend.list.windows().value_or(std::vector<X11Window>{});
+        const X11Window* found = findWindow(all, w);
         return found ? std::optional<X11Window>(*found) : std::nullopt;
     };
     auto shown = [&](xcb_window_t w) { return entry(w) && entry(w)->onScreen; };
