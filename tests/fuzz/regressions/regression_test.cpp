@@ -3,11 +3,11 @@
 // A fault shows as a crash or a failed invariant check, which aborts the test.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 #include "fuzz_targets.h"
 
@@ -18,25 +18,19 @@ namespace fs = std::filesystem;
 
 using FuzzOne = int (*)(const std::uint8_t*, std::size_t);
 
-// Feeds every file of corpus/<target> and regressions/<target>; returns how many ran.
+// Feeds every file of corpus/<target> and regressions/<target>; returns how many ran. A target
+// aborts on a fault, so each file is named before it runs.
 int replay(const std::string& target, FuzzOne fuzzOne) {
     int count = 0;
     for (const char* folder : {"corpus", "regressions"}) {
         const fs::path dir = fs::path(SOMBRIX_FUZZ_DIR) / folder / target;
         if (!fs::is_directory(dir))
             continue;
-        std::vector<fs::path> files;
-        for (const auto& item : fs::directory_iterator(dir)) {
-            if (item.is_regular_file())
-                files.push_back(item.path());
-        }
-        std::sort(files.begin(), files.end());
-        for (const auto& file : files) {
-            SCOPED_TRACE(file.string());
-            std::ifstream in(file, std::ios::binary);
+        for (const auto& file : fs::directory_iterator(dir)) {
+            std::fprintf(stderr, "replaying %s\n", file.path().c_str());
+            std::ifstream in(file.path(), std::ios::binary);
             const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-            EXPECT_EQ(fuzzOne(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
-                      0);
+            fuzzOne(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
             ++count;
         }
     }
