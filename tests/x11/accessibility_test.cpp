@@ -1,9 +1,11 @@
 // Accessibility and workspace over a real openbox: trust, the focused window and its attributes,
-// raising, observer notifications, and the frontmost application across processes.
+// raising, observer and workspace notifications, and the frontmost application across processes.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -89,96 +91,70 @@ TEST(X11Accessibility, FocusedWindowAttributesAndRaising) {
     EXPECT_EQ(ax.copyAttributeValue(windowElement(b), ax::kPosition), std::nullopt);
 }
 
-struct Recorder {
-    std::vector<std::string> names;
-    static void callback(AXObserver*, const AXElement&, std::string_view name, void* context) {
-        static_cast<Recorder*>(context)->names.emplace_back(name);
-    }
-    bool saw(std::string_view name) const {
-        return std::find(names.begin(), names.end(), name) != names.end();
-    }
-};
-
-TEST(X11Accessibility, ObserversReportFocusCreationMinimiseRestoreAndDestruction) {
+// One observer per notification, so each is seen on its own; what they heard, by name.
+TEST(X11Accessibility, ObserversAndWorkspaceNotificationsAndTheFrontmostApplication) {
     SOMBRIX_XSESSION_OR_SKIP(session, XSessionOptions{});
     TestClient client(session.display());
     Backend backend(session.display());
     backend.listen();
     Accessibility& ax = backend.platform.accessibility();
+    Workspace& ws = backend.platform.workspace();
     const AXElement app = ax.applicationElement(::getpid());
 
-    xcb_window_t a = client.createWindow();
-    const TestWindowSpec spec{.x = 500};
-    xcb_window_t b = client.createWindow(spec);
+    xcb_window_t a = client.createWindow({.wmClass = "Mine"});
+    xcb_window_t b = client.createWindow({.x = 500, .wmClass = "Mine"});
     ASSERT_TRUE(a && b);
     ASSERT_TRUE(waitUntil([&] { return client.activeWindow() == b; }));
     backend.pump();
 
-    // One observer per notification, so each is seen on its own.
-    Recorder focus, created, minimise, destroyed;
-    auto focusObserver = ax.createObserver(::getpid(), &Recorder::callback);
-    auto createdObserver = ax.createObserver(::getpid(), &Recorder::callback);
-    auto minimiseObserver = ax.createObserver(::getpid(), &Recorder::callback);
-    auto destroyedObserver = ax.createObserver(::getpid(), &Recorder::callback);
-    ASSERT_TRUE(focusObserver && createdObserver && minimiseObserver && destroyedObserver);
-    focusObserver->addNotification(app, ax::kFocusedWindowChanged, &focus);
-    createdObserver->addNotification(app, ax::kWindowCreated, &created);
-    minimiseObserver->addNotification(app, ax::kWindowMiniaturized, &minimise);
-    minimiseObserver->addNotification(app, ax::kWindowDeminiaturized, &minimise);
-    destroyedObserver->addNotification(windowElement(a), ax::kUIElementDestroyed, &destroyed);
-    for (auto* o : {focusObserver.get(), createdObserver.get(), minimiseObserver.get(),
-                    destroyedObserver.get()}) {
-        o->addToMainRunLoop();
+    std::map<std::string, int> heard;
+    std::vector<std::unique_ptr<AXObserver>> observers;
+    for (const auto& [element, name] : {std::pair{app, ax::kFocusedWindowChanged},
+                                        {app, ax::kWindowCreated},
+                                        {app, ax::kWindowMiniaturized},
+                                        {app, ax::kWindowDeminiaturized},
+                                        {windowElement(a), ax::kUIElementDestroyed}}) {
+        observers.push_back(ax.createObserver(
+            ::getpid(), [](AXObserver*, const AXElement&, std::string_view name, void* context) {
+                ++(*static_cast<std::map<std::string, int>*>(context))[std::string(name)];
+            }));
+        ASSERT_TRUE(observers.back() && observers.back()->addNotification(element, name, &heard));
+        observers.back()->addToMainRunLoop();
     }
-
-    client.activate(a);
-    EXPECT_TRUE(backend.pumpUntil([&] { return focus.saw(ax::kFocusedWindowChanged); }));
-
-    xcb_window_t c = client.createWindow(spec);
-    ASSERT_NE(c, 0u);
-    EXPECT_TRUE(backend.pumpUntil([&] { return created.saw(ax::kWindowCreated); }));
-
-    client.minimize(c);
-    EXPECT_TRUE(backend.pumpUntil([&] { return minimise.saw(ax::kWindowMiniaturized); }));
-    client.activate(c);
-    EXPECT_TRUE(backend.pumpUntil([&] { return minimise.saw(ax::kWindowDeminiaturized); }));
-
-    // Detached observers hear nothing more.
-    focusObserver->removeFromMainRunLoop();
-    const auto focusCount = focus.names.size();
-    EXPECT_TRUE(destroyed.names.empty()) << "nothing happened to the watched window yet";
-    client.destroy(a);
-    EXPECT_TRUE(backend.pumpUntil([&] { return destroyed.saw(ax::kUIElementDestroyed); }));
-    EXPECT_EQ(focus.names.size(), focusCount);
-}
-
-TEST(X11Workspace, FrontmostApplicationAcrossProcessesAndItsNotifications) {
-    SOMBRIX_XSESSION_OR_SKIP(session, XSessionOptions{});
-    TestClient client(session.display());
-    Backend backend(session.display());
-    backend.listen();
-    Workspace& ws = backend.platform.workspace();
-
     std::vector<WorkspaceNotification> seen;
     for (auto n :
          {WorkspaceNotification::DidActivateApplication,
           WorkspaceNotification::ActiveSpaceDidChange, WorkspaceNotification::DidHideApplication,
           WorkspaceNotification::DidUnhideApplication,
-          WorkspaceNotification::DidTerminateApplication}) {
+          WorkspaceNotification::DidTerminateApplication})
         ws.addObserver(n, [&seen, n] { seen.push_back(n); });
-    }
-    auto saw = [&](WorkspaceNotification n) {
-        backend.pump();
-        return std::find(seen.begin(), seen.end(), n) != seen.end();
+    const auto hears = [&](std::string_view name) {
+        return backend.pumpUntil([&] { return heard[std::string(name)] > 0; });
+    };
+    const auto saw = [&](WorkspaceNotification n) {
+        return backend.pumpUntil([&] { return std::ranges::find(seen, n) != seen.end(); });
     };
 
-    xcb_window_t mine = client.createWindow({.wmClass = "Mine"});
-    ASSERT_NE(mine, 0u);
-    ASSERT_TRUE(waitUntil([&] { return client.activeWindow() == mine; }));
-    backend.pump();
+    client.activate(a);
+    EXPECT_TRUE(hears(ax::kFocusedWindowChanged));
+    xcb_window_t c = client.createWindow({.x = 500, .wmClass = "Mine"});
+    ASSERT_NE(c, 0u);
+    EXPECT_TRUE(hears(ax::kWindowCreated));
+    client.minimize(c);
+    EXPECT_TRUE(hears(ax::kWindowMiniaturized));
+    client.activate(c);
+    EXPECT_TRUE(hears(ax::kWindowDeminiaturized));
+
+    // A detached observer hears nothing more.
+    observers.front()->removeFromMainRunLoop();
+    const int focusCount = heard[std::string(ax::kFocusedWindowChanged)];
+    EXPECT_EQ(heard[std::string(ax::kUIElementDestroyed)], 0) << "nothing happened to it yet";
+    client.destroy(a);
+    EXPECT_TRUE(hears(ax::kUIElementDestroyed));
+    EXPECT_EQ(heard[std::string(ax::kFocusedWindowChanged)], focusCount);
+
     ASSERT_TRUE(waitUntil([&] { return ws.frontmostApplication().has_value(); }));
     EXPECT_EQ(*ws.frontmostApplication(), (RunningApplication{::getpid(), "Mine"}));
-
     // Another process comes to the front.
     pid_t logo = session.spawn({"xlogo"});
     ASSERT_GT(logo, 0);
@@ -196,17 +172,18 @@ TEST(X11Workspace, FrontmostApplicationAcrossProcessesAndItsNotifications) {
     EXPECT_FALSE(ws.runningApplication(999999));
 
     // Hiding all of an application's windows, and showing them again.
-    client.minimize(mine);
-    EXPECT_TRUE(waitUntil([&] { return saw(WorkspaceNotification::DidHideApplication); }));
-    client.activate(mine);
-    EXPECT_TRUE(waitUntil([&] { return saw(WorkspaceNotification::DidUnhideApplication); }));
+    client.minimize(b);
+    client.minimize(c);
+    EXPECT_TRUE(saw(WorkspaceNotification::DidHideApplication));
+    client.activate(c);
+    EXPECT_TRUE(saw(WorkspaceNotification::DidUnhideApplication));
 
     client.switchDesktop(1);
-    EXPECT_TRUE(waitUntil([&] { return saw(WorkspaceNotification::ActiveSpaceDidChange); }));
+    EXPECT_TRUE(saw(WorkspaceNotification::ActiveSpaceDidChange));
     client.switchDesktop(0);
 
     session.kill(logo);
-    EXPECT_TRUE(waitUntil([&] { return saw(WorkspaceNotification::DidTerminateApplication); }));
+    EXPECT_TRUE(saw(WorkspaceNotification::DidTerminateApplication));
     EXPECT_FALSE(ws.runningApplication(logo));
 }
 
