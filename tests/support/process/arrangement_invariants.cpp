@@ -21,26 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Atoms {
-    explicit Atoms(xcb_connection_t* c) : c(c) {
-        for (const char* t : {"NORMAL", "DIALOG", "UTILITY", "SPLASH"})
-            normalTypes.push_back(atom(c, std::string("_NET_WM_WINDOW_TYPE_") + t));
-        for (const char* t : {"DESKTOP", "DOCK", "TOOLBAR", "MENU", "DROPDOWN_MENU", "POPUP_MENU",
-                              "TOOLTIP", "NOTIFICATION", "COMBO", "DND"})
-            otherTypes.push_back(atom(c, std::string("_NET_WM_WINDOW_TYPE_") + t));
-    }
-    xcb_connection_t* c;
-    const xcb_atom_t clientList = atom(c, "_NET_CLIENT_LIST"),
-                     active = atom(c, "_NET_ACTIVE_WINDOW"), state = atom(c, "_NET_WM_STATE"),
-                     hidden = atom(c, "_NET_WM_STATE_HIDDEN"),
-                     above = atom(c, "_NET_WM_STATE_ABOVE"), below = atom(c, "_NET_WM_STATE_BELOW"),
-                     fullScreen = atom(c, "_NET_WM_STATE_FULLSCREEN"),
-                     type = atom(c, "_NET_WM_WINDOW_TYPE"), overlay = atom(c, "_SOMBRIX_OVERLAY"),
-                     name = atom(c, "_NET_WM_NAME"), utf8 = atom(c, "UTF8_STRING");
-    std::vector<xcb_atom_t> normalTypes;  // types whose windows are of the normal layer
-    std::vector<xcb_atom_t> otherTypes;   // known types of every other layer
-};
-
 bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
@@ -50,150 +30,147 @@ bool centreIn(const InvariantRect& w, const InvariantRect& f) {
     return f.x <= x && x < f.x + f.width && f.y <= y && y < f.y + f.height;
 }
 
-std::string hex(xcb_window_t w) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%x", w);
-    return buf;
-}
-
-std::string label(const StackedWindow& w) {
-    if (w.overlay)
-        return "overlay " + hex(w.client);
-    return "window " + hex(w.client) + " '" + w.title + "'";
-}
-
 std::string text(const InvariantRect& r) {
     return std::to_string(r.x) + "," + std::to_string(r.y) + " " + std::to_string(r.width) + "x" +
            std::to_string(r.height);
+}
+
+std::string label(const StackedWindow& w) {
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%x", w.client);
+    return w.overlay ? std::string("overlay ") + id
+                     : std::string("window ") + id + " '" + w.title + "'";
 }
 
 std::string label(const MonitorInfo& m) {
     return "monitor " + m.name + " (" + text(m.frame) + ")";
 }
 
+// Interned once per read: a cache kept across reads would hand a later session, whose new
+// connection may reuse the address, the atoms of another server.
+struct Atoms {
+    xcb_connection_t* c;
+    std::unordered_map<std::string, xcb_atom_t> known{};
+    xcb_atom_t operator()(const std::string& name) {
+        const auto [it, fresh] = known.try_emplace(name);
+        return fresh ? it->second = atom(c, name) : it->second;
+    }
+};
+
+// Of the normal layer: the first of a window's types that is known decides.
+bool ofNormalLayer(Atoms& a, const std::vector<std::uint32_t>& types) {
+    for (std::uint32_t t : types) {
+        for (const char* normal : {"NORMAL", "DIALOG", "UTILITY", "SPLASH"})
+            if (t == a(std::string("_NET_WM_WINDOW_TYPE_") + normal))
+                return true;
+        for (const char* other : {"DESKTOP", "DOCK", "TOOLBAR", "MENU", "DROPDOWN_MENU",
+                                  "POPUP_MENU", "TOOLTIP", "NOTIFICATION", "COMBO", "DND"})
+            if (t == a(std::string("_NET_WM_WINDOW_TYPE_") + other))
+                return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string ArrangementState::describe() const {
     std::ostringstream out;
-    out << "active " << (active ? hex(*active) : std::string("none")) << "\n";
+    out << "active " << (active ? label(StackedWindow{.client = *active}) : "none") << "\n";
     for (const MonitorInfo& m : monitors)
         out << "  " << label(m) << "\n";
-    for (const StackedWindow& w : stack) {
-        out << "  " << label(w) << " frame " << hex(w.frame) << (w.mapped ? " mapped" : "")
+    for (const StackedWindow& w : stack)
+        out << "  " << label(w) << (w.mapped ? " mapped" : "")
             << (w.normalOnScreen ? " normal" : "") << (w.fullScreen ? " fullscreen" : "") << " "
             << text(w.bounds) << "\n";
-    }
     return out.str();
 }
 
 std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
     if (!c || xcb_connection_has_error(c))
         return std::nullopt;
-    // Interned afresh: a cache keyed by the connection would hand a later session, whose new
-    // connection may reuse the address, the atoms of another server.
-    const Atoms a(c);
+    Atoms a{c};
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const xcb_window_t root = screen->root;
-
-    ArrangementState state;
     auto tree = awaitReply(c, xcb_query_tree_reply, xcb_query_tree(c, root));
-    auto monitorsReply =
-        awaitReply(c, xcb_randr_get_monitors_reply, xcb_randr_get_monitors(c, root, 1));
     if (!tree)
         return std::nullopt;
+    ArrangementState state;
     // The first item: xfwm4 publishes the active window followed by a second value.
-    const auto active = list32(c, root, a.active, XCB_ATOM_WINDOW, 1);
+    const auto active = list32(c, root, a("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1);
     if (!active.empty() && active.front() != XCB_NONE)
         state.active = active.front();
-
-    if (monitorsReply) {
-        for (auto it = xcb_randr_get_monitors_monitors_iterator(monitorsReply.get()); it.rem;
+    if (auto monitors =
+            awaitReply(c, xcb_randr_get_monitors_reply, xcb_randr_get_monitors(c, root, 1))) {
+        for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
              xcb_randr_monitor_info_next(&it)) {
-            MonitorInfo m;
-            auto nameReply =
-                awaitReply(c, xcb_get_atom_name_reply, xcb_get_atom_name(c, it.data->name));
-            if (nameReply)
-                m.name.assign(
-                    xcb_get_atom_name_name(nameReply.get()),
-                    static_cast<std::size_t>(xcb_get_atom_name_name_length(nameReply.get())));
-            m.frame = {it.data->x, it.data->y, it.data->width, it.data->height};
-            state.monitors.push_back(std::move(m));
+            auto name = awaitReply(c, xcb_get_atom_name_reply, xcb_get_atom_name(c, it.data->name));
+            state.monitors.push_back({name ? std::string(xcb_get_atom_name_name(name.get()),
+                                                         xcb_get_atom_name_name_length(name.get()))
+                                           : std::string(),
+                                      {it.data->x, it.data->y, it.data->width, it.data->height}});
         }
     }
 
     std::unordered_map<xcb_window_t, xcb_window_t> clientOfFrame;
-    for (xcb_window_t client : list32(c, root, a.clientList, XCB_ATOM_WINDOW))
+    for (xcb_window_t client : list32(c, root, a("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW))
         if (const auto top = topLevelOf(c, client))
             clientOfFrame[*top] = client;
 
-    const int children = xcb_query_tree_children_length(tree.get());
     const xcb_window_t* child = xcb_query_tree_children(tree.get());
-    for (int i = children - 1; i >= 0; --i) {
-        const xcb_window_t frame = child[i];
-        StackedWindow w;
-        w.frame = frame;
-        auto frameGeometry = awaitReply(c, xcb_get_geometry_reply, xcb_get_geometry(c, frame));
-        auto frameAttributes =
-            awaitReply(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, frame));
-        if (!frameGeometry || !frameAttributes)
+    for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i) {
+        StackedWindow w{.frame = child[i]};
+        auto geometry = awaitReply(c, xcb_get_geometry_reply, xcb_get_geometry(c, w.frame));
+        if (!geometry)
             continue;  // gone while we read
-        const int border = 2 * frameGeometry->border_width;
-        w.bounds = {frameGeometry->x, frameGeometry->y, frameGeometry->width + border,
-                    frameGeometry->height + border};
+        const int border = 2 * geometry->border_width;
+        w.bounds = {geometry->x, geometry->y, geometry->width + border, geometry->height + border};
         const bool onRoot = w.bounds.x < screen->width_in_pixels &&
                             w.bounds.y < screen->height_in_pixels &&
                             w.bounds.x + w.bounds.width > 0 && w.bounds.y + w.bounds.height > 0;
-        auto client = clientOfFrame.find(frame);
-        if (client == clientOfFrame.end()) {
-            if (list32(c, frame, a.overlay, XCB_ATOM_ANY, 1).empty())
-                continue;  // window-manager furniture, menus, the compositor's windows
-            w.client = frame;
-            w.overlay = true;
-            w.mapped = frameAttributes->map_state == XCB_MAP_STATE_VIEWABLE;
-            if (auto extents =
-                    awaitReply(c, xcb_shape_query_extents_reply, xcb_shape_query_extents(c, frame));
-                extents && extents->bounding_shaped) {
-                auto rects = awaitReply(c, xcb_shape_get_rectangles_reply,
-                                        xcb_shape_get_rectangles(c, frame, XCB_SHAPE_SK_BOUNDING));
-                const int n = rects ? xcb_shape_get_rectangles_rectangles_length(rects.get()) : 0;
-                const xcb_rectangle_t* r =
-                    rects ? xcb_shape_get_rectangles_rectangles(rects.get()) : nullptr;
-                for (int k = 0; k < n; ++k)
-                    w.shape.push_back(
-                        {w.bounds.x + r[k].x, w.bounds.y + r[k].y, r[k].width, r[k].height});
-                if (n == 0)
-                    w.shape.push_back({});  // shaped to nothing at all
+        const auto client = clientOfFrame.find(w.frame);
+        w.overlay = client == clientOfFrame.end();
+        if (w.overlay && list32(c, w.frame, a("_SOMBRIX_OVERLAY"), XCB_ATOM_ANY, 1).empty())
+            continue;  // window-manager furniture, menus, the compositor's windows
+        w.client = w.overlay ? w.frame : client->second;
+        auto attributes =
+            awaitReply(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, w.client));
+        if (!attributes)
+            continue;
+        w.mapped = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        if (w.overlay) {
+            auto extents =
+                awaitReply(c, xcb_shape_query_extents_reply, xcb_shape_query_extents(c, w.frame));
+            auto rects =
+                extents && extents->bounding_shaped
+                    ? awaitReply(c, xcb_shape_get_rectangles_reply,
+                                 xcb_shape_get_rectangles(c, w.frame, XCB_SHAPE_SK_BOUNDING))
+                    : nullptr;
+            const int n = rects ? xcb_shape_get_rectangles_rectangles_length(rects.get()) : 0;
+            for (int k = 0; k < n; ++k) {
+                const xcb_rectangle_t& r = xcb_shape_get_rectangles_rectangles(rects.get())[k];
+                w.shape.push_back({w.bounds.x + r.x, w.bounds.y + r.y, r.width, r.height});
             }
+            if (rects && n == 0)
+                w.shape.push_back({});  // shaped to nothing at all
             w.normalOnScreen = w.mapped && onRoot;
             state.stack.push_back(std::move(w));
             continue;
         }
-        w.client = client->second;
-        auto attributes =
-            awaitReply(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, w.client));
-        auto title = awaitReply(c, xcb_get_property_reply,
-                                xcb_get_property(c, 0, w.client, a.name, a.utf8, 0, 64));
-        if (!attributes)
-            continue;
+        auto title = awaitReply(
+            c, xcb_get_property_reply,
+            xcb_get_property(c, 0, w.client, a("_NET_WM_NAME"), a("UTF8_STRING"), 0, 64));
         if (title && title->format == 8)
             w.title.assign(static_cast<const char*>(xcb_get_property_value(title.get())),
                            static_cast<std::size_t>(xcb_get_property_value_length(title.get())));
-        const auto s = list32(c, w.client, a.state, XCB_ATOM_ATOM);
-        w.mapped = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        w.fullScreen = contains(s, a.fullScreen);
-        bool normalType = true;
-        for (std::uint32_t t : list32(c, w.client, a.type, XCB_ATOM_ATOM)) {
-            if (contains(a.normalTypes, t))
-                break;
-            if (contains(a.otherTypes, t)) {
-                normalType = false;
-                break;
-            }
-        }
+        const auto s = list32(c, w.client, a("_NET_WM_STATE"), XCB_ATOM_ATOM);
+        w.fullScreen = contains(s, a("_NET_WM_STATE_FULLSCREEN"));
         // Full screen outranks keep-above (some managers add one to the other).
-        w.normalOnScreen = w.mapped && onRoot && normalType && !contains(s, a.hidden) &&
-                           (w.fullScreen || (!contains(s, a.above) && !contains(s, a.below))) &&
-                           !attributes->override_redirect;
+        w.normalOnScreen =
+            w.mapped && onRoot && !attributes->override_redirect &&
+            ofNormalLayer(a, list32(c, w.client, a("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM)) &&
+            !contains(s, a("_NET_WM_STATE_HIDDEN")) &&
+            (w.fullScreen ||
+             (!contains(s, a("_NET_WM_STATE_ABOVE")) && !contains(s, a("_NET_WM_STATE_BELOW"))));
         state.stack.push_back(std::move(w));
     }
     return state;
@@ -338,45 +315,35 @@ std::vector<std::string> violations(const ArrangementState& state) {
     return found;
 }
 
-std::optional<ArrangementState> waitUntilSettled(xcb_connection_t* c,
-                                                 const SettleOptions& options) {
-    const auto deadline = Clock::now() + options.timeout;
-    std::optional<ArrangementState> last = readArrangement(c);
-    auto since = Clock::now();
-    while (last) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        auto next = readArrangement(c);
-        if (!next)
-            return last;
-        if (*next != *last) {
-            last = std::move(next);
-            since = Clock::now();
-        } else if (Clock::now() - since >= options.quiet) {
-            return last;
-        }
-        if (Clock::now() >= deadline)
-            return last;
-    }
-    return last;
-}
-
-std::vector<std::string> settledViolations(xcb_connection_t* c, const SettleOptions& options,
-                                           ArrangementState* settledState) {
+std::vector<std::string> settledViolations(xcb_connection_t* c, ArrangementState* settledState) {
+    using namespace std::chrono_literals;
     std::optional<Clock::time_point> firstFault;
     while (true) {
-        auto state = waitUntilSettled(c, options);
+        // Settled: nothing changed for 300 ms between reads (or 10 s passed: the last is judged).
+        const auto deadline = Clock::now() + 10s;
+        auto state = readArrangement(c);
+        for (auto since = Clock::now();
+             state && Clock::now() - since < 300ms && Clock::now() < deadline;) {
+            std::this_thread::sleep_for(50ms);
+            auto next = readArrangement(c);
+            if (!next)
+                break;
+            if (*next != *state) {
+                state = std::move(next);
+                since = Clock::now();
+            }
+        }
         if (!state)
             return {"the X server could not be read"};
-        auto faults = violations(*state);
         if (settledState)
             *settledState = *state;
-        if (faults.empty())
-            return {};
-        if (!firstFault)
-            firstFault = Clock::now();
-        if (Clock::now() - *firstFault >= options.persist)
+        auto faults = violations(*state);
+        // A fault counts once it has lasted 3 s: a focus hand-over may take up to 2 s, and the
+        // engine corrects anything else within a reconcile cycle.
+        if (faults.empty() || Clock::now() - firstFault.value_or(Clock::now()) >= 3s)
             return faults;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        firstFault = firstFault.value_or(Clock::now());
+        std::this_thread::sleep_for(100ms);
     }
 }
 

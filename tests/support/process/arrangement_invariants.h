@@ -31,10 +31,10 @@ struct StackedWindow {
     // nor below; not minimised): what the engine sees in its window list. Overlays: mapped.
     bool normalOnScreen = false;
     bool fullScreen = false;
-    InvariantRect bounds;  // the frame in root coordinates
-    std::string title;
+    InvariantRect bounds{};  // the frame in root coordinates
+    std::string title{};
     // Overlays cut to a shape: the parts they cover, in root coordinates (empty: unshaped).
-    std::vector<InvariantRect> shape;
+    std::vector<InvariantRect> shape{};
     bool operator==(const StackedWindow&) const = default;
 };
 
@@ -59,22 +59,9 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c);
 // What is wrong with `state`, one readable message per fault; empty when every monitor is right.
 std::vector<std::string> violations(const ArrangementState& state);
 
-struct SettleOptions {
-    // The stacking must have stayed the same for this long.
-    std::chrono::milliseconds quiet{300};
-    // Give up waiting for quiet after this long (the last read is judged anyway).
-    std::chrono::milliseconds timeout{10000};
-    // A fault must still be there after this long to count: a focus hand-over may take up to
-    // 2 s, and the engine corrects anything else within a reconcile cycle.
-    std::chrono::milliseconds persist{3000};
-};
-
-// Reads until two reads agree and nothing changed for `quiet`; returns the settled state.
-std::optional<ArrangementState> waitUntilSettled(xcb_connection_t* c, const SettleOptions& = {});
-
-// Settles, judges, and reports only faults that outlive `persist`: empty when the arrangement is
-// right or became right. `settledState` receives the last state judged.
-std::vector<std::string> settledViolations(xcb_connection_t* c, const SettleOptions& = {},
+// Waits until the server has settled, judges, and reports only faults that last: empty when the
+// arrangement is right or became right. `settledState` receives the last state judged.
+std::vector<std::string> settledViolations(xcb_connection_t* c,
                                            ArrangementState* settledState = nullptr);
 
 }  // namespace sombrix::test

@@ -167,10 +167,10 @@ bool SombrixTest::directlyBeneath(std::optional<xcb_window_t> overlay, xcb_windo
     return overlay && client_->isViewable(*overlay) && client_->isDirectlyBeneath(*overlay, client);
 }
 
-bool SombrixTest::expectArranged(const std::string& when, const SettleOptions& settle) {
+bool SombrixTest::expectArranged(const std::string& when) {
     ArrangementState state;
     std::string faults;
-    for (const auto& fault : settledViolations(connection(), settle, &state))
+    for (const auto& fault : settledViolations(connection(), &state))
         faults += "  " + fault + "\n";
     EXPECT_TRUE(faults.empty()) << when << ":\n" << faults << state.describe();
     return faults.empty();

@@ -91,7 +91,7 @@ protected:
     // Whether `overlay` is shown and the root child directly beneath the frame of `client`.
     bool directlyBeneath(std::optional<xcb_window_t> overlay, xcb_window_t client);
     // Waits for the server to settle, then expects every monitor arranged as the rules say.
-    bool expectArranged(const std::string& when, const SettleOptions& settle = {});
+    bool expectArranged(const std::string& when);
 
     XSessionOptions options;
     std::string home;  // config/ and runtime/ inside, private to the test
