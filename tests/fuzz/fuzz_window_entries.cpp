@@ -24,7 +24,7 @@ namespace {
 
 using fakes::FakeAccessibility;
 
-constexpr std::int32_t kOwnPID = 500;
+constexpr std::int32_t kOwnPID = fakes::FakePlatform::kOwnPID;
 constexpr std::int32_t kApp = 1001;
 constexpr std::int32_t kOther = 1002;
 constexpr Rect kLeft{0, 0, 1600, 900};
@@ -151,11 +151,9 @@ void checkConversion(const RawWindowEntry& e) {
     const auto* b = std::get_if<RawBounds>(&e.bounds);
     const Rect& r = info->bounds;
     check(says(e.number, info->id) && says(e.ownerPID, info->pid) && b && b->x == r.x &&
-              b->y == r.y && b->width == r.width && b->height == r.height,
-          "a converted window differs from its entry");
-    check(std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.width) &&
-              std::isfinite(r.height),
-          "a converted window has bounds that are not finite");
+              b->y == r.y && b->width == r.width && b->height == r.height && std::isfinite(r.x) &&
+              std::isfinite(r.y) && std::isfinite(r.width) && std::isfinite(r.height),
+          "a converted window differs from its entry or is not finite");
 }
 
 }  // namespace
