@@ -1,6 +1,6 @@
-// The built sombrix under Xvfb with openbox, picom and two monitors: what the screen looks like,
-// a monitor left alone, and the fade of a switch. Where the overlays lie after each step of a
-// user's day is the window-manager matrix's.
+// The built sombrix under Xvfb with openbox, picom and two monitors: what the screen looks like
+// (excluded windows in their holes), a monitor left alone, and the fade of a switch. Where the
+// overlays lie after each step of a user's day is the window-manager matrix's.
 #include <unistd.h>
 #include <QImage>
 #include <cmath>
@@ -48,26 +48,46 @@ protected:
     }
 };
 
-TEST_F(Arrangement, BackgroundWindowsAreDimmedOrReplacedByTheWallpaperAndTheFocusedOneIsUntouched) {
-    writeSettings("dimStrength=0.5\n");
+TEST_F(Arrangement, BackgroundWindowsAreDimmedOrReplacedByTheWallpaperUnlessExcluded) {
+    const std::string excluded = "excludedWindowClasses=nothing, XLogo\n";
+    writeSettings("dimStrength=0.5\n" + excluded);
     ASSERT_EQ(session().run({"hsetroot", "-solid", "#204080"}), 0);
-    const xcb_window_t background = otherProcessWindow("e2e-background", 100, 100);
+    const xcb_window_t background = window("e2e-background", 100, 100);
+    const xcb_window_t kept = otherProcessWindow("e2e-kept", 100, 450);
     const xcb_window_t focused = window("e2e-focused", 450, 400);
     const xcb_window_t right = window("e2e-right", 1000, 200);
-    ASSERT_TRUE(background && focused && right);
+    ASSERT_TRUE(background && kept && focused && right);
     activate(focused);
     launch();
     ASSERT_TRUE(waitUntil([&] { return directlyBeneath(overlayAt(0), focused); }, kDeadline));
 
-    // Left monitor: the background window under half-black; the focused window white. The right
-    // monitor's topmost window stays bright.
+    // Left monitor: the background window under half-black, the excluded one (beneath the
+    // overlay too) bright in its hole, the focused window white. The right monitor's topmost
+    // window stays bright.
+    const QRgb dimmedRoot = qRgb(0x10, 0x20, 0x40);
     EXPECT_TRUE(screenShows({{QPoint(200, 200), qRgb(128, 128, 128)},
+                             {QPoint(250, 575), qRgb(255, 255, 255)},
                              {QPoint(600, 550), qRgb(255, 255, 255)},
                              {QPoint(1150, 300), qRgb(255, 255, 255)}}));
-    // The wallpaper look shows the wallpaper where the background window was.
-    writeSettings("dimStyle=wallpaper\n");
+    // The hole follows a move, a click through it reaches the excluded window, and it goes
+    // when the window does.
+    const std::string keptID = std::to_string(kept);
+    ASSERT_EQ(session().run({"xdotool", "windowmove", keptID, "450", "100"}), 0);
+    EXPECT_TRUE(
+        screenShows({{QPoint(600, 225), qRgb(255, 255, 255)}, {QPoint(250, 575), dimmedRoot}}));
+    ASSERT_EQ(session().run({"xdotool", "mousemove", "600", "225", "click", "1"}), 0);
+    EXPECT_TRUE(waitUntil([&] { return client().activeWindow() == kept; }, kDeadline));
+    activate(focused);
+    ASSERT_EQ(session().run({"xdotool", "windowkill", keptID}), 0);
+    EXPECT_TRUE(screenShows({{QPoint(600, 225), dimmedRoot}}));
+
+    // The wallpaper look shows the wallpaper where the background window was, and holes too:
+    // a class changed after mapping is read again.
+    writeSettings("dimStyle=wallpaper\n" + excluded);
     EXPECT_TRUE(screenShows(
         {{QPoint(200, 200), qRgb(0x20, 0x40, 0x80)}, {QPoint(600, 550), qRgb(255, 255, 255)}}, 2));
+    client().setProperty(background, "WM_CLASS", XCB_ATOM_STRING, 8, "xlogo\0Other", 12);
+    EXPECT_TRUE(screenShows({{QPoint(200, 200), qRgb(255, 255, 255)}}, 2));
 }
 
 TEST_F(Arrangement, AListedMonitorIsLeftAloneAndASwitchFadesOutAndBackToTheStrength) {

@@ -266,6 +266,8 @@ TEST(X11WindowList, EveryChangeArrivesAsAnEventAndIdleCostsNothing) {
          [&] { return cache.activeWindow() == a && above(a, b); }},
         {"client list stacking", [] {},
          [&] { return cache.clientListStacking() == client.stackingList(); }},
+        {"class", [&] { client.setProperty(b, "WM_CLASS", XCB_ATOM_STRING, 8, "mpv\0Mpv", 8); },
+         [&] { return entry(b)->wmClass.name == "Mpv"; }},
         {"window state", [&] { client.changeState(b, "_NET_WM_STATE_ABOVE", true); },
          [&] { return entry(b)->layer == layer::kFloating; }},
         {"frame moved by the manager", [&] { client.moveResize(b, 500, 300, 200, 100); },
