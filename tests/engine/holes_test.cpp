@@ -82,15 +82,25 @@ TEST_F(Holes, aManagerThatUndoesRestacksIsNotFoughtAndIsAskedAgainAfterAReplacem
 }
 
 TEST_F(Holes, anExcludedWindowBelowTheOverlayShowsWhereNoDimmedWindowCoversIt) {
-    defaults.setString(keys::kExcludedWindowClasses, "MPV");
-    window(1, kAppA, {100, 100, 400, 400});
-    window(6, kAppC, {900, 100, 300, 300});
+    // Hundreds of entries, empty and odd ones among them: only a whole name counts, in any case.
+    std::vector<std::string> classes{"", "mp", "mpv.*", "*", "\xff\t,\"", "MPV"};
+    for (int i = 0; i < 300; ++i)
+        classes.push_back("class-" + std::to_string(i));
+    defaults.setStringList(keys::kExcludedWindowClasses, classes);
+    twoDisplays();
+    server.addBack(FakeWindow{1, kAppA, 0, {100, 100, 400, 400}, true, "Mpv"});  // focused too
+    server.addBack(FakeWindow{6, kAppC, 0, {900, 100, 300, 300}, true, "mpv-helper"});
     server.addBack(FakeWindow{5, kAppB, 0, {800, 300, 600, 400}, true, "mpv"});
+    window(7, kAppC, {1700, 100, 600, 400});
+    window(9, kAppC, {2000, 500, 600, 300});
+    server.addBack(FakeWindow{8, kAppB, 0, kRight, true, "mpv"});  // covers the other display
     focusOn(kAppA, 1);
     start();
     EXPECT_EQ(beneath(1), overlayID(0));
     EXPECT_EQ(overlay(0).holes, region::subtract({{800, 300, 600, 400}}, {{900, 100, 300, 300}}));
     EXPECT_FALSE(veiled(6).empty());
+    EXPECT_EQ(beneath(7), overlayID(1));
+    EXPECT_EQ(overlay(1).holes, region::subtract({kRight}, {{2000, 500, 600, 300}}));
 
     // The hole follows a move within one refresh, costs nothing while steady, goes with the window.
     server.setBounds(5, {700, 500, 600, 300});
