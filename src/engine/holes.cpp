@@ -3,6 +3,7 @@
 // on top, an excluded window lies beneath it), it goes above every window that must be dimmed
 // and leaves open the visible part of each window below it that must stay bright.
 #include <algorithm>
+#include <iterator>
 
 #include "engine/dim_controller.h"
 #include "engine/region.h"
@@ -119,19 +120,27 @@ void DimController::arrangeAboveDimmed(Overlay& overlay, const BrightRule& rule,
 void DimController::cutHoles(Overlay& overlay, const BrightRule& rule, std::size_t firstBelow,
                              const std::set<std::uint32_t>& overlayIDs) const {
     // Walking down from the overlay: a bright window shows where no dimmed window above it (and
-    // below the overlay) covers it.
+    // below the overlay) covers it. Every cycle runs this, so the region arithmetic is kept to
+    // the bright windows and the dimmed ones that reach over them.
     region::Region covered;
     region::Region holes;
+    region::Region cut;
     for (std::size_t i = firstBelow; i < stack_.size(); ++i) {
         const StackedWindow& w = stack_[i];
         if (overlayIDs.contains(w.id) || !region::overlaps(w.bounds, rule.frame))
             continue;
-        const region::Region visible = region::intersect({w.bounds}, {rule.frame});
-        if (isBright(rule, i)) {
-            holes = region::unite(holes, region::subtract(visible, covered));
-        } else {
-            covered.insert(covered.end(), visible.begin(), visible.end());
+        const double x0 = std::max(w.bounds.minX(), rule.frame.minX());
+        const double y0 = std::max(w.bounds.minY(), rule.frame.minY());
+        const Rect visible{x0, y0, std::min(w.bounds.maxX(), rule.frame.maxX()) - x0,
+                           std::min(w.bounds.maxY(), rule.frame.maxY()) - y0};
+        if (!isBright(rule, i)) {
+            covered.push_back(visible);
+            continue;
         }
+        cut.clear();
+        std::copy_if(covered.begin(), covered.end(), std::back_inserter(cut),
+                     [&](const Rect& c) { return region::overlaps(c, visible); });
+        holes = region::unite(holes, region::subtract({visible}, cut));
     }
     overlay.setHoles(std::move(holes));
 }
