@@ -36,6 +36,7 @@ void OverlayWindow::applyShape() {
     const auto* shape = xcb_get_extension_data(c, &xcb_shape_id);
     if (!shape || !shape->present)
         return;  // no holes possible: the overlay stays whole
+    ++shapeRequests_;
     if (holes_.empty()) {
         xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, windowNumber_, 0, 0,
                        XCB_PIXMAP_NONE);

@@ -55,6 +55,8 @@ public:
     // The picture shown in the wallpaper look; empty until the first capture lands.
     bool hasPicture() const { return !picture_.isNull(); }
     void setPicture(const QImage& picture);
+    // Shape requests sent so far: a steady desktop should add none.
+    std::uint64_t shapeRequests() const { return shapeRequests_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -91,6 +93,7 @@ private:
     double appliedOpacity_ = 1.0;
     OverlayFade fade_;
     std::vector<Rect> holes_;
+    std::uint64_t shapeRequests_ = 0;
 };
 
 }  // namespace sombrix
