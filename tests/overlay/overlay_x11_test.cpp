@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QScreen>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "overlay/overlay_window.h"
@@ -130,38 +129,6 @@ TEST_F(OverlayX11, StaysUnmanagedLetsClicksThroughAndFollowsTheBrightWindow) {
     o->orderOut();
     EXPECT_TRUE(pumpUntil([&] { return !client_->isViewable(o->windowNumber()); }));
     EXPECT_FALSE(o->isVisible());
-}
-
-// One pixel of the screen as the server shows it, 0xRRGGBB.
-std::optional<std::uint32_t> rootPixel(TestClient& client, int x, int y) {
-    xcb_connection_t* c = client.connection();
-    auto image = own(xcb_get_image_reply(
-        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, client.root(), x, y, 1, 1, ~0u), nullptr));
-    if (!image || xcb_get_image_data_length(image.get()) < 4)
-        return std::nullopt;
-    std::uint32_t pixel = 0;
-    std::memcpy(&pixel, xcb_get_image_data(image.get()), 4);
-    return pixel & 0xffffff;
-}
-
-TEST_F(OverlayX11, HolesShowWhatLiesBeneathAndCloseAgain) {
-    const xcb_window_t beneath = client_->createWindow(spec("beneath", 900, 100, 400, 300));
-    ASSERT_TRUE(beneath);
-    auto o = overlay(1);
-    o->apply(Style::black, 1.0);
-    o->orderAbove(beneath);
-    ASSERT_TRUE(pumpUntil([&] { return client_->isViewable(o->windowNumber()); }));
-    auto shows = [&](int x, int y, std::uint32_t rgb) {
-        return pumpUntil([&] { return rootPixel(*client_, x, y) == rgb; });
-    };
-    EXPECT_TRUE(shows(1000, 200, 0x000000));
-    // Global coordinates on a display that does not start at the origin, two holes at once.
-    o->setHoles({{950, 150, 100, 100}, {1150, 150, 100, 100}});
-    EXPECT_TRUE(shows(1000, 200, 0xffffff));
-    EXPECT_TRUE(shows(1200, 200, 0xffffff));
-    EXPECT_TRUE(shows(1100, 200, 0x000000));
-    o->setHoles({});
-    EXPECT_TRUE(shows(1000, 200, 0x000000));
 }
 
 TEST_F(OverlayX11, OrderFrontRegardlessStaysBelowADock) {

@@ -53,7 +53,7 @@ TEST_F(Arrangement, BackgroundWindowsAreDimmedOrReplacedByTheWallpaperUnlessExcl
     writeSettings("dimStrength=0.5\n" + excluded);
     ASSERT_EQ(session().run({"hsetroot", "-solid", "#204080"}), 0);
     const xcb_window_t background = window("e2e-background", 100, 100);
-    const xcb_window_t kept = otherProcessWindow("e2e-kept", 100, 450);
+    const xcb_window_t kept = otherProcessWindow("e2e-kept", 1000, 500);
     const xcb_window_t focused = window("e2e-focused", 450, 400);
     const xcb_window_t right = window("e2e-right", 1000, 200);
     ASSERT_TRUE(background && kept && focused && right);
@@ -61,25 +61,26 @@ TEST_F(Arrangement, BackgroundWindowsAreDimmedOrReplacedByTheWallpaperUnlessExcl
     launch();
     ASSERT_TRUE(waitUntil([&] { return directlyBeneath(overlayAt(0), focused); }, kDeadline));
 
-    // Left monitor: the background window under half-black, the excluded one (beneath the
-    // overlay too) bright in its hole, the focused window white. The right monitor's topmost
-    // window stays bright.
+    // Left monitor: the background window under half-black, the focused window white. The right
+    // monitor's topmost window stays bright, and so does the excluded one beneath its overlay,
+    // in a hole placed in global coordinates.
     const QRgb dimmedRoot = qRgb(0x10, 0x20, 0x40);
     EXPECT_TRUE(screenShows({{QPoint(200, 200), qRgb(128, 128, 128)},
-                             {QPoint(250, 575), qRgb(255, 255, 255)},
+                             {QPoint(1150, 625), qRgb(255, 255, 255)},
                              {QPoint(600, 550), qRgb(255, 255, 255)},
                              {QPoint(1150, 300), qRgb(255, 255, 255)}}));
     // The hole follows a move, a click through it reaches the excluded window, and it goes
     // when the window does.
     const std::string keptID = std::to_string(kept);
-    ASSERT_EQ(session().run({"xdotool", "windowmove", keptID, "450", "100"}), 0);
+    ASSERT_EQ(session().run({"xdotool", "windowmove", keptID, "1250", "500"}), 0);
     EXPECT_TRUE(
-        screenShows({{QPoint(600, 225), qRgb(255, 255, 255)}, {QPoint(250, 575), dimmedRoot}}));
-    ASSERT_EQ(session().run({"xdotool", "mousemove", "600", "225", "click", "1"}), 0);
+        screenShows({{QPoint(1400, 625), qRgb(255, 255, 255)}, {QPoint(1100, 625), dimmedRoot}}));
+    ASSERT_EQ(session().run({"xdotool", "mousemove", "1400", "625", "click", "1"}), 0);
     EXPECT_TRUE(waitUntil([&] { return client().activeWindow() == kept; }, kDeadline));
+    activate(right);
     activate(focused);
     ASSERT_EQ(session().run({"xdotool", "windowkill", keptID}), 0);
-    EXPECT_TRUE(screenShows({{QPoint(600, 225), dimmedRoot}}));
+    EXPECT_TRUE(screenShows({{QPoint(1400, 625), dimmedRoot}}));
 
     // The wallpaper look shows the wallpaper where the background window was, and holes too:
     // a class changed after mapping is read again.
