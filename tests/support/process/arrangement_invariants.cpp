@@ -97,7 +97,10 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
     ArrangementState state;
     // The first item: xfwm4 publishes the active window followed by a second value.
     const auto active = list32(c, root, a("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1);
-    if (!active.empty() && active.front() != XCB_NONE)
+    // The window manager may leave it naming a window that has closed: then nothing has focus.
+    if (!active.empty() && active.front() != XCB_NONE &&
+        awaitReply(c, xcb_get_window_attributes_reply,
+                   xcb_get_window_attributes(c, active.front())))
         state.active = active.front();
     if (auto monitors =
             awaitReply(c, xcb_randr_get_monitors_reply, xcb_randr_get_monitors(c, root, 1))) {
