@@ -222,6 +222,9 @@ TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     std::printf("soak seed=%u seconds=%ld (SOMBRIX_SOAK_SEED, SOMBRIX_SOAK_SECONDS)\n", seed,
                 seconds);
     std::fflush(stdout);
+    // A busy desktop beneath the storm: SOMBRIX_SOAK_WINDOWS small windows that stay.
+    for (long i = 0; i < envNumber("SOMBRIX_SOAK_WINDOWS", 0); ++i)
+        window("background", int(i * 61 % 1500), int(40 + i % 13 * 60), 56, 48);
 
     // Memory is judged by the heap in use, read inside the process: the resident size also
     // holds what freed worker-thread arenas and fragments keep mapped, and says nothing of a leak.
