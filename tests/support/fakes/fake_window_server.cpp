@@ -17,51 +17,25 @@ RawWindowEntry FakeWindowServer::entryFor(const FakeWindow& w) {
     };
 }
 
-std::optional<std::uint32_t> FakeWindowServer::numberOf(const Slot& slot) {
-    if (slot.raw)
-        return rawToUInt32(slot.entry.number);
-    return slot.window.id;
-}
-
 std::optional<std::vector<RawWindowEntry>> FakeWindowServer::copyWindowInfo() {
     ++copyCount_;
     if (absent_)
         return std::nullopt;
-    if (!cacheValid_) {
-        cache_.clear();
-        for (const auto& slot : stack_) {
-            if (slot.raw) {
-                cache_.push_back(slot.entry);
-            } else if (slot.window.onScreen) {
-                cache_.push_back(entryFor(slot.window));
-            }
-        }
-        cacheValid_ = true;
+    std::vector<RawWindowEntry> list;
+    for (const auto& slot : stack_) {
+        if (slot.onScreen)
+            list.push_back(slot.entry);
     }
-    return cache_;
+    return list;
 }
 
-void FakeWindowServer::insert(bool front, Slot slot) {
-    stack_.insert(front ? stack_.begin() : stack_.end(), std::move(slot));
-    changed();
-}
-
-void FakeWindowServer::addFront(const FakeWindow& window) {
-    insert(true, {false, false, window, {}});
-}
-void FakeWindowServer::addBack(const FakeWindow& window) {
-    insert(false, {false, false, window, {}});
-}
-void FakeWindowServer::addRawFront(const RawWindowEntry& entry) {
-    insert(true, {true, false, {}, entry});
-}
-void FakeWindowServer::addRawBack(const RawWindowEntry& entry) {
-    insert(false, {true, false, {}, entry});
+void FakeWindowServer::insert(bool front, RawWindowEntry entry, bool onScreen, bool overlay) {
+    stack_.insert(front ? stack_.begin() : stack_.end(), Slot{std::move(entry), onScreen, overlay});
 }
 
 std::optional<std::size_t> FakeWindowServer::indexOf(std::uint32_t id) const {
     for (std::size_t i = 0; i < stack_.size(); ++i) {
-        if (numberOf(stack_[i]) == id)
+        if (rawToUInt32(stack_[i].entry.number) == id)
             return i;
     }
     return std::nullopt;
@@ -73,64 +47,62 @@ std::optional<FakeWindowServer::Slot> FakeWindowServer::take(std::uint32_t id) {
         return std::nullopt;
     Slot slot = stack_[*i];
     stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(*i));
-    changed();
     return slot;
-}
-
-void FakeWindowServer::remove(std::uint32_t id) {
-    take(id);
 }
 
 void FakeWindowServer::raise(std::uint32_t id) {
     if (auto slot = take(id))
-        insert(true, *slot);
+        stack_.insert(stack_.begin(), *slot);
     if (!restacksStick)
-        overlaysBackOnTop();
+        std::stable_partition(stack_.begin(), stack_.end(),
+                              [](const Slot& s) { return s.overlay; });
 }
 
-void FakeWindowServer::overlaysBackOnTop() {
-    std::stable_partition(stack_.begin(), stack_.end(), [](const Slot& s) { return s.overlay; });
-    changed();
+void FakeWindowServer::put(std::uint32_t id, std::optional<std::uint32_t> target,
+                           std::size_t offset) {
+    const auto from = indexOf(id);
+    auto slot = take(id);
+    if (!slot)
+        return;
+    slot->onScreen = true;
+    // Like a restack against a sibling that vanished: the window is mapped where it was.
+    auto at = static_cast<std::ptrdiff_t>(*from);
+    if (!target) {
+        at = std::find_if(stack_.begin(), stack_.end(),
+                          [](const Slot& s) { return rawToInteger(s.entry.layer) == 0; }) -
+             stack_.begin();
+    } else if (const auto to = indexOf(*target)) {
+        at = static_cast<std::ptrdiff_t>(*to + offset);
+    }
+    stack_.insert(stack_.begin() + at, *slot);
+    if (!restacksStick)
+        std::stable_partition(stack_.begin(), stack_.end(),
+                              [](const Slot& s) { return s.overlay; });
 }
 
 void FakeWindowServer::setBounds(std::uint32_t id, const Rect& bounds) {
-    if (const auto i = indexOf(id); i && !stack_[*i].raw) {
-        stack_[*i].window.bounds = bounds;
-        changed();
-    }
+    if (const auto i = indexOf(id))
+        stack_[*i].entry.bounds = RawBounds{bounds.x, bounds.y, bounds.width, bounds.height};
 }
 
 void FakeWindowServer::setOnScreen(std::uint32_t id, bool onScreen) {
-    if (const auto i = indexOf(id); i && !stack_[*i].raw) {
-        stack_[*i].window.onScreen = onScreen;
-        changed();
-    }
+    if (const auto i = indexOf(id))
+        stack_[*i].onScreen = onScreen;
 }
 
 void FakeWindowServer::clearWindows() {
     std::erase_if(stack_, [](const Slot& s) { return !s.overlay; });
-    changed();
-}
-
-void FakeWindowServer::addOverlay(const FakeWindow& window) {
-    insert(true, {false, true, window, {}});
-}
-
-void FakeWindowServer::setAbsent(bool absent) {
-    absent_ = absent;
 }
 
 bool FakeWindowServer::isOnScreen(std::uint32_t id) const {
     const auto i = indexOf(id);
-    return i && (stack_[*i].raw || stack_[*i].window.onScreen);
+    return i && stack_[*i].onScreen;
 }
 
 std::vector<std::uint32_t> FakeWindowServer::onScreenOrder() const {
     std::vector<std::uint32_t> order;
     for (const auto& slot : stack_) {
-        if (!slot.raw && !slot.window.onScreen)
-            continue;
-        if (const auto n = numberOf(slot))
+        if (const auto n = rawToUInt32(slot.entry.number); n && slot.onScreen)
             order.push_back(*n);
     }
     return order;
@@ -143,50 +115,12 @@ bool FakeWindowServer::isAbove(std::uint32_t upper, std::uint32_t lower) const {
     return u != order.end() && l != order.end() && u < l;
 }
 
-void FakeWindowServer::placeBelow(std::uint32_t id, std::uint32_t target) {
-    place(id, target, 1);
-}
-
-void FakeWindowServer::placeAbove(std::uint32_t id, std::uint32_t target) {
-    place(id, target, 0);
-}
-
-void FakeWindowServer::place(std::uint32_t id, std::uint32_t target, std::size_t offset) {
-    const auto from = indexOf(id);
-    auto slot = take(id);
-    if (!slot)
-        return;
-    slot->window.onScreen = true;
-    // Like a restack against a sibling that vanished: the window is mapped where it was.
-    const auto to = indexOf(target);
-    stack_.insert(stack_.begin() + static_cast<std::ptrdiff_t>(to ? *to + offset : *from), *slot);
-    if (!restacksStick)
-        overlaysBackOnTop();
-}
-
-void FakeWindowServer::placeFront(std::uint32_t id) {
-    auto slot = take(id);
-    if (!slot)
-        return;
-    slot->window.onScreen = true;
-    // In front of every normal-layer window, behind panels and other upper layers.
-    const auto at = std::find_if(stack_.begin(), stack_.end(), [](const Slot& s) {
-        return (s.raw ? rawToInteger(s.entry.layer)
-                      : std::optional<std::int64_t>(s.window.layer)) == 0;
-    });
-    stack_.insert(at, *slot);
-    if (!restacksStick)
-        overlaysBackOnTop();
-}
-
-void FakeWindowServer::hide(std::uint32_t id) {
-    setOnScreen(id, false);
-}
-
 FakeOverlay::FakeOverlay(FakeOverlayFactory& factory, std::uint32_t number, const Display& display)
     : factory_(factory), number_(number), display_(display) {
     // Created hidden, on top of its siblings, as a new X window is.
-    factory_.server_.addOverlay(FakeWindow{number, factory_.ownPID_, 0, display.frame, false});
+    factory_.server_.insert(
+        true, FakeWindowServer::entryFor({number, factory_.ownPID_, 0, display.frame}), false,
+        true);
     factory_.live_.push_back(this);
 }
 
@@ -201,17 +135,17 @@ bool FakeOverlay::isVisible() const {
 
 void FakeOverlay::orderBelow(std::uint32_t windowNumber) {
     ++factory_.orderingCalls_;
-    factory_.server_.placeBelow(number_, windowNumber);
-}
-
-void FakeOverlay::orderFrontRegardless() {
-    ++factory_.orderingCalls_;
-    factory_.server_.placeFront(number_);
+    factory_.server_.put(number_, windowNumber, 1);
 }
 
 void FakeOverlay::orderAbove(std::uint32_t windowNumber) {
     ++factory_.orderingCalls_;
-    factory_.server_.placeAbove(number_, windowNumber);
+    factory_.server_.put(number_, windowNumber);
+}
+
+void FakeOverlay::orderFrontRegardless() {
+    ++factory_.orderingCalls_;
+    factory_.server_.put(number_, std::nullopt);
 }
 
 void FakeOverlay::setHoles(std::vector<Rect> newHoles) {
@@ -223,7 +157,7 @@ void FakeOverlay::setHoles(std::vector<Rect> newHoles) {
 
 void FakeOverlay::orderOut() {
     ++factory_.orderingCalls_;
-    factory_.server_.hide(number_);
+    factory_.server_.setOnScreen(number_, false);
 }
 
 void FakeOverlay::apply(Style style, double strength) {
@@ -244,7 +178,7 @@ void FakeOverlayFactory::finishFades() {
     for (FakeOverlay* overlay : live_) {
         if (!overlay->fadeOutDone)
             continue;
-        server_.hide(overlay->windowNumber());
+        server_.setOnScreen(overlay->windowNumber(), false);
         callbacks.push_back(std::exchange(overlay->fadeOutDone, nullptr));
     }
     for (const auto& callback : callbacks)
@@ -258,11 +192,6 @@ FakeOverlayFactory::FakeOverlayFactory(FakeWindowServer& server, std::int32_t ow
 std::unique_ptr<Overlay> FakeOverlayFactory::makeOverlay(const Display& display) {
     ++created_;
     return std::make_unique<FakeOverlay>(*this, nextNumber_++, display);
-}
-
-void FakeOverlayFactory::resetCounts() {
-    orderingCalls_ = 0;
-    captureCalls_ = 0;
 }
 
 }  // namespace sombrix::fakes

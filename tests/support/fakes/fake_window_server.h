@@ -30,19 +30,17 @@ public:
 
     // Control side. Windows are named by number; raw entries are found by their number when it
     // converts.
-    void addFront(const FakeWindow& window);
-    void addBack(const FakeWindow& window);
-    // An entry exactly as given, however malformed; always on screen.
-    void addRawFront(const RawWindowEntry& entry);
-    void addRawBack(const RawWindowEntry& entry);
-    void remove(std::uint32_t id);
+    void addFront(const FakeWindow& window) { insert(true, entryFor(window), window.onScreen); }
+    void addBack(const FakeWindow& window) { insert(false, entryFor(window), window.onScreen); }
+    // An entry exactly as given, however malformed.
+    void addRawFront(const RawWindowEntry& entry) { insert(true, entry, true); }
+    void addRawBack(const RawWindowEntry& entry) { insert(false, entry, true); }
+    void remove(std::uint32_t id) { take(id); }
     void raise(std::uint32_t id);
     void setBounds(std::uint32_t id, const Rect& bounds);
     void setOnScreen(std::uint32_t id, bool onScreen);
     // Removes every window and raw entry; the overlays stay, they belong to the engine.
     void clearWindows();
-    // While set, the window server answers nothing at all.
-    void setAbsent(bool absent);
 
     bool isOnScreen(std::uint32_t id) const;
     // Numbers of the on-screen entries, front to back (entries without a usable number skipped).
@@ -50,40 +48,30 @@ public:
     // True when both are on screen and `upper` is in front of `lower`.
     bool isAbove(std::uint32_t upper, std::uint32_t lower) const;
     int copyCount() const { return copyCount_; }
+    // While set, the window server answers nothing at all.
+    void setAbsent(bool absent) { absent_ = absent; }
     // False: a window manager that puts every overlay back on top after any restack.
     bool restacksStick = true;
 
-    // Used by the fake overlays: a new overlay, and the effects of the three ordering requests.
-    void addOverlay(const FakeWindow& window);
-    void placeBelow(std::uint32_t id, std::uint32_t target);
-    void placeAbove(std::uint32_t id, std::uint32_t target);
-    void placeFront(std::uint32_t id);
-    void hide(std::uint32_t id);
-
 private:
+    friend class FakeOverlay;
     struct Slot {
-        bool raw = false;
-        bool overlay = false;
-        FakeWindow window;
         RawWindowEntry entry;
+        bool onScreen = true;
+        bool overlay = false;
     };
     static RawWindowEntry entryFor(const FakeWindow& window);
-    static std::optional<std::uint32_t> numberOf(const Slot& slot);
     std::optional<std::size_t> indexOf(std::uint32_t id) const;
-    void insert(bool front, Slot slot);
+    void insert(bool front, RawWindowEntry entry, bool onScreen, bool overlay = false);
     // Takes the slot numbered `id` out of the stack.
     std::optional<Slot> take(std::uint32_t id);
-    void changed() { cacheValid_ = false; }
-    void place(std::uint32_t id, std::uint32_t target, std::size_t offset);
-    void overlaysBackOnTop();
+    // Shows `id` `offset` places after `target`, or without a target in front of every
+    // normal-layer window (behind panels and other upper layers).
+    void put(std::uint32_t id, std::optional<std::uint32_t> target, std::size_t offset = 0);
 
     std::vector<Slot> stack_;  // front to back, hidden windows included
     bool absent_ = false;
     int copyCount_ = 0;
-    // The answer is rebuilt only after a change: the window server's copy is what the engine
-    // pays for, not the construction of our bookkeeping.
-    std::vector<RawWindowEntry> cache_;
-    bool cacheValid_ = false;
 };
 
 class FakeOverlayFactory;
@@ -143,7 +131,6 @@ public:
     int created() const { return created_; }
     int orderingCalls() const { return orderingCalls_; }
     int captureCalls() const { return captureCalls_; }
-    void resetCounts();
     // Ends every running fade-out: the overlays hide, then their callbacks run.
     void finishFades();
 

@@ -15,31 +15,67 @@
 
 namespace sombrix::fakes {
 
+// Handlers by token, run on demand in registration order. A handler may remove others (the
+// engine stops); those no longer run.
+template <typename Name>
+class Observers {
+public:
+    ObserverToken add(Name name, std::function<void()> handler) {
+        handlers_[next_] = {name, std::move(handler)};
+        return next_++;
+    }
+    void remove(ObserverToken token) { handlers_.erase(token); }
+    int size() const { return static_cast<int>(handlers_.size()); }
+    void post(Name name) {
+        std::vector<ObserverToken> tokens;
+        for (const auto& [token, entry] : handlers_) {
+            if (entry.first == name)
+                tokens.push_back(token);
+        }
+        for (const auto token : tokens) {
+            const auto it = handlers_.find(token);
+            if (it == handlers_.end())
+                continue;
+            const auto handler = it->second.second;  // may remove itself
+            handler();
+        }
+    }
+
+private:
+    std::map<ObserverToken, std::pair<Name, std::function<void()>>> handlers_;
+    ObserverToken next_ = 1;
+};
+
 class FakeWorkspace : public Workspace {
 public:
     std::optional<RunningApplication> frontmostApplication() override { return frontmost; }
-    std::optional<RunningApplication> runningApplication(std::int32_t pid) override;
-    bool activate(const RunningApplication& application) override;
-    ObserverToken addObserver(WorkspaceNotification name, std::function<void()> handler) override;
-    void removeObserver(ObserverToken token) override;
+    std::optional<RunningApplication> runningApplication(std::int32_t pid) override {
+        const auto it = running_.find(pid);
+        return it == running_.end() ? std::nullopt : std::optional(it->second);
+    }
+    bool activate(const RunningApplication& application) override {
+        activations.push_back(application);
+        return true;
+    }
+    ObserverToken addObserver(WorkspaceNotification name, std::function<void()> handler) override {
+        return observers.add(name, std::move(handler));
+    }
+    void removeObserver(ObserverToken token) override { observers.remove(token); }
     void openURL(const std::string& url) override { openedURLs.push_back(url); }
 
     // Control side.
-    void addRunning(const RunningApplication& application);
-    // Runs every handler registered for `name`, in registration order; returns how many ran.
-    int post(WorkspaceNotification name);
-    int liveObserverCount() const { return static_cast<int>(observers_.size()); }
-    int liveObserverCount(WorkspaceNotification name) const;
+    void addRunning(const RunningApplication& application) {
+        running_[application.pid] = application;
+    }
+    void post(WorkspaceNotification name) { observers.post(name); }
 
     std::optional<RunningApplication> frontmost;
     std::vector<RunningApplication> activations;
-    std::vector<ObserverToken> removedTokens;
     std::vector<std::string> openedURLs;
+    Observers<WorkspaceNotification> observers;
 
 private:
     std::map<std::int32_t, RunningApplication> running_;
-    std::map<ObserverToken, std::pair<WorkspaceNotification, std::function<void()>>> observers_;
-    ObserverToken nextToken_ = 1;
 };
 
 class FakeOwnApplication : public OwnApplication {
@@ -55,18 +91,19 @@ public:
 class FakeDisplays : public Displays {
 public:
     std::vector<Display> screens() override { return displays; }
-    ObserverToken addScreenParametersObserver(std::function<void()> handler) override;
-    void removeObserver(ObserverToken token) override;
+    ObserverToken addScreenParametersObserver(std::function<void()> handler) override {
+        return observers.add(0, std::move(handler));
+    }
+    void removeObserver(ObserverToken token) override { observers.remove(token); }
 
     // Control side: replaces the displays and notifies every observer, as a real change does.
-    void change(std::vector<Display> displays);
-    int liveObserverCount() const { return static_cast<int>(observers_.size()); }
+    void change(std::vector<Display> newDisplays) {
+        displays = std::move(newDisplays);
+        observers.post(0);
+    }
 
     std::vector<Display> displays;
-
-private:
-    std::map<ObserverToken, std::function<void()>> observers_;
-    ObserverToken nextToken_ = 1;
+    Observers<int> observers;
 };
 
 class FakeWallpaperService : public WallpaperService {
@@ -84,6 +121,8 @@ public:
 };
 
 // A display of the given frame whose visible frame is the whole display.
-Display makeDisplay(const std::string& name, const Rect& frame);
+inline Display makeDisplay(const std::string& name, const Rect& frame) {
+    return Display{name, frame, frame};
+}
 
 }  // namespace sombrix::fakes

@@ -56,9 +56,9 @@ void ManualScheduler::advance(double seconds) {
     clock_.set(end);
 }
 
-int ManualScheduler::count(const std::function<bool(double)>& interval) const {
+int ManualScheduler::count(bool repeating) const {
     return static_cast<int>(std::count_if(timers_.begin(), timers_.end(), [&](const auto& t) {
-        return t->valid && interval(t->interval);
+        return t->valid && (t->interval > 0) == repeating;
     }));
 }
 

@@ -35,18 +35,11 @@ public:
     // Moves the clock forward, firing every timer that falls due on the way, in time order
     // (ties in the order they were scheduled), at its own due time.
     void advance(double seconds);
-    int liveRepeating() const {
-        return count([](double interval) { return interval > 0; });
-    }
-    int liveRepeating(double seconds) const {
-        return count([=](double interval) { return interval == seconds; });
-    }
-    int pendingOnce() const {
-        return count([](double interval) { return interval == 0; });
-    }
+    int liveRepeating() const { return count(true); }
+    int pendingOnce() const { return count(false); }
 
 private:
-    int count(const std::function<bool(double)>& interval) const;
+    int count(bool repeating) const;
     struct Timer {
         std::uint64_t sequence;
         double interval;  // 0 for a one-shot call
