@@ -32,14 +32,14 @@ TEST_F(FocusTracking, oneObserverFollowsTheFrontmostProcessWithARealProcessIdAnd
     EXPECT_EQ(ax.observerFor(kAppA), observerA);
 
     focusOn(kAppB, 2);
-    ax.failObserverCreation(kAppB);
+    ax.failingPIDs.insert(kAppB);
     controller->refresh();
     EXPECT_TRUE(ax.liveObservers().empty());
     EXPECT_EQ(Peer::observedPID(*controller), 0);
     EXPECT_FALSE(Peer::observedWindow(*controller));
     EXPECT_EQ(ax.deliver(app, ax::kFocusedWindowChanged), 0);
 
-    ax.failObserverCreation(kAppB, false);
+    ax.failingPIDs.clear();
     controller->refresh();
     ASSERT_NE(ax.observerFor(kAppB), nullptr);
     EXPECT_EQ(Peer::observedPID(*controller), kAppB);

@@ -44,10 +44,7 @@ public:
             return std::nullopt;
         return std::get<T>(*value);
     }
-    void remove(std::string_view key) {
-        if (const auto it = values_.find(key); it != values_.end())
-            values_.erase(it);
-    }
+    void remove(std::string_view key) { values_.erase(std::string(key)); }
 
     // What saveProblem() reports, as a store that cannot write its file would.
     std::string problem;
