@@ -16,8 +16,6 @@ namespace sombrix {
 
 // Reaches the controller's private state where a rule is about that state itself.
 struct DimControllerTestPeer {
-    static std::int32_t observedPID(const DimController& c) { return c.observedPID_; }
-    static bool hasObserver(const DimController& c) { return c.observer_ != nullptr; }
     static std::optional<AXElement> observedWindow(const DimController& c) {
         return c.observedWindow_;
     }

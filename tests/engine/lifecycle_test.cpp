@@ -190,70 +190,46 @@ TEST_F(Lifecycle, aSwitchFadesOnlyWhenAskedAndAnInterruptedFadeLeavesNoOverlayBe
 }
 
 TEST_F(Lifecycle, settingsReadersApplyTheirDefaultsAndTheStrengthClamp) {
-    make();
-    const auto strengthOf = [&](std::optional<DefaultsValue> stored) {
-        if (stored) {
-            defaults.set(keys::kDimStrength, *stored);
-        } else {
-            defaults.remove(keys::kDimStrength);
+    using V = DefaultsValue;
+    using S = std::string;
+    using List = std::vector<S>;
+    auto& c = make();
+    // Each of the stored values (nullopt: none) reads as `expected`.
+    const auto reads = [&](std::string_view key, auto read, auto expected,
+                           std::vector<std::optional<V>> values) {
+        for (const auto& value : values) {
+            if (value)
+                defaults.set(key, *value);
+            else
+                defaults.remove(key);
+            EXPECT_EQ(read(), expected) << key << " from type " << value.value_or(V()).index();
         }
-        return controller->strength();
     };
+    const auto strength = [&] { return c.strength(); };
     const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(strengthOf(std::nullopt), 0.5);
-    EXPECT_EQ(strengthOf(0.05), 0.1);
-    EXPECT_EQ(strengthOf(0.1), 0.1);
-    EXPECT_EQ(strengthOf(0.75), 0.75);
-    EXPECT_EQ(strengthOf(1.0), 1.0);
-    EXPECT_EQ(strengthOf(1.5), 1.0);
-    EXPECT_EQ(strengthOf(std::int64_t{1}), 1.0);
-    EXPECT_EQ(strengthOf(std::int64_t{-3}), 0.1);
-    EXPECT_EQ(strengthOf(std::string("0.8")), 0.5);
-    EXPECT_EQ(strengthOf(true), 0.5);
-    EXPECT_EQ(strengthOf(std::nan("")), 0.5);
-    EXPECT_EQ(strengthOf(inf), 1.0);
-    EXPECT_EQ(strengthOf(-inf), 0.1);
-
-    const auto styleOf = [&](DefaultsValue stored) {
-        defaults.set(keys::kDimStyle, stored);
-        return controller->style();
-    };
-    EXPECT_EQ(controller->style(), Style::black);
-    EXPECT_EQ(styleOf(std::string("wallpaper")), Style::wallpaper);
-    EXPECT_EQ(styleOf(std::string("Wallpaper")), Style::black);
-    EXPECT_EQ(styleOf(std::string("")), Style::black);
-    EXPECT_EQ(styleOf(std::int64_t{1}), Style::black);
-
+    reads(keys::kDimStrength, strength, 0.5, {std::nullopt, V(S("0.8")), true, std::nan("")});
+    reads(keys::kDimStrength, strength, 0.1, {0.05, 0.1, V(std::int64_t{-3}), -inf});
+    reads(keys::kDimStrength, strength, 1.0, {1.0, 1.5, V(std::int64_t{1}), inf});
+    reads(keys::kDimStrength, strength, 0.75, {0.75});
+    const auto style = [&] { return c.style(); };
+    reads(keys::kDimStyle, style, Style::wallpaper, {V(S("wallpaper"))});
+    reads(keys::kDimStyle, style, Style::black,
+          {std::nullopt, V(S("Wallpaper")), V(S("")), V(std::int64_t{1})});
     // Any number, and the usual words for yes and no in any case, convert; other text does not.
-    EXPECT_TRUE(controller->isEnabled());
-    const auto enabledOf = [&](DefaultsValue stored) {
-        defaults.set(keys::kDimEnabled, stored);
-        return controller->isEnabled();
-    };
-    for (const DefaultsValue& off :
-         {DefaultsValue(false), DefaultsValue(std::int64_t{0}), DefaultsValue(0.0),
-          DefaultsValue(std::string("no")), DefaultsValue(std::string("OFF")),
-          DefaultsValue(std::string("False"))})
-        EXPECT_FALSE(enabledOf(off)) << off.index();
-    for (const DefaultsValue& on :
-         {DefaultsValue(std::int64_t{-2}), DefaultsValue(0.5), DefaultsValue(std::string("Yes")),
-          DefaultsValue(std::string("on")), DefaultsValue(std::string("false # x")),
-          DefaultsValue(std::string(""))})
-        EXPECT_TRUE(enabledOf(on)) << on.index();
-
-    using List = std::vector<std::string>;
-    EXPECT_EQ(controller->undimmedDisplays(), List{});
-    defaults.set(keys::kUndimmedDisplays, std::string("HDMI-1"));
-    EXPECT_EQ(controller->undimmedDisplays(), List{"HDMI-1"});
-    defaults.set(keys::kUndimmedDisplays, List{"", "DP-2"});
-    EXPECT_EQ(controller->undimmedDisplays(), List{"DP-2"});
-    defaults.set(keys::kExcludedWindowClasses, 0.5);
-    EXPECT_EQ(controller->excludedWindowClasses(), List{});
-    EXPECT_FALSE(controller->fadeOnToggle());
-    defaults.set(keys::kFadeOnToggle, std::string("true"));
-    EXPECT_FALSE(controller->fadeOnToggle());
-    defaults.set(keys::kFadeOnToggle, true);
-    EXPECT_TRUE(controller->fadeOnToggle());
+    const auto enabled = [&] { return c.isEnabled(); };
+    reads(keys::kDimEnabled, enabled, false,
+          {false, V(std::int64_t{0}), 0.0, V(S("no")), V(S("OFF")), V(S("False"))});
+    reads(keys::kDimEnabled, enabled, true,
+          {std::nullopt, V(std::int64_t{-2}), 0.5, V(S("Yes")), V(S("on")), V(S("false # x")),
+           V(S(""))});
+    const auto fade = [&] { return c.fadeOnToggle(); };
+    reads(keys::kFadeOnToggle, fade, false, {std::nullopt, V(S("true"))});
+    reads(keys::kFadeOnToggle, fade, true, {true});
+    const auto undimmed = [&] { return c.undimmedDisplays(); };
+    reads(keys::kUndimmedDisplays, undimmed, List{}, {std::nullopt});
+    reads(keys::kUndimmedDisplays, undimmed, List{"HDMI-1"}, {V(S("HDMI-1"))});
+    reads(keys::kUndimmedDisplays, undimmed, List{"DP-2"}, {V(List{"", "DP-2"})});
+    reads(keys::kExcludedWindowClasses, [&] { return c.excludedWindowClasses(); }, List{}, {0.5});
 }
 
 }  // namespace
