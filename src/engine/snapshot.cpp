@@ -75,28 +75,28 @@ std::vector<DimController::WindowInfo> DimController::snapshot() {
 
 namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
+std::string lowered(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
 }
 
 }  // namespace
 
 std::vector<DimController::StackedWindow> DimController::stackOf(
     const std::vector<RawWindowEntry>& entries) const {
-    const auto excludedClasses = excludedWindowClasses();
+    // Lowered and sorted once per cycle: a list of hundreds of entries costs a lookup per name.
+    auto excludedClasses = excludedWindowClasses();
+    for (auto& name : excludedClasses)
+        name = lowered(name);
+    std::sort(excludedClasses.begin(), excludedClasses.end());
+    auto listed = [&](const std::string& name) {
+        return !name.empty() &&
+               std::binary_search(excludedClasses.begin(), excludedClasses.end(), lowered(name));
+    };
     auto isExcluded = [&](const RawWindowEntry& entry) {
-        for (const auto& name : excludedClasses) {
-            if (name.empty())
-                continue;
-            if (equalsIgnoringCase(name, entry.classInstance) ||
-                equalsIgnoringCase(name, entry.className)) {
-                return true;
-            }
-        }
-        return false;
+        return listed(entry.classInstance) || listed(entry.className);
     };
     std::vector<StackedWindow> stack;
     stack.reserve(entries.size());
