@@ -125,6 +125,7 @@ private:
 
     // Window snapshot.
     std::vector<RawWindowEntry> onScreenNormalWindows() const;
+    // Answered from the list this cycle's snapshot() read.
     bool isOnScreenNormalWindow(std::uint32_t id) const;
     // On screen at all, whatever its layer.
     bool isOnScreenInAnyLayer(std::uint32_t id) const;
@@ -215,6 +216,8 @@ private:
 
     // The whole stacking of the current cycle, front to back, every layer.
     std::vector<StackedWindow> stack_;
+    // The numbers of the normal layer's entries in that list.
+    std::vector<std::uint32_t> normalLayerIDs_;
     // What the window manager did with our restacks: the last request per overlay, the times it
     // was found ignored, and the verdict, kept per window manager.
     struct RestackRequest {

@@ -149,11 +149,17 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
     // The overlay may stay where it is when, among this display's candidates and the overlay,
     // it comes right after the bright window and only the bright window's own panels and sheets
     // lie above it. Anything else means the stacking moved under us: restack.
-    std::sort(candidateIDs.begin(), candidateIDs.end());
+    // Sorted only when a window outside the candidates is met: the walk usually ends first.
+    bool sorted = false;
     auto inK = [&](std::size_t i) {
         const auto id = windows[i].id;
-        return id == self || isCandidate[i] ||
-               std::binary_search(candidateIDs.begin(), candidateIDs.end(), id);
+        if (id == self || isCandidate[i])
+            return true;
+        if (!sorted) {
+            std::sort(candidateIDs.begin(), candidateIDs.end());
+            sorted = true;
+        }
+        return std::binary_search(candidateIDs.begin(), candidateIDs.end(), id);
     };
     bool placed = false;
     bool foundBright = false;

@@ -35,15 +35,9 @@ std::vector<RawWindowEntry> DimController::onScreenNormalWindows() const {
 }
 
 bool DimController::isOnScreenNormalWindow(std::uint32_t id) const {
-    // Same answer as searching onScreenNormalWindows(), without filtering the whole list first.
-    const auto list = services_.windowList.copyWindowInfo();
-    if (!list)
-        return false;
-    for (const auto& entry : *list) {
-        if (rawToUInt32(entry.number) == id && rawToInteger(entry.layer) == 0)
-            return true;
-    }
-    return false;
+    // The list changes only when a cycle reads it again: a second copy of a list of hundreds of
+    // windows per cycle would cost as much as the first.
+    return std::find(normalLayerIDs_.begin(), normalLayerIDs_.end(), id) != normalLayerIDs_.end();
 }
 
 bool DimController::isOnScreenInAnyLayer(std::uint32_t id) const {
@@ -56,6 +50,7 @@ bool DimController::isOnScreenInAnyLayer(std::uint32_t id) const {
 std::vector<DimController::WindowInfo> DimController::snapshot() {
     // One copy of the list serves both: the normal layer for the rules, every layer for holes.
     auto list = services_.windowList.copyWindowInfo();
+    normalLayerIDs_.clear();
     if (!list) {
         stack_.clear();
         return {};
@@ -67,6 +62,8 @@ std::vector<DimController::WindowInfo> DimController::snapshot() {
         const auto layer = rawToInteger(entry.layer);
         if (!layer || *layer != 0)
             continue;
+        if (const auto id = rawToUInt32(entry.number))
+            normalLayerIDs_.push_back(*id);
         if (auto info = WindowInfo::from(entry))
             windows.push_back(*info);
     }

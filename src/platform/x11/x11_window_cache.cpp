@@ -75,6 +75,7 @@ bool X11WindowCache::dirty() const {
 }
 
 void X11WindowCache::invalidate() {
+    membersChanged_ = true;
     treeDirty_ = rootDirty_ = clientListDirty_ = activeDirty_ = desktopDirty_ = true;
     stackingListDirty_ = true;
     for (const auto& [id, facts] : tops_) {
@@ -177,6 +178,7 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
                 return Change::None;
             }
             ctx_.forget(ev->window);  // a new window may reuse the id of one long gone
+            membersChanged_ = true;
             TopLevelFacts& facts = tops_[ev->window];
             facts = TopLevelFacts{true, ev->override_redirect != 0, false,
                                   outerRect(ev->x, ev->y, ev->width, ev->height, ev->border_width)};
@@ -191,6 +193,7 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
             auto* ev = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
             const xcb_window_t w = ev->window;
             Change result = Change::Quiet;
+            membersChanged_ = true;
             if (auto it = tops_.find(w); it != tops_.end()) {
                 result = onScreenChange(w, it->second.mapped);
                 tops_.erase(it);
@@ -320,6 +323,7 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
             auto* ev = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
             const xcb_window_t w = ev->window;
             changed();
+            membersChanged_ = true;
             if (ev->event == root && ev->parent == root) {
                 // Joined the root (a client the manager let go): its size is not in the event.
                 TopLevelFacts& facts = tops_[w];
@@ -516,13 +520,19 @@ bool X11WindowCache::collect(Pass& pass) {
             clientList_ = std::move(list);
             ++clientsGeneration_;
         }
-        std::unordered_set<xcb_window_t> listed(clientList_.begin(), clientList_.end());
-        std::erase_if(clients_, [&](const auto& kv) { return listed.count(kv.first) == 0; });
-        std::erase_if(dirtyClients_, [&](const auto& kv) { return listed.count(kv.first) == 0; });
         for (xcb_window_t w : clientList_) {
             if (clients_.count(w) == 0) {
                 freshClients.push_back(w);
             }
+        }
+        // Every client was listed when it was adopted: the same number listed and known, none
+        // of them new, means none left.
+        if (!freshClients.empty() || clients_.size() != clientList_.size()) {
+            membersChanged_ = true;
+            std::unordered_set<xcb_window_t> listed(clientList_.begin(), clientList_.end());
+            std::erase_if(clients_, [&](const auto& kv) { return listed.count(kv.first) == 0; });
+            std::erase_if(dirtyClients_,
+                          [&](const auto& kv) { return listed.count(kv.first) == 0; });
         }
     }
     if (pass.active) {
@@ -543,6 +553,7 @@ bool X11WindowCache::collect(Pass& pass) {
         if (!attrs || !geometry) {
             tops_.erase(it);  // gone; its DestroyNotify is on its way
             eraseFromStack(t.id);
+            membersChanged_ = true;
             continue;
         }
         it->second = TopLevelFacts{true, attrs->override_redirect != 0,
@@ -593,6 +604,7 @@ bool X11WindowCache::collect(Pass& pass) {
         if (f.dirt & kMapState) {
             if (!attrs) {
                 clients_.erase(it);  // gone; the list drops it next
+                membersChanged_ = true;
                 continue;
             }
             facts.mapped = attrs->map_state != XCB_MAP_STATE_UNMAPPED;
@@ -610,8 +622,25 @@ void X11WindowCache::adoptTree(const std::vector<xcb_window_t>& children, std::u
     treeRead_ = true;
     treeSequence_ = sequence;
     stack_ = children;
-    std::unordered_set<xcb_window_t> present(children.begin(), children.end());
-    std::erase_if(tops_, [&](const auto& kv) { return present.count(kv.first) == 0; });
+    // Usually the same windows in another order (we read the tree again after our own
+    // restack): then there is nothing to add or drop.
+    std::size_t present = 0;
+    for (xcb_window_t w : children) {
+        auto it = tops_.find(w);
+        if (it == tops_.end()) {
+            continue;
+        }
+        ++present;
+        if (!it->second.known) {
+            dirtyTops_.insert(w);
+        }
+    }
+    if (present == children.size() && tops_.size() == children.size()) {
+        return;
+    }
+    membersChanged_ = true;
+    std::unordered_set<xcb_window_t> listed(children.begin(), children.end());
+    std::erase_if(tops_, [&](const auto& kv) { return listed.count(kv.first) == 0; });
     for (xcb_window_t w : children) {
         if (!tops_[w].known) {
             dirtyTops_.insert(w);
@@ -620,6 +649,7 @@ void X11WindowCache::adoptTree(const std::vector<xcb_window_t>& children, std::u
 }
 
 void X11WindowCache::adoptNewClients(const std::vector<xcb_window_t>& fresh) {
+    membersChanged_ = true;
     for (xcb_window_t w : fresh) {
         ClientFacts& facts = clients_[w];
         facts = ClientFacts{};
@@ -628,6 +658,7 @@ void X11WindowCache::adoptNewClients(const std::vector<xcb_window_t>& fresh) {
 }
 
 void X11WindowCache::resolveTopLevels(std::vector<xcb_window_t> windows) {
+    membersChanged_ = true;
     // The parent the last reparent named is usually the frame; otherwise walk up, one round
     // trip per level for all windows at once.
     std::vector<std::pair<xcb_window_t, xcb_window_t>> walking;
@@ -741,10 +772,15 @@ bool X11WindowCache::update() {
         dirtyClients_.clear();
         dirtyTops_.clear();
     }
-    rebuildClientIndex();
-    std::unordered_set<xcb_window_t> alive(stack_.begin(), stack_.end());
-    alive.insert(clientList_.begin(), clientList_.end());
-    ctx_.retainOnly(alive);
+    if (membersChanged_) {
+        // Only when windows came, went or moved between frames: a focus change reorders the
+        // same windows, and this is linear in all of them.
+        membersChanged_ = false;
+        rebuildClientIndex();
+        std::unordered_set<xcb_window_t> alive(stack_.begin(), stack_.end());
+        alive.insert(clientList_.begin(), clientList_.end());
+        ctx_.retainOnly(alive);
+    }
     changed();
     return true;
 }
@@ -775,11 +811,16 @@ std::optional<Rect> X11WindowCache::boundsOf(xcb_window_t client) const {
     if (top == nullptr || !top->known) {
         return std::nullopt;
     }
-    Rect r = top->outer;
+    return boundsFrom(client, *facts, *top);
+}
+
+Rect X11WindowCache::boundsFrom(xcb_window_t client, const ClientFacts& facts,
+                                const TopLevelFacts& top) {
+    Rect r = top.outer;
     // A reparenting manager's frame already is the outer frame; only a window that is its own
     // top-level may have decorations drawn elsewhere.
-    if (facts->topLevel == client && facts->extents) {
-        const FrameExtents& e = *facts->extents;
+    if (facts.topLevel == client && facts.extents) {
+        const FrameExtents& e = *facts.extents;
         r = Rect{r.x - e.left, r.y - e.top, r.width + e.left + e.right,
                  r.height + e.top + e.bottom};
     }

@@ -98,6 +98,8 @@ public:
 
     // A client's outer frame in root coordinates, borders and drawn decorations included.
     std::optional<Rect> boundsOf(xcb_window_t client) const;
+    // The same from the client's facts and those of its top-level.
+    static Rect boundsFrom(xcb_window_t client, const ClientFacts& facts, const TopLevelFacts& top);
 
 private:
     enum Dirt : unsigned {
@@ -145,6 +147,8 @@ private:
     std::vector<xcb_window_t> stackingList_;
     Rect root_;
 
+    // Windows were added, dropped or given another top-level since the index was built.
+    bool membersChanged_ = true;
     bool treeDirty_ = true;
     bool rootDirty_ = true;
     bool clientListDirty_ = true;

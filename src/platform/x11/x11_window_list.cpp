@@ -78,7 +78,10 @@ X11Window X11WindowList::entryFor(xcb_window_t top, const TopLevelFacts& facts) 
         w.wmClass = c.wmClass;
         w.desktop = c.type == WindowType::Desktop;
         w.layer = c.overrideRedirect ? layer::kPopup : layerFor(c.type, c.state);
-        w.bounds = cache_.boundsOf(client);
+        // The facts at hand, rather than two more lookups per window and pass.
+        if (c.topLevel == top) {
+            w.bounds = X11WindowCache::boundsFrom(client, c, facts);
+        }
         w.onScreen =
             facts.mapped && c.mapped && !c.state.hidden && w.bounds && visibleOnScreen(*w.bounds);
         return w;
@@ -98,12 +101,17 @@ X11Window X11WindowList::entryFor(xcb_window_t top, const TopLevelFacts& facts) 
 }
 
 std::optional<std::vector<X11Window>> X11WindowList::windows() {
+    const auto* all = current();
+    return all ? std::optional(*all) : std::nullopt;
+}
+
+const std::vector<X11Window>* X11WindowList::current() {
     if (!update()) {
-        return std::nullopt;
+        return nullptr;
     }
     if (lastPass_ && lastPassGeneration_ == cache_.generation() &&
         lastPassOverlays_ == ctx_.overlaysGeneration()) {
-        return lastPass_;
+        return &*lastPass_;
     }
     const auto& stack = cache_.stack();
     std::vector<X11Window> result;
@@ -129,15 +137,19 @@ std::optional<std::vector<X11Window>> X11WindowList::windows() {
         w.pid = ctx_.cachedPid(w.id);
     }
     lastPass_ = std::move(result);
+    lastInfo_.reset();
     lastPassGeneration_ = cache_.generation();
     lastPassOverlays_ = ctx_.overlaysGeneration();
-    return lastPass_;
+    return &*lastPass_;
 }
 
 std::optional<std::vector<RawWindowEntry>> X11WindowList::copyWindowInfo() {
-    auto all = windows();
+    const auto* all = current();
     if (!all) {
         return std::nullopt;
+    }
+    if (lastInfo_) {
+        return lastInfo_;  // nothing changed since the last cycle built it
     }
     std::vector<RawWindowEntry> out;
     out.reserve(all->size());
@@ -158,7 +170,8 @@ std::optional<std::vector<RawWindowEntry>> X11WindowList::copyWindowInfo() {
         e.className = w.wmClass.name;
         out.push_back(std::move(e));
     }
-    return out;
+    lastInfo_ = std::move(out);
+    return lastInfo_;
 }
 
 std::optional<xcb_window_t> X11WindowList::topLevelOf(xcb_window_t client) {
@@ -177,7 +190,7 @@ std::optional<xcb_window_t> X11WindowList::topLevelOf(xcb_window_t client) {
 }
 
 std::optional<xcb_window_t> X11WindowList::topmostNormalTopLevel(xcb_window_t exclude) {
-    auto all = windows();
+    const auto* all = current();
     if (!all) {
         return std::nullopt;
     }
@@ -191,7 +204,7 @@ std::optional<xcb_window_t> X11WindowList::topmostNormalTopLevel(xcb_window_t ex
 }
 
 std::optional<xcb_window_t> X11WindowList::topmostDesktopTopLevel() {
-    auto all = windows();
+    const auto* all = current();
     if (!all) {
         return std::nullopt;
     }

@@ -71,6 +71,8 @@ private:
     // Brings the facts up to date: what events marked, a slice of the safety-net sweep when
     // nothing did, everything when nothing keeps them current.
     bool update();
+    // The list as windows() returns it, without a copy; null when the server could not be asked.
+    const std::vector<X11Window>* current();
     X11Window entryFor(xcb_window_t topLevel, const TopLevelFacts& facts) const;
 
     X11Context& ctx_;
@@ -79,6 +81,8 @@ private:
     std::optional<std::vector<X11Window>> lastPass_;
     std::uint64_t lastPassGeneration_ = 0;
     std::uint64_t lastPassOverlays_ = 0;
+    // The on-screen entries of that list, once a cycle asked for them.
+    std::optional<std::vector<RawWindowEntry>> lastInfo_;
 };
 
 }  // namespace sombrix::x11
