@@ -1,5 +1,5 @@
 // A tiny HTTP server on 127.0.0.1 for the updater's tests: answers every request the way the
-// test chose, including not at all, slowly, or with far too much.
+// test chose, including slowly or with far too much.
 #pragma once
 
 #include <QByteArray>
@@ -11,7 +11,7 @@
 
 class FeedServer : public QTcpServer {
 public:
-    enum class Mode { respond, silent, drip, flood };
+    enum class Mode { respond, drip, flood };
 
     FeedServer() {
         listen(QHostAddress::LocalHost, 0);
@@ -45,8 +45,6 @@ private:
 
     void answer(QTcpSocket* socket) {
         switch (mode) {
-            case Mode::silent:
-                return;
             case Mode::respond:
                 socket->write(QByteArray("HTTP/1.1 ") + QByteArray::number(status) +
                               " X\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
