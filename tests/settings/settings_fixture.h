@@ -21,24 +21,18 @@ namespace sombrix::fakes {
 class FakeLoginItems : public LoginItems {
 public:
     bool isEnabled() override { return enabled; }
-    bool registerItem(std::string& error) override { return change(true, registerCalls, error); }
-    bool unregisterItem(std::string& error) override {
-        return change(false, unregisterCalls, error);
-    }
+    bool registerItem(std::string& error) override { return change(true, error); }
+    bool unregisterItem(std::string& error) override { return change(false, error); }
     bool enabled = false;
     std::optional<std::string> failure;
-    int registerCalls = 0;
-    int unregisterCalls = 0;
+    int calls = 0;
 
 private:
-    bool change(bool to, int& calls, std::string& error) {
+    bool change(bool to, std::string& error) {
         ++calls;
-        if (failure) {
-            error = *failure;
-            return false;
-        }
-        enabled = to;
-        return true;
+        error = failure.value_or("");
+        enabled = failure ? enabled : to;
+        return !failure;
     }
 };
 
