@@ -13,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -21,6 +20,7 @@
 #include <cstdlib>
 #include <memory>
 #include <vector>
+#include "spin_until.h"
 #include "xsession.h"
 
 namespace sombrix {
@@ -28,19 +28,8 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-// Runs the event loop until `done` holds or 20 s pass; the first instance answers later launches
-// only while its loop runs.
-bool spinUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 20000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+// The first instance answers later launches only while its event loop runs.
+using test::spinUntil;
 
 // A unix socket bound at `path`; listening when asked, otherwise only bound and closed, as a
 // crashed process leaves it.

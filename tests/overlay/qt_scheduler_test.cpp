@@ -5,19 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <functional>
+#include "spin_until.h"
 
 namespace sombrix {
 namespace {
 
-bool spinUntil(const std::function<bool()>& condition) {
-    const QDeadlineTimer deadline(10'000);
-    while (!condition() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return condition();
-}
+using test::spinUntil;
 
 TEST(QtScheduler, TimersStopWhenInvalidatedOrDroppedAndDeferredCallsDieWithTheScheduler) {
     bool ranAfterDestruction = false;
