@@ -18,6 +18,7 @@ namespace {
 
 using namespace fakes;
 
+// What the delegate asked of its settings window.
 struct SettingsRecord {
     int created = 0;
     int shown = 0;
@@ -26,13 +27,10 @@ struct SettingsRecord {
     std::function<void()> onFocusChange;
 };
 
-class RecordingSettings : public SettingsPresenter {
-public:
-    explicit RecordingSettings(SettingsRecord& record) : record_(record) {}
-    void show() override { ++record_.shown; }
-
-private:
-    SettingsRecord& record_;
+struct RecordingSettings : SettingsPresenter {
+    explicit RecordingSettings(int& shown) : shown(shown) {}
+    void show() override { ++shown; }
+    int& shown;
 };
 
 class AppDelegateTest : public ::testing::Test, protected FakePlatform {
@@ -60,7 +58,7 @@ protected:
                                     settings.updater = &updater;
                                     settings.onChange = std::move(onChange);
                                     settings.onFocusChange = std::move(onFocusChange);
-                                    return std::make_unique<RecordingSettings>(settings);
+                                    return std::make_unique<RecordingSettings>(settings.shown);
                                 },
                                 [] {}});
         delegate->applicationDidFinishLaunching();
@@ -68,17 +66,15 @@ protected:
     }
 
     // The menu as it reads when the user opens it.
-    std::vector<QAction*> openMenu() {
+    QList<QAction*> openMenu() {
         emit delegate->statusMenu()->aboutToShow();
-        const auto actions = delegate->statusMenu()->actions();
-        return {actions.begin(), actions.end()};
+        return delegate->statusMenu()->actions();
     }
 
     QAction* menuItem(const QString& title) {
         for (QAction* action : openMenu()) {
-            if (action->text() == title) {
+            if (action->text() == title)
                 return action;
-            }
         }
         return nullptr;
     }
@@ -86,12 +82,8 @@ protected:
     std::optional<bool> storedEnabled() { return defaults.stored<bool>(keys::kDimEnabled); }
 
     bool anyOverlayVisible() {
-        for (FakeOverlay* overlay : factory.live()) {
-            if (overlay->isVisible()) {
-                return true;
-            }
-        }
-        return false;
+        const auto& live = factory.live();
+        return std::any_of(live.begin(), live.end(), [](FakeOverlay* o) { return o->isVisible(); });
     }
 
     QString toolTip() { return delegate->statusItem()->toolTip(); }
@@ -116,7 +108,7 @@ TEST_F(AppDelegateTest, LaunchWithoutPermissionWarnsOpensSettingsAndStartsOnceGr
     EXPECT_EQ(settings.shown, 1);
     EXPECT_EQ(settings.updater, updaterMade);
     auto menu = openMenu();
-    ASSERT_GE(menu.size(), 2u);
+    ASSERT_GE(menu.size(), 2);
     EXPECT_EQ(menu[0]->text(), QStringLiteral("Window Manager Needed\u2026"));
     EXPECT_TRUE(menu[1]->isSeparator());
 

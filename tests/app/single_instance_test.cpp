@@ -43,10 +43,8 @@ int bindSocket(const QString& path, bool listening) {
         ::close(fd);
         return -1;
     }
-    if (listening) {
-        ::listen(fd, 8);
+    if (listening && ::listen(fd, 8) == 0)
         return fd;
-    }
     ::close(fd);
     return -1;
 }
@@ -195,9 +193,8 @@ TEST_F(SingleInstanceTest, NothingOwnedByAnotherUserIsTrusted) {
     ::chmod(open.path().toLocal8Bit().constData(), 0755);
     const QString link = dir.path() + QStringLiteral("/link");
     ASSERT_TRUE(QFile::link(dir.path(), link));
-    for (const QString& folder : {other.path(), open.path(), link}) {
+    for (const QString& folder : {other.path(), open.path(), link})
         EXPECT_FALSE(SingleInstance::isPrivateDirectory(folder)) << folder.toStdString();
-    }
     SingleInstance unguarded(display(), open.path());
     EXPECT_EQ(unguarded.start(), SingleInstance::Role::Primary);
     EXPECT_FALSE(unguarded.isListening());
@@ -211,21 +208,17 @@ TEST_F(SingleInstanceTest, OfSimultaneousLaunchesExactlyOneRuns) {
     constexpr int kLaunches = 6;
     for (int round = 0; round < 10; ++round) {
         std::vector<std::unique_ptr<QProcess>> launches;
-        for (int i = 0; i < kLaunches; ++i) {
+        for (int i = 0; i < kLaunches; ++i)
             launches.push_back(launch(dir.path()));
-        }
         QProcess* primary = nullptr;
         QString primaryOutput;
-        for (auto& process : launches) {
+        for (auto& process : launches)
             ASSERT_TRUE(process->waitForStarted(20000));
-        }
         // Every launch but one ends after handing over; the one left runs.
         ASSERT_TRUE(spinUntil([&] {
-            int finished = 0;
-            for (auto& process : launches) {
-                finished += process->state() == QProcess::NotRunning;
-            }
-            return finished == kLaunches - 1;
+            return std::count_if(launches.begin(), launches.end(), [](const auto& process) {
+                       return process->state() == QProcess::NotRunning;
+                   }) == kLaunches - 1;
         }));
         for (auto& process : launches) {
             if (process->state() == QProcess::NotRunning) {
