@@ -137,7 +137,6 @@ TEST_F(UpdaterTest, BrokenAndPlainHttpFeedsEndInAClearErrorAndNoCheckDate) {
         {"<rss><channel><item>", 200, "not valid XML"},
         {feed({{"9.0", "http://example.org/plain"}}), 200, "secure (https) download"},
         {feed({{"9.0", "javascript:alert(1)"}}), 200, "secure (https) download"},
-        {feed({{"9.0", ""}}), 200, "secure (https) download"},
         {feed({}).replace("</channel>", "<item><title>No version</title></item></channel>"), 200,
          "no version"},
         {"not found", 404, "HTTP status 404"},
@@ -181,13 +180,11 @@ TEST_F(UpdaterTest, UnreachableSlowAndOversizedServersAreCutOff) {
               Kind::error);
     EXPECT_FALSE(updater->window()->isVisible());
 
-    // Longer deadline for the size cases, so that only the size can stop them.
+    // A longer deadline for a feed without end (and without a length announced, which would
+    // stop it at once), so that only counting what arrives can stop it.
     options.timeoutMs = 15000;
     make(server.url(), options);
     server.mode = FeedServer::Mode::flood;
-    EXPECT_TRUE(next().error.contains("larger than 1 MiB")) << results.back().error.toStdString();
-    server.mode = FeedServer::Mode::respond;
-    server.body = QByteArray(1024 * 1024 + 1, ' ');
     EXPECT_TRUE(next().error.contains("larger than 1 MiB")) << results.back().error.toStdString();
 
     // A port nobody listens on any more.
