@@ -15,11 +15,22 @@ public:
 
     FeedServer() {
         listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, &FeedServer::accept);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    request_ += socket->readAll();
+                    if (request_.contains("\r\n\r\n")) {  // the request's head is complete
+                        request_.clear();
+                        answer(socket);
+                    }
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
     }
 
-    QUrl url(const QString& path = QStringLiteral("/appcast.xml")) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path));
+    QUrl url() const {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/appcast.xml").arg(serverPort()));
     }
 
     Mode mode = Mode::respond;
@@ -28,30 +39,15 @@ public:
     int requests = 0;
 
 private:
-    void accept() {
-        while (QTcpSocket* socket = nextPendingConnection()) {
-            connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                request_ += socket->readAll();
-                if (!request_.contains("\r\n\r\n")) {
-                    return;
-                }
-                request_.clear();
-                ++requests;
-                answer(socket);
-            });
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        }
-    }
-
     void answer(QTcpSocket* socket) {
+        ++requests;
         switch (mode) {
             case Mode::respond:
-                socket->write(QByteArray("HTTP/1.1 ") + QByteArray::number(status) +
+                socket->write("HTTP/1.1 " + QByteArray::number(status) +
                               " X\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
                               QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" +
                               body);
-                socket->disconnectFromHost();
-                return;
+                break;
             case Mode::drip: {
                 // One byte every 50 ms: never silent long enough for an idle timeout.
                 socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n<");
@@ -60,17 +56,14 @@ private:
                 timer->start(50);
                 return;
             }
-            case Mode::flood: {
+            case Mode::flood:
                 // No length announced: the client must stop reading by itself.
                 socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n<rss>");
-                const QByteArray chunk(64 * 1024, 'x');
-                for (int i = 0; i < 40; ++i) {
-                    socket->write(chunk);
-                }
-                socket->disconnectFromHost();
-                return;
-            }
+                for (int i = 0; i < 40; ++i)
+                    socket->write(QByteArray(64 * 1024, 'x'));
+                break;
         }
+        socket->disconnectFromHost();
     }
 
     QByteArray request_;
