@@ -55,7 +55,11 @@ void OverlayWindow::applyShape() {
             rects.push_back(
                 {toCoordinate(x0), toCoordinate(y0), toLength(x1 - x0), toLength(y1 - y0)});
     }
-    // Every pixel a hole: an empty bounding shape (the window shows nothing at all).
+    // Every pixel a hole: a shape that lies wholly outside the window, so that it shows nothing
+    // at all. An empty list would do for the server, but a compositing manager may take an
+    // empty bounding shape for no shape and draw the whole window (mutter does).
+    if (rects.empty())
+        rects.push_back({-1, -1, 1, 1});
     xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED,
                          windowNumber_, 0, 0, static_cast<std::uint32_t>(rects.size()),
                          rects.data());

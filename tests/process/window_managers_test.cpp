@@ -17,8 +17,8 @@ struct Desktop {
 };
 
 // As a session starts each: a private D-Bus session where the manager keeps its settings there.
-// mutter (--x11 --replace) moves every override-redirect window back to the top after a restack,
-// as metacity does; it joins once the overlay no longer relies on restacks sticking there.
+// mutter moves override-redirect windows back to the top after a restack: the overlay stays on
+// top with holes there, and mutter draws the shape itself (it composites).
 const Desktop kDesktops[] = {
     {.name = "openbox", .manager = {}, .compositor = true},
     {.name = "xfwm4", .manager = {.command = {"xfwm4", "--compositor=off"}, .privateBus = true}},
@@ -34,6 +34,8 @@ const Desktop kDesktops[] = {
      .manager = {.command = {"kwin_x11"},
                  .environment = {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=5"},
                  .privateBus = true}},
+    {.name = "mutter",
+     .manager = {.command = {"mutter", "--x11", "--replace"}, .privateBus = true}},
     {.name = "openbox_144dpi", .manager = {}, .compositor = true, .dpi = 144},
     {.name = "openbox_192dpi", .manager = {}, .compositor = true, .dpi = 192},
     {.name = "openbox_screen_factors",

@@ -182,6 +182,9 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
             TopLevelFacts& facts = tops_[ev->window];
             facts = TopLevelFacts{true, ev->override_redirect != 0, false,
                                   outerRect(ev->x, ev->y, ev->width, ev->height, ev->border_width)};
+            if (facts.overrideRedirect) {
+                dirtyTops_.insert(ev->window);  // whether it is ever drawn
+            }
             if (afterTree(event) &&
                 std::find(stack_.begin(), stack_.end(), ev->window) == stack_.end()) {
                 stack_.push_back(ev->window);  // a new window starts on top of its siblings
@@ -559,7 +562,8 @@ bool X11WindowCache::collect(Pass& pass) {
         it->second = TopLevelFacts{true, attrs->override_redirect != 0,
                                    attrs->map_state == XCB_MAP_STATE_VIEWABLE,
                                    outerRect(geometry->x, geometry->y, geometry->width,
-                                             geometry->height, geometry->border_width)};
+                                             geometry->height, geometry->border_width),
+                                   attrs->_class == XCB_WINDOW_CLASS_INPUT_ONLY};
     }
     const Atoms& a = ctx_.atoms();
     for (const Pass::Client& f : pass.clients) {

@@ -28,6 +28,10 @@ struct TopLevelFacts {
     bool overrideRedirect = false;
     bool mapped = false;  // a mapped child of the root is viewable
     Rect outer;           // root coordinates, borders included
+    // Never drawn (a manager's input catcher, such as the guard window mutter keeps beneath
+    // everything over the whole screen). Read with the attributes, so a created
+    // override-redirect window is read once.
+    bool inputOnly = false;
 };
 
 // A window the window manager lists as a client.

@@ -88,9 +88,9 @@ X11Window X11WindowList::entryFor(xcb_window_t top, const TopLevelFacts& facts) 
     }
     w.id = top;
     w.overlay = ctx_.isOverlay(top);
-    if (!w.overlay && !facts.overrideRedirect) {
-        // A frame whose client is not listed (being managed or withdrawn), or the window
-        // manager's own furniture: not a window of any application.
+    if (!w.overlay && (!facts.overrideRedirect || facts.inputOnly)) {
+        // A frame whose client is not listed (being managed or withdrawn), the window manager's
+        // own furniture, or a window that is never drawn: not a window of any application.
         w.id = 0;
         return w;
     }

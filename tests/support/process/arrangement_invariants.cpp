@@ -25,6 +25,10 @@ bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
+bool holds(const InvariantRect& r, int x, int y) {
+    return r.x <= x && x < r.x + r.width && r.y <= y && y < r.y + r.height;
+}
+
 bool centreIn(const InvariantRect& w, const InvariantRect& f) {
     const double x = w.x + w.width / 2.0, y = w.y + w.height / 2.0;
     return f.x <= x && x < f.x + f.width && f.y <= y && y < f.y + f.height;
@@ -303,9 +307,24 @@ std::vector<std::string> violations(const ArrangementState& state) {
         const int cx = b.x + b.width / 2, cy = b.y + b.height / 2;
         const bool holeOverBright =
             !o->shape.empty() && std::find(relevant.begin(), relevant.end(), o) < at &&
-            std::none_of(o->shape.begin(), o->shape.end(), [&](const InvariantRect& r) {
-                return r.x <= cx && cx < r.x + r.width && r.y <= cy && cy < r.y + r.height;
-            });
+            std::none_of(o->shape.begin(), o->shape.end(),
+                         [&](const InvariantRect& r) { return holds(r, cx, cy); });
+        // Holes lie only over what stays bright: the bright window and the windows above it.
+        for (int y = f.y + 5; holeOverBright && y < f.y + f.height; y += 40) {
+            for (int x = f.x + 5; x < f.x + f.width; x += 40) {
+                const auto covers = [&](const auto& r) { return holds(r, x, y); };
+                if (std::none_of(o->shape.begin(), o->shape.end(), covers) &&
+                    std::none_of(&state.stack.front(), bright + 1, [&](const StackedWindow& w) {
+                        return !w.overlay && w.mapped && covers(w.bounds);
+                    })) {
+                    found.push_back(label(state.monitors[i]) + ": its overlay leaves " +
+                                    std::to_string(x) + "," + std::to_string(y) +
+                                    " undimmed, yet no bright window lies there");
+                    y = f.y + f.height;
+                    break;
+                }
+            }
+        }
         if (!holeOverBright && (at + 1 == relevant.end() || *(at + 1) != o)) {
             std::string where = "nothing";
             if (at + 1 != relevant.end())
