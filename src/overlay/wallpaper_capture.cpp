@@ -316,8 +316,9 @@ std::optional<std::pair<xcb_window_t, PixelRect>> desktopWindow(Connection& conn
     return best;
 }
 
-// The desktop window's own contents, whatever lies above it. Needs a compositor that keeps the
-// window redirected; without one the server refuses and the caller falls back to the root pixmap.
+// The desktop window's own contents, whatever lies above it, from the contents the server keeps
+// for it (the wallpaper service has it redirected); while it is not, the server refuses and the
+// caller falls back to the root pixmap.
 std::optional<QImage> captureDesktopWindow(Connection& conn, xcb_window_t root,
                                            const PixelRect& display) {
     xcb_connection_t* c = conn.c;

@@ -10,8 +10,8 @@
 namespace sombrix::WallpaperCapture {
 
 // The wallpaper under `screenFrame` (root pixels), one picture pixel per root pixel:
-// the desktop window of a desktop environment captured alone when there is one and the
-// compositor keeps its contents, otherwise the root background pixmap (`_XROOTPMAP_ID`).
+// the desktop window of a desktop environment captured alone when there is one and the server
+// keeps its contents, otherwise the root background pixmap (`_XROOTPMAP_ID`).
 // Nothing when no wallpaper covers the display or the X server refuses (a pixmap that vanished
 // mid-capture, a lost connection). Uses a connection of its own to `display` (empty: $DISPLAY),
 // kept between captures with a shared memory segment where the server offers one, so it may run

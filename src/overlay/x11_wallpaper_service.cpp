@@ -2,9 +2,11 @@
 // events.
 #include "overlay/x11_wallpaper_service.h"
 
+#include <xcb/composite.h>
 #include <xcb/xfixes.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -69,6 +71,11 @@ X11WallpaperService::X11WallpaperService(xcb_connection_t* connection, xcb_windo
                     XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
         }
     }
+    const xcb_query_extension_reply_t* composite =
+        xcb_get_extension_data(connection_, &xcb_composite_id);
+    composite_ = composite && composite->present &&
+                 own(xcb_composite_query_version_reply(
+                     connection_, xcb_composite_query_version(connection_, 0, 4), nullptr));
     readCompositorOwner();
     if (hasRootPixmap())
         generation_ = 1;
@@ -134,23 +141,55 @@ bool X11WallpaperService::hasDesktopWindow() {
     for (int i = 0; i < count; ++i)
         types.push_back(
             xcb_get_property(connection_, 0, ids[i], windowTypeAtom_, XCB_ATOM_ATOM, 0, 32));
-    for (auto cookie : types) {
-        auto type = own(xcb_get_property_reply(connection_, cookie, nullptr));
+    std::set<xcb_window_t> redirected;
+    for (int i = 0; i < count; ++i) {
+        auto type = own(xcb_get_property_reply(connection_, types[std::size_t(i)], nullptr));
         if (!type || type->format != 32)
             continue;
         const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(type.get()));
         const int n = xcb_get_property_value_length(type.get()) / 4;
-        for (int k = 0; k < n; ++k)
-            desktop_ = desktop_ || atoms[k] == desktopTypeAtom_;
+        if (std::find(atoms, atoms + n, desktopTypeAtom_) != atoms + n && composite_) {
+            desktop_ = true;
+            keepContents(ids[i], redirected);
+        }
     }
+    // A desktop window that came or went changes the picture, even while a root pixmap stays.
+    if (redirected != redirected_)
+        bump();
+    redirected_ = std::move(redirected);  // the server dropped those of windows that went
     return desktop_;
+}
+
+void X11WallpaperService::keepContents(xcb_window_t client, std::set<xcb_window_t>& redirected) {
+    // The top-level: a reparenting manager's frame holds the desktop window.
+    xcb_window_t top = client;
+    for (int depth = 0; depth < 16; ++depth) {
+        auto tree =
+            own(xcb_query_tree_reply(connection_, xcb_query_tree(connection_, top), nullptr));
+        if (!tree)
+            return;
+        if (tree->parent == root_)
+            break;
+        top = tree->parent;
+    }
+    // Automatic redirection keeps the window's contents off screen, whatever lies above it, and
+    // changes nothing on screen; a compositor's own redirection may join it. The server ends it
+    // with the window or with this connection. Asked once per window: a second request from the
+    // same client is refused.
+    redirected.insert(top);
+    if (redirected_.contains(top))
+        return;
+    xcb_discard_reply(connection_, xcb_composite_redirect_window_checked(
+                                       connection_, top, XCB_COMPOSITE_REDIRECT_AUTOMATIC)
+                                       .sequence);
+    xcb_flush(connection_);
 }
 
 bool X11WallpaperService::canCapture() {
     if (!connection_ || xcb_connection_has_error(connection_))
         return false;
-    // A desktop window can be captured alone only while a compositor keeps its contents.
-    const bool answer = hasRootPixmap() || (isCompositing() && hasDesktopWindow());
+    // A desktop window is captured alone from the contents the server keeps for it.
+    const bool answer = hasDesktopWindow() || hasRootPixmap();
     if (lastAnswer_ && *lastAnswer_ != answer)
         bump();  // a picture appeared or went: the engine's next look takes new pictures
     lastAnswer_ = answer;

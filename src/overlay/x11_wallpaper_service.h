@@ -1,11 +1,12 @@
-// The wallpaper service on X11: whether a wallpaper picture can be had (a root background pixmap,
-// or a desktop window while a compositor keeps its contents), whether a compositor runs, and a
-// change counter that stands in for the wallpaper store's modification date.
+// The wallpaper service on X11: whether a wallpaper picture can be had (a desktop window, whose
+// contents it has the server keep off screen, or a root background pixmap), whether a compositor
+// runs, and a change counter that stands in for the wallpaper store's modification date.
 #pragma once
 
 #include <xcb/xcb.h>
 
 #include <QAbstractNativeEventFilter>
+#include <set>
 
 #include "platform/wallpaper_service.h"
 
@@ -35,6 +36,8 @@ public:
 private:
     bool hasRootPixmap();
     bool hasDesktopWindow();
+    // Has the server keep the contents of `client`'s top-level, once; adds it to `redirected`.
+    void keepContents(xcb_window_t client, std::set<xcb_window_t>& redirected);
     void readCompositorOwner();
     void bump() { generation_ = generation_.value_or(0) + 1; }
 
@@ -48,6 +51,8 @@ private:
     xcb_atom_t compositorSelection_ = XCB_ATOM_NONE;
     std::uint8_t xfixesFirstEvent_ = 0;
     bool xfixes_ = false;
+    bool composite_ = false;
+    std::set<xcb_window_t> redirected_;  // desktop top-levels whose contents the server keeps
     xcb_window_t compositorOwner_ = XCB_WINDOW_NONE;
     // What the last look found; re-read after an event that may change it.
     bool pixmapKnown_ = false;
