@@ -200,5 +200,39 @@ TEST_F(UnderMetacity, TheOverlayStaysOnTopWithAHoleInsteadOfFighting) {
     EXPECT_LT(moves, 20);
 }
 
+// A desktop that draws the wallpaper in a desktop window, over a root pixmap of another colour.
+class UnderADesktop : public Arrangement {
+protected:
+    UnderADesktop() { options.windowManager.privateBus = true; }
+};
+
+TEST_F(UnderADesktop, TheDesktopIsDimmedEvenFocusedAndIsTheWallpaperLooksPicture) {
+    if (!programInstalled("pcmanfm"))
+        GTEST_SKIP() << "pcmanfm is not installed";
+    writeSettings("dimStrength=0.5\n");
+    ASSERT_EQ(session().run({"hsetroot", "-solid", "#204080"}), 0);
+    for (const char* monitor : {"0", "1"})
+        writeFile(home + "/config/pcmanfm/default/desktop-items-" + monitor + ".conf",
+                  "[*]\nwallpaper_mode=color\ndesktop_bg=#2a6040\n");
+    session().spawn({"pcmanfm", "--desktop"},
+                    {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config"});
+    const QPoint desktop(100, 800), background(200, 200), work(600, 550);
+    const QRgb green = qRgb(0x2a, 0x60, 0x40), dimmedGreen = qRgb(0x15, 0x30, 0x20);
+    ASSERT_TRUE(screenShows({{desktop, green}, {QPoint(1500, 800), green}}));
+    ASSERT_TRUE(otherProcessWindow("background", 100, 100));
+    const xcb_window_t focused = window("focused", 450, 400);
+    activate(focused);
+    launch();
+    EXPECT_TRUE(screenShows({{desktop, dimmedGreen}, {background, kDimmed}, {work, kBright}}));
+    // A click on the desktop focuses its window, which shows nothing to keep bright.
+    ASSERT_EQ(session().run({"xdotool", "mousemove", "100", "800", "click", "1"}), 0);
+    EXPECT_TRUE(screenShows({{desktop, dimmedGreen}, {work, kDimmed}}));
+    // The wallpaper look shows what the desktop draws, also once no compositor keeps it.
+    session().kill(session().compositorPid());
+    writeSettings("dimStyle=wallpaper\n");
+    activate(focused);
+    EXPECT_TRUE(screenShows({{desktop, green}, {background, green}, {work, kBright}}, 2));
+}
+
 }  // namespace
 }  // namespace sombrix::test
