@@ -89,6 +89,12 @@ TEST(X11Accessibility, FocusedWindowAttributesAndRaising) {
     ASSERT_TRUE(waitUntil([&] { return !client.isManaged(b); }));
     EXPECT_EQ(ax.copyAttributeValue(windowElement(b), ax::kMinimized), std::nullopt);
     EXPECT_EQ(ax.copyAttributeValue(windowElement(b), ax::kPosition), std::nullopt);
+
+    // A manager that stops publishing its stacking order can no longer be followed.
+    ASSERT_EQ(session.run({"xprop", "-root", "-f", "_NET_SUPPORTED", "32a", "-set",
+                           "_NET_SUPPORTED", "_NET_ACTIVE_WINDOW"}),
+              0);
+    EXPECT_TRUE(backend.pumpUntil([&] { return !ax.isProcessTrusted(); }));
 }
 
 // One observer per notification, so each is seen on its own; what they heard, by name.

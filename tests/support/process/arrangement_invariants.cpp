@@ -136,14 +136,21 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
                             w.bounds.x + w.bounds.width > 0 && w.bounds.y + w.bounds.height > 0;
         const auto client = clientOfFrame.find(w.frame);
         w.overlay = client == clientOfFrame.end();
-        if (w.overlay && list32(c, w.frame, a("_SOMBRIX_OVERLAY"), XCB_ATOM_ANY, 1).empty())
-            continue;  // window-manager furniture, menus, the compositor's windows
         w.client = w.overlay ? w.frame : client->second;
         auto attributes =
             awaitReply(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, w.client));
         if (!attributes)
             continue;
         w.mapped = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        if (w.overlay && list32(c, w.frame, a("_SOMBRIX_OVERLAY"), XCB_ATOM_ANY, 1).empty()) {
+            // A drawn override-redirect window (a manager's own panel, a menu) stays bright like
+            // a panel; other furniture and the compositor's windows are no windows.
+            w.overlay = false;
+            if (w.mapped && onRoot && attributes->override_redirect &&
+                attributes->_class != XCB_WINDOW_CLASS_INPUT_ONLY)
+                state.stack.push_back(std::move(w));
+            continue;
+        }
         if (w.overlay) {
             auto extents =
                 awaitReply(c, xcb_shape_query_extents_reply, xcb_shape_query_extents(c, w.frame));
@@ -309,13 +316,15 @@ std::vector<std::string> violations(const ArrangementState& state) {
             !o->shape.empty() && std::find(relevant.begin(), relevant.end(), o) < at &&
             std::none_of(o->shape.begin(), o->shape.end(),
                          [&](const InvariantRect& r) { return holds(r, cx, cy); });
-        // Holes lie only over what stays bright: the bright window and the windows above it.
+        // Holes lie only over what stays bright: the bright window, the windows above it, and
+        // windows of other layers (panels, menus).
         for (int y = f.y + 5; holeOverBright && y < f.y + f.height; y += 40) {
             for (int x = f.x + 5; x < f.x + f.width; x += 40) {
                 const auto covers = [&](const auto& r) { return holds(r, x, y); };
                 if (std::none_of(o->shape.begin(), o->shape.end(), covers) &&
-                    std::none_of(&state.stack.front(), bright + 1, [&](const StackedWindow& w) {
-                        return !w.overlay && w.mapped && covers(w.bounds);
+                    std::none_of(state.stack.begin(), state.stack.end(), [&](const auto& w) {
+                        return !w.overlay && w.mapped && (&w <= bright || !w.normalOnScreen) &&
+                               covers(w.bounds);
                     })) {
                     found.push_back(label(state.monitors[i]) + ": its overlay leaves " +
                                     std::to_string(x) + "," + std::to_string(y) +
