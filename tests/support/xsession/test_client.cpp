@@ -103,9 +103,13 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
         return w;
     const bool managed = !spec.overrideRedirect;
     const bool viewable = !spec.desktop || spec.desktop == 0u;
-    // Framed and showing: the frame extents are the manager's last step.
+    // Framed and showing: the frame extents are the last step of a manager that sets them (i3
+    // does not).
+    const auto supported = list32(c_, root_, atom("_NET_SUPPORTED"), XCB_ATOM_ATOM);
+    const bool extents = viewable && std::find(supported.begin(), supported.end(),
+                                               atom("_NET_FRAME_EXTENTS")) != supported.end();
     const auto framed = [&] {
-        return isManaged(w) && (!viewable || !list32(c_, w, atom("_NET_FRAME_EXTENTS")).empty());
+        return isManaged(w) && (!extents || !list32(c_, w, atom("_NET_FRAME_EXTENTS")).empty());
     };
     const bool ready =
         waitUntil([&] { return (!managed || framed()) && (!viewable || isViewable(w)); });

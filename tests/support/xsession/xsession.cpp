@@ -288,6 +288,14 @@ bool XSession::startWindowManager() {
                   "</focus>\n<placement><policy>Smart</policy></placement>\n"
                   "<desktops><number>2</number></desktops>\n</openbox_config>\n");
         command.insert(command.end(), {"--sm-disable", "--config-file", config});
+    } else if (command == std::vector<std::string>{"i3"}) {
+        // No bar and no configuration wizard; a click, not the pointer, moves focus; tiles side by
+        // side on monitors taller than wide.
+        const std::string config = dir_ + "/i3.conf";
+        std::ofstream(config) << "# i3 config file (v4)\nfont pango:monospace 8\n"
+                                 "default_border pixel 1\nfocus_follows_mouse no\n"
+                                 "default_orientation horizontal\n";
+        command.insert(command.end(), {"-c", config});
     }
     windowManagerPid_ = spawn(command, options_.windowManager.environment);
     const Connection c = connectTo(display_);

@@ -24,7 +24,8 @@ namespace sombrix::test {
 
 struct WindowManager {
     // Empty: no window manager. Plain "openbox" runs with the tests' own configuration (new
-    // windows take focus, focus does not follow the mouse, two desktops).
+    // windows take focus, focus does not follow the mouse, two desktops); plain "i3" with a
+    // minimal one (no bar, focus does not follow the mouse).
     std::vector<std::string> command{"openbox"};
     // "NAME=value" entries added to its environment.
     std::vector<std::string> environment{};
