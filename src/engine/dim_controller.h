@@ -152,6 +152,9 @@ private:
     struct BrightRule {
         Rect frame;
         std::optional<std::size_t> bright;
+        // The focused window when it lies on this display, however small: a tiling manager
+        // raises nothing, so it may lie anywhere in the stacking and still never goes dim.
+        std::optional<std::size_t> focused{};
     };
     bool isBright(const BrightRule& rule, std::size_t i) const;
     bool dimmedAboveBright(const BrightRule& rule, const std::set<std::uint32_t>& overlayIDs) const;
@@ -206,6 +209,8 @@ private:
     std::vector<ObserverToken> appTokens_;
     bool isRunning_ = false;
     std::optional<std::uint32_t> lastFocusedWindow_;
+    // The application names the last focused window as focused, but the list lacks it.
+    bool focusNamedButUnlisted_ = false;
     std::optional<TimePoint> noFocusSince_;
     TimePoint lastWallpaperCapture_ = kDistantPast;
     std::optional<WallpaperStoreToken> wallpaperStoreDate_;

@@ -48,6 +48,8 @@ bool DimController::handOverFocusIfWindowClosed(const std::vector<WindowInfo>& w
             continue;
         }
         // At most one hand-over per focused window, whatever the raise achieves.
+        decisions_.everyDisplay("the focused window " + DecisionLog::window(*lastFocusedWindow_) +
+                                " is gone: focus handed to " + DecisionLog::window(w.id));
         lastFocusedWindow_.reset();
         raise(w.id, w.pid);
         if (const auto app = services_.workspace.runningApplication(w.pid)) {

@@ -74,6 +74,7 @@ void DimController::observeDestruction(const AXElement& element) {
 std::optional<DimController::FocusedWindow> DimController::focusedWindow(
     const RunningApplication& app) {
     const std::int32_t pid = app.pid;
+    focusNamedButUnlisted_ = false;
     const auto appElement = services_.accessibility.applicationElement(pid);
     const auto window = copyElement(appElement, ax::kFocusedWindow);
     if (!window)
@@ -100,6 +101,7 @@ std::optional<DimController::FocusedWindow> DimController::focusedWindow(
     if (const auto matched = matchWindowByBounds(*window, pid)) {
         return FocusedWindow{*matched, fullScreen};
     }
+    focusNamedButUnlisted_ = number && number == lastFocusedWindow_;
     return std::nullopt;
 }
 

@@ -47,10 +47,12 @@ bool DimController::isBright(const BrightRule& rule, std::size_t i) const {
     const StackedWindow& w = stack_[i];
     if (w.excluded || w.layer > 0)
         return true;
-    if (w.layer < 0 || !rule.bright)
+    if (w.layer < 0)
         return false;
-    if (i == *rule.bright)
+    if (i == rule.bright || i == rule.focused)
         return true;
+    if (!rule.bright)
+        return false;
     const StackedWindow& bright = stack_[*rule.bright];
     // Above the bright window only other programs' tiles of this display are dimmed; a window
     // that merely spills over from another display keeps the place its own display gives it.

@@ -62,6 +62,13 @@ void DimController::refresh() {
     attachObserver(front->pid);
     if (const auto focused = focusedWindow(*front)) {
         focus(*focused, windows);
+    } else if (focusNamedButUnlisted_ && !stack_.empty()) {
+        // Still the focused window, only out of a list that could be read (it holds at least
+        // the overlays) for a moment, as metacity swaps its frame when it goes full screen: not
+        // closed, so focus stays with it.
+        decisions_.everyDisplay(
+            "the focused window is briefly out of the window list: "
+            "arrangement kept");
     } else if (!handOverFocusIfWindowClosed(windows)) {
         decisions_.everyDisplay("the active application shows no window: every overlay in front");
         dimEverything();
@@ -73,6 +80,12 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
                             const std::set<std::uint32_t>& overlayIDs) {
     const std::uint32_t self = overlay.windowNumber();
     const Rect frame = overlay.cgFrame();
+
+    std::optional<std::size_t> focusedHere;
+    for (const auto& w : windows) {
+        if (w.id == focused.windowID && frame.containsHalfOpen(w.bounds.centre()))
+            focusedHere = stackIndex(w.id);
+    }
 
     // Candidates on this display, front to back; flags index `windows`.
     std::vector<char> isCandidate(windows.size(), 0);
@@ -94,7 +107,7 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
 
     if (candidateIDs.empty()) {
         // Nothing stays bright here: the overlay must be the topmost window of its display.
-        const BrightRule rule{frame, std::nullopt};
+        const BrightRule rule{frame, std::nullopt, focusedHere};
         for (const auto& w : windows) {
             if (w.id == self) {
                 decisions_.display(self, frame, "no window to keep bright: overlay in front",
@@ -140,8 +153,16 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
     // Windows of other programs above the bright window that do not touch it (tiles of a tiling
     // window manager) are dimmed: the overlay goes above them and leaves the bright window open.
     // So it does wherever the window manager does not let it stay beneath the bright window.
-    const BrightRule rule{frame, stackIndex(bright.id)};
+    const BrightRule rule{frame, stackIndex(bright.id), focusedHere};
     if (!restacksStick() || dimmedAboveBright(rule, overlayIDs)) {
+        if (decisions_.enabled())
+            decisions_.display(self, frame,
+                               brightText(bright.id, isFocused) +
+                                   ": overlay above it with a hole over it, " +
+                                   (restacksStick() ? "windows of other applications above it "
+                                                      "do not touch it"
+                                                    : "the window manager undoes restacks"),
+                               false);
         arrangeAboveDimmed(overlay, rule, overlayIDs);
         return;
     }

@@ -4,6 +4,7 @@
 // put, the engine stops asking and arranges with holes instead, until another window manager
 // takes over.
 #include <algorithm>
+#include <string>
 
 #include "engine/dim_controller.h"
 
@@ -27,6 +28,8 @@ void DimController::followWindowManager() {
     if (windowManager_ == manager)
         return;
     windowManager_ = manager;
+    if (restacksIgnored_)
+        decisions_.everyDisplay("another window manager runs: restacks are tried again");
     restacksIgnored_ = false;
     ignoredRestacks_.clear();
     lastRestack_.clear();
@@ -63,6 +66,11 @@ bool DimController::requestRestack(Overlay& overlay, Restack kind, std::uint32_t
         ignoredRestacks_.push_back(now);
         if (ignoredRestacks_.size() >= kIgnoredRestacksForVerdict) {
             restacksIgnored_ = true;
+            decisions_.everyDisplay(
+                "the window manager undid " + std::to_string(kIgnoredRestacksForVerdict) +
+                " restacks within " + std::to_string(int(kIgnoredRestackWindow)) +
+                " s: no more restacks, overlays stay in "
+                "front with holes over what stays bright");
             lastRestack_.clear();
             ignoredRestacks_.clear();
             return false;

@@ -74,10 +74,12 @@ TEST_F(HandOver, skipsOwnOverlayAndSmallWindowsAndMayReturnToTheSameApplication)
     EXPECT_EQ(workspace.activations.at(0).pid, kAppA);
 }
 
-// Made keep-above by the user, or lifted there by a manager when it went full screen: the
-// window still exists and has focus, so nothing is handed over.
-TEST_F(HandOver, aFocusedWindowThatMovesToAnotherLayerIsNotClosed) {
+// Made keep-above by the user, lifted there by a manager when it went full screen, or out of the
+// list for a moment while a manager swaps its frame: the window still exists and has focus, so
+// nothing is handed over.
+TEST_F(HandOver, aFocusedWindowThatMovesToAnotherLayerOrBrieflyLeavesTheListIsNotClosed) {
     server.remove(1);
+    controller->refresh();
     server.addFront(FakeWindow{1, kAppA, 3, {100, 100, 800, 600}, true});
     controller->refresh();
     EXPECT_TRUE(ax.actions.empty());

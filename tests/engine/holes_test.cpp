@@ -48,6 +48,32 @@ TEST_F(Holes, tilesAboveTheFocusedOneAreDimmedAndTheHoleFollowsFocusAndLayout) {
     EXPECT_TRUE(overlay(0).holes.empty());
 }
 
+TEST_F(Holes, badTilesNeverVeilTheFocusedOneNorLeaveAStaleHole) {
+    // 30 tiles of 30 programs, each overlapping its neighbours by a border pixel, the first on top.
+    for (std::uint32_t id = 0; id < 30; ++id)
+        window(id + 1, 2000 + int(id), {id % 6 * 266.0, id / 6 * 180.0, 267, 181});
+    focusOn(2014, 15);
+    start();
+    for (std::uint32_t id = 1; id <= 30; ++id)
+        EXPECT_EQ(veiled(id).empty(), id == 15) << id;
+    // Floating windows: one over two other tiles is dimmed, one partly over the focused tile not.
+    server.addFront(FakeWindow{40, kAppA, 0, {100, 100, 400, 100}, true});
+    server.addFront(FakeWindow{41, kAppB, 0, {700, 400, 300, 200}, true});
+    controller->refresh();
+    EXPECT_FALSE(veiled(40).empty());
+    EXPECT_TRUE(veiled(41).empty());
+    EXPECT_TRUE(veiled(15).empty());
+    // The focused tile shrinks to a sliver too small to stay the display's bright window (the
+    // floating one is then) and its neighbour takes the rest: no hole is left where it was.
+    server.setOnScreen(41, false);
+    server.setBounds(15, {798, 360, 10, 181});
+    server.setBounds(16, {808, 360, 524, 181});
+    controller->refresh();
+    EXPECT_TRUE(veiled(15).empty());
+    EXPECT_TRUE(veiled(40).empty());
+    EXPECT_EQ(region::intersect(overlay(0).holes, {{808, 360, 524, 181}}), region::Region{});
+}
+
 TEST_F(Holes, aManagerThatUndoesRestacksIsNotFoughtAndIsAskedAgainAfterAReplacement) {
     server.restacksStick = false;
     window(1, kAppA, {100, 100, 800, 600});
