@@ -12,9 +12,8 @@
 int main(int argc, char** argv) {
     using sombrix::InstanceRequest;
     QCoreApplication app(argc, argv);
-    if (argc < 2) {
+    if (argc < 2)
         return 2;
-    }
     // Installed before the role is printed, so a test may terminate the primary at once.
     sombrix::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &sombrix::UnixSignals::terminationRequested, &app,
@@ -40,9 +39,8 @@ int main(int argc, char** argv) {
     instance.setHandler([&app](InstanceRequest request) {
         std::printf("request %d\n", int(request));
         std::fflush(stdout);
-        if (request == InstanceRequest::Quit) {
+        if (request == InstanceRequest::Quit)
             QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
-        }
         return QStringLiteral("done");
     });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&instance] { instance.release(); });

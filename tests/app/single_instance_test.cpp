@@ -57,9 +57,8 @@ protected:
     static void TearDownTestSuite() { delete session; }
 
     void SetUp() override {
-        if (session->unavailable()) {
+        if (session->unavailable())
             GTEST_SKIP() << session->error();
-        }
         ASSERT_TRUE(session->ok()) << session->error();
         ::setenv("DISPLAY", session->display().c_str(), 1);
         ASSERT_TRUE(dir.isValid());
@@ -170,9 +169,8 @@ TEST_F(SingleInstanceTest, SocketFilesItDidNotMakeAreLeftAlone) {
 }
 
 TEST_F(SingleInstanceTest, NothingOwnedByAnotherUserIsTrusted) {
-    if (::geteuid() != 0) {
+    if (::geteuid() != 0)
         GTEST_SKIP() << "making files of another user needs root";
-    }
     // A live socket of another user at our socket's place is never contacted...
     const int foreign = bindSocket(socketPath(), true);
     ASSERT_GE(foreign, 0);
