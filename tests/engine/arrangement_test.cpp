@@ -106,8 +106,9 @@ TEST_F(Arrangement, fullScreenOrFillingWindowHidesOnlyItsOwnDisplaysOverlay) {
         server.setBounds(1, c.bounds);
         controller->refresh();
         EXPECT_EQ(!overlay(0).isVisible(), c.hidden) << c.bounds.x << "," << c.bounds.width;
-        if (!c.hidden)
+        if (!c.hidden) {
             EXPECT_EQ(beneath(1), overlayID(0));
+        }
     }
 }
 
