@@ -178,20 +178,5 @@ TEST_F(SettingsModelTest, SyncFollowsPermissionsLoginItemAndTheUpdatersLastCheck
     EXPECT_EQ(loginItems.calls, 1);
 }
 
-TEST_F(SettingsModelTest, HelpOpensTheDocumentationAndARelaunchQuitsWhateverHappens) {
-    auto& m = makeModel();
-    m.requestAccessibility();
-    m.requestScreenRecording();
-    ASSERT_EQ(workspace.openedURLs.size(), 2u);
-    EXPECT_EQ(workspace.openedURLs.front(), links.docs);
-    EXPECT_EQ(workspace.openedURLs.back(), links.docs);
-
-    // The user asked this instance to end: it quits even when the new one did not start.
-    relauncher.startSucceeds = false;
-    m.relaunch();
-    EXPECT_EQ(relauncher.starts, 1);
-    EXPECT_EQ(relauncher.quits, 1);
-}
-
 }  // namespace
 }  // namespace sombrix::fakes

@@ -98,7 +98,11 @@ TEST_F(SettingsWindowTest, EnabledStatesFollowTheSwitchTheStyleAndThePermission)
     model->sync();
     EXPECT_TRUE(usable(slider()));
     EXPECT_TRUE(shown(QStringLiteral("Wallpaper picture needed")));
+    form()->findChild<QPushButton*>(QStringLiteral("grantScreenRecording"))->click();
+    EXPECT_EQ(workspace.openedURLs, std::vector<std::string>{links.docs});
+    relauncher.startSucceeds = false;  // the user asked this instance to end: it quits anyway
     find<QPushButton>(QStringLiteral("Restart Sombrix"))->click();
+    EXPECT_EQ(relauncher.starts, 1);
     EXPECT_EQ(relauncher.quits, 1);
 }
 
@@ -141,7 +145,7 @@ TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
     ASSERT_TRUE(usable(grant));
     grant->click();
     EXPECT_EQ(ax.promptCount, 1);
-    EXPECT_EQ(workspace.openedURLs.size(), 1u);
+    EXPECT_EQ(workspace.openedURLs, std::vector<std::string>{links.docs});
 
     ax.trusted = true;
     model->sync();
