@@ -148,28 +148,13 @@ void FakeOverlay::orderFrontRegardless() {
     factory_.server_.put(number_, std::nullopt);
 }
 
-void FakeOverlay::setHoles(std::vector<Rect> newHoles) {
-    // Counted like the X11 overlay's requests: only a change costs one.
-    if (newHoles != holes)
-        ++holeChanges;
-    holes = std::move(newHoles);
-}
-
 void FakeOverlay::orderOut() {
     ++factory_.orderingCalls_;
     factory_.server_.setOnScreen(number_, false);
 }
 
-void FakeOverlay::apply(Style style, double strength) {
-    applied.push_back({style, strength});
-}
-
 void FakeOverlay::captureWallpaper() {
     ++factory_.captureCalls_;
-}
-
-void FakeOverlay::fadeOut(double, std::function<void()> done) {
-    fadeOutDone = std::move(done);
 }
 
 void FakeOverlayFactory::finishFades() {

@@ -93,12 +93,16 @@ public:
     void orderFrontRegardless() override;
     void orderAbove(std::uint32_t windowNumber) override;
     void orderOut() override;
-    void setHoles(std::vector<Rect> holes) override;
-    void apply(Style style, double strength) override;
+    void setHoles(std::vector<Rect> newHoles) override {
+        // Counted like the X11 overlay's requests: only a change costs one.
+        holeChanges += newHoles != holes;
+        holes = std::move(newHoles);
+    }
+    void apply(Style style, double strength) override { applied.push_back({style, strength}); }
     void captureWallpaper() override;
     void fadeIn(double seconds) override { fadeIns.push_back(seconds); }
     // Stays visible until the factory's finishFades().
-    void fadeOut(double seconds, std::function<void()> done) override;
+    void fadeOut(double, std::function<void()> done) override { fadeOutDone = std::move(done); }
 
     // Control side.
     const Display& display() const { return display_; }

@@ -5,15 +5,12 @@
 
 namespace sombrix::fakes {
 
-class ManualScheduler::Handle : public TimerHandle {
-public:
-    explicit Handle(std::shared_ptr<Timer> timer) : timer_(std::move(timer)) {}
+struct ManualScheduler::Handle : TimerHandle {
+    explicit Handle(std::shared_ptr<Timer> timer) : timer(std::move(timer)) {}
     ~Handle() override { invalidate(); }
-    void invalidate() override { timer_->valid = false; }
-    bool isValid() const override { return timer_->valid; }
-
-private:
-    std::shared_ptr<Timer> timer_;
+    void invalidate() override { timer->valid = false; }
+    bool isValid() const override { return timer->valid; }
+    std::shared_ptr<Timer> timer;
 };
 
 std::unique_ptr<TimerHandle> ManualScheduler::scheduleRepeating(double intervalSeconds,

@@ -47,7 +47,7 @@ private:
         std::function<void()> handler;
         bool valid = true;
     };
-    class Handle;
+    struct Handle;
 
     ManualClock& clock_;
     std::vector<std::shared_ptr<Timer>> timers_;
