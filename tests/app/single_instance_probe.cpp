@@ -1,7 +1,7 @@
 // A stand-in launch for the single-instance tests: decides its role on $DISPLAY with the socket
 // folder given as the first argument and prints it; as the primary it prints each request of a
-// later launch and runs until it is terminated; as a secondary it passes the request named by the
-// second argument ("settings" when none) and prints the answer or the error.
+// later launch and runs until it is terminated; as a secondary it asks for the settings and
+// prints the answer or the error.
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -25,9 +25,7 @@ int main(int argc, char** argv) {
             std::printf("failed: %s\n", qPrintable(instance.error()));
             return 1;
         case sombrix::SingleInstance::Role::Secondary: {
-            const bool quit = argc > 2 && qstrcmp(argv[2], "quit") == 0;
-            const auto answer =
-                instance.send(quit ? InstanceRequest::Quit : InstanceRequest::OpenSettings);
+            const auto answer = instance.send(InstanceRequest::OpenSettings);
             std::printf("secondary %s\n", qPrintable(answer ? *answer : instance.error()));
             return answer ? 0 : 1;
         }
@@ -36,11 +34,9 @@ int main(int argc, char** argv) {
     }
     std::printf(instance.isListening() ? "primary\n" : "primary-unguarded\n");
     std::fflush(stdout);
-    instance.setHandler([&app](InstanceRequest request) {
+    instance.setHandler([](InstanceRequest request) {
         std::printf("request %d\n", int(request));
         std::fflush(stdout);
-        if (request == InstanceRequest::Quit)
-            QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
         return QStringLiteral("done");
     });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&instance] { instance.release(); });

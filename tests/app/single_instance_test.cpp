@@ -1,7 +1,7 @@
-// The single-instance handshake between real processes on a private X server: a later launch
-// reaches the first whatever its runtime folder, sockets the instance did not make are left
-// alone, nothing owned by another user is trusted, and of several launches at the same moment
-// exactly one runs.
+// The single-instance handshake between real processes on a private X server: a
+// later launch reaches the first whatever its runtime folder, sockets the
+// instance did not make are left alone, nothing owned by another user is
+// trusted, and of several launches at the same moment exactly one runs.
 #include "app/single_instance.h"
 
 #include <sys/socket.h>
@@ -11,13 +11,12 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <cstdlib>
+#include <algorithm>
 #include <memory>
 #include <vector>
 #include "spin_until.h"
@@ -26,24 +25,17 @@
 namespace sombrix {
 namespace {
 
-constexpr uid_t kNobody = 65534;
-
 // The first instance answers later launches only while its event loop runs.
 using test::spinUntil;
 
-// A unix socket bound at `path`; listening when asked, otherwise only bound and closed, as a
-// crashed process leaves it.
+// A unix socket bound at `path`: listening (its descriptor returned), or closed
+// at once, as a crashed process leaves it.
 int bindSocket(const QString& path, bool listening) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray bytes = path.toLocal8Bit();
-    std::memcpy(address.sun_path, bytes.constData(), size_t(bytes.size()));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    if (listening && ::listen(fd, 8) == 0)
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    path.toStdString().copy(address.sun_path, sizeof address.sun_path - 1);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listening &&
+        ::listen(fd, 8) == 0)
         return fd;
     ::close(fd);
     return -1;
@@ -66,23 +58,25 @@ protected:
 
     static QString display() { return QString::fromStdString(session->display()); }
 
-    // A launch with `folder` as its socket folder, asking for `request` when it is not the first,
-    // on the session's display under the name `displayName` when one is given.
-    std::unique_ptr<QProcess> launch(const QString& folder, const QString& request = {},
-                                     const QString& displayName = {}) {
+    // A launch with `folder` as its socket folder, on the session's display under
+    // the name `displayName` when one is given.
+    static std::unique_ptr<QProcess> launch(const QString& folder,
+                                            const QString& displayName = {}) {
         auto process = std::make_unique<QProcess>();
         if (!displayName.isEmpty()) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert(QStringLiteral("DISPLAY"), displayName);
             process->setProcessEnvironment(environment);
         }
-        process->start(QStringLiteral(SOMBRIX_PROBE), {folder, request});
+        process->start(QStringLiteral(SOMBRIX_PROBE), {folder});
         return process;
     }
 
-    static QString finish(QProcess& process) {
+    // What a launch said, once it has ended with `exitCode`.
+    static std::string finish(QProcess& process, int exitCode = 0) {
         EXPECT_TRUE(spinUntil([&] { return process.state() == QProcess::NotRunning; }));
-        return QString::fromLocal8Bit(process.readAllStandardOutput());
+        EXPECT_EQ(process.exitCode(), exitCode);
+        return process.readAllStandardOutput().toStdString();
     }
 
     QString socketPath() const {
@@ -98,40 +92,28 @@ TEST_F(SingleInstanceTest, LaterLaunchesReachTheFirstWhateverTheirRuntimeFolder)
     SingleInstance first(display(), dir.path());
     ASSERT_EQ(first.start(), SingleInstance::Role::Primary);
     ASSERT_TRUE(first.isListening());
-    std::vector<InstanceRequest> requests;
+    int requests = 0;
     first.setHandler([&](InstanceRequest request) {
-        requests.push_back(request);
+        requests += request == InstanceRequest::OpenSettings;
         return QStringLiteral("done");
     });
 
-    // The same folder (under another name of the same display), another private one, and one
-    // that cannot be used at all.
+    // The same folder (under another name of the same display), another private
+    // one, and one that cannot be used at all.
     QTemporaryDir otherRuntime;
     for (const QString& folder :
          {dir.path(), otherRuntime.path(), QStringLiteral("/nonexistent")}) {
-        auto later = launch(folder, {},
-                            folder == dir.path() ? QStringLiteral("unix") + display() : QString());
-        EXPECT_EQ(finish(*later), QStringLiteral("secondary done\n")) << folder.toStdString();
-        EXPECT_EQ(later->exitCode(), 0);
+        auto later = launch(folder, folder == dir.path() ? "unix" + display() : QString());
+        EXPECT_EQ(finish(*later), "secondary done\n") << folder.toStdString();
     }
-    auto quitting = launch(otherRuntime.path(), QStringLiteral("quit"));
-    EXPECT_EQ(finish(*quitting), QStringLiteral("secondary done\n"));
-    EXPECT_EQ(requests, (std::vector{InstanceRequest::OpenSettings, InstanceRequest::OpenSettings,
-                                     InstanceRequest::OpenSettings, InstanceRequest::Quit}));
+    EXPECT_EQ(requests, 3);
 
-    // Once the first gives the display up, the next launch runs in its place.
+    // Giving the display up removes the socket and lets the next launch run; two screens of one
+    // display share an instance; a display name never escapes the folder.
     first.release();
     EXPECT_FALSE(QFile::exists(socketPath()));
-    auto next = launch(otherRuntime.path());
-    ASSERT_TRUE(next->waitForReadyRead(20000));
-    EXPECT_EQ(QString::fromLocal8Bit(next->readAllStandardOutput()), QStringLiteral("primary\n"));
-    next->terminate();
-    ASSERT_TRUE(next->waitForFinished(20000));
-    EXPECT_EQ(next->exitCode(), 0);
-    EXPECT_EQ(QDir(otherRuntime.path()).entryList(QDir::System), QStringList())
-        << "a clean exit removes its socket";
-
-    // Two screens of one display share an instance; a display name never escapes the folder.
+    EXPECT_EQ(SingleInstance(display(), otherRuntime.path()).start(),
+              SingleInstance::Role::Primary);
     EXPECT_EQ(SingleInstance::sessionKeyForDisplay(QStringLiteral(":7.1")), "7");
     EXPECT_EQ(SingleInstance::sessionKeyForDisplay(QStringLiteral("../../x:1.0")), "______x_1");
 }
@@ -145,32 +127,30 @@ TEST_F(SingleInstanceTest, SocketFilesItDidNotMakeAreLeftAlone) {
         EXPECT_TRUE(first.isListening());
         EXPECT_EQ(first.socketPath(), socketPath());
 
-        // Replaced while running: a later launch says so and ends instead of running beside it,
-        // and the first leaves the new file alone when it ends.
-        ASSERT_EQ(::unlink(socketPath().toLocal8Bit().constData()), 0);
+        // Replaced while running: a later launch says so and ends instead of
+        // running beside it, and the first leaves the new file alone when it ends.
+        ASSERT_EQ(QFile::remove(socketPath()), true);
         bindSocket(socketPath(), false);
-        auto later = launch(dir.path());
-        EXPECT_TRUE(finish(*later).contains(QStringLiteral("does not answer")));
-        EXPECT_EQ(later->exitCode(), 1);
+        EXPECT_NE(finish(*launch(dir.path()), 1).find("does not answer"), std::string::npos);
         first.release();
         EXPECT_TRUE(QFile::exists(socketPath()));
     }
 
-    // A folder in the socket's place: the instance listens under a name of its own.
-    ASSERT_EQ(::unlink(socketPath().toLocal8Bit().constData()), 0);
+    // A folder in the socket's place: the instance listens under a name of its
+    // own.
+    ASSERT_TRUE(QFile::remove(socketPath()));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(socketPath()).fileName()));
     SingleInstance first(display(), dir.path());
     ASSERT_EQ(first.start(), SingleInstance::Role::Primary);
     EXPECT_TRUE(first.isListening());
     EXPECT_NE(first.socketPath(), socketPath());
-    auto later = launch(dir.path());
-    EXPECT_EQ(finish(*later), QStringLiteral("secondary \n"));
-    EXPECT_EQ(later->exitCode(), 0);
+    EXPECT_EQ(finish(*launch(dir.path())), "secondary \n");
 }
 
 TEST_F(SingleInstanceTest, NothingOwnedByAnotherUserIsTrusted) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "making files of another user needs root";
+    constexpr uid_t kNobody = 65534;
     // A live socket of another user at our socket's place is never contacted...
     const int foreign = bindSocket(socketPath(), true);
     ASSERT_GE(foreign, 0);
@@ -183,8 +163,9 @@ TEST_F(SingleInstanceTest, NothingOwnedByAnotherUserIsTrusted) {
     }
     ::close(foreign);
 
-    // ...and a folder of another user, or one others may enter, is not used at all: the instance
-    // runs unreachable, and a later launch says so instead of running beside it.
+    // ...and a folder of another user, or one others may enter, is not used at
+    // all: the instance runs unreachable, and a later launch says so instead of
+    // running beside it.
     QTemporaryDir other;
     ASSERT_EQ(::chown(other.path().toLocal8Bit().constData(), kNobody, kNobody), 0);
     QTemporaryDir open;
@@ -197,9 +178,7 @@ TEST_F(SingleInstanceTest, NothingOwnedByAnotherUserIsTrusted) {
     EXPECT_EQ(unguarded.start(), SingleInstance::Role::Primary);
     EXPECT_FALSE(unguarded.isListening());
     EXPECT_TRUE(QDir(open.path()).isEmpty());
-    auto later = launch(dir.path());
-    EXPECT_TRUE(finish(*later).contains(QStringLiteral("no socket")));
-    EXPECT_EQ(later->exitCode(), 1);
+    EXPECT_NE(finish(*launch(dir.path()), 1).find("no socket"), std::string::npos);
 }
 
 TEST_F(SingleInstanceTest, OfSimultaneousLaunchesExactlyOneRuns) {
@@ -208,33 +187,28 @@ TEST_F(SingleInstanceTest, OfSimultaneousLaunchesExactlyOneRuns) {
         std::vector<std::unique_ptr<QProcess>> launches;
         for (int i = 0; i < kLaunches; ++i)
             launches.push_back(launch(dir.path()));
-        QProcess* primary = nullptr;
-        QString primaryOutput;
-        for (auto& process : launches)
-            ASSERT_TRUE(process->waitForStarted(20000));
-        // Every launch but one ends after handing over; the one left runs.
+        // Every launch but one hands over and ends; the one left runs and heard all
+        // the others.
+        const auto done = [](const auto& process) {
+            return process->state() == QProcess::NotRunning;
+        };
         ASSERT_TRUE(spinUntil([&] {
-            return std::count_if(launches.begin(), launches.end(), [](const auto& process) {
-                       return process->state() == QProcess::NotRunning;
-                   }) == kLaunches - 1;
+            return std::count_if(launches.begin(), launches.end(), done) == kLaunches - 1;
         }));
         for (auto& process : launches) {
-            if (process->state() == QProcess::NotRunning) {
-                EXPECT_EQ(process->exitCode(), 0);
-                EXPECT_EQ(QString::fromLocal8Bit(process->readAllStandardOutput()),
-                          QStringLiteral("secondary done\n"));
-            } else {
-                primary = process.get();
+            if (done(process)) {
+                EXPECT_EQ(finish(*process), "secondary done\n");
             }
         }
-        ASSERT_NE(primary, nullptr);
+        QProcess& primary = **std::find_if_not(launches.begin(), launches.end(), done);
+        std::string heard;
         ASSERT_TRUE(spinUntil([&] {
-            primaryOutput += QString::fromLocal8Bit(primary->readAllStandardOutput());
-            return primaryOutput.count(QStringLiteral("request")) == kLaunches - 1;
-        })) << primaryOutput.toStdString();
-        EXPECT_TRUE(primaryOutput.startsWith(QStringLiteral("primary\n")));
-        primary->terminate();
-        ASSERT_TRUE(primary->waitForFinished(20000));
+            heard += primary.readAllStandardOutput().toStdString();
+            return std::count(heard.begin(), heard.end(), '\n') == kLaunches;
+        })) << heard;
+        EXPECT_EQ(heard.substr(0, 8), "primary\n");
+        primary.terminate();
+        EXPECT_EQ(finish(primary), "");
     }
 }
 
