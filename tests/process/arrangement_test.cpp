@@ -12,13 +12,8 @@ namespace {
 
 constexpr auto kDeadline = std::chrono::seconds(15);
 
-class Arrangement : public SombrixTest {
+class Arrangement : public OnTwoMonitors {
 protected:
-    Arrangement() {
-        options.monitors = twoMonitors();
-        options.compositor = true;
-    }
-
     // Waits until the screen shows `expected` (±tolerance per channel) at each point.
     bool screenShows(const std::vector<std::pair<QPoint, QRgb>>& expected, int tolerance = 12) {
         const std::string file = home + "/screen.png";

@@ -14,27 +14,13 @@ namespace {
 
 constexpr auto kDeadline = std::chrono::seconds(15);
 
-class Recovery : public SombrixTest {
+class Recovery : public OnTwoMonitors {
 protected:
-    Recovery() {
-        options.monitors = twoMonitors();
-        options.compositor = true;
-    }
-
     // Three windows over two monitors, the first one focused.
     void someWork() {
         const xcb_window_t a = window("recovery-a", 60, 100);
         ASSERT_TRUE(a && window("recovery-b", 300, 300) && window("recovery-c", 1000, 200));
         activate(a);
-    }
-
-    // The window manager's check window, when a running manager names it.
-    std::optional<xcb_window_t> managerWindow() {
-        const xcb_atom_t check = client().atom("_NET_SUPPORTING_WM_CHECK");
-        const auto named = value32(connection(), client().root(), check, XCB_ATOM_WINDOW);
-        if (!named || value32(connection(), *named, check, XCB_ATOM_WINDOW) != named)
-            return std::nullopt;
-        return named;
     }
 };
 
@@ -71,7 +57,7 @@ TEST_F(Recovery, ReplacingTheWindowManagerWhileDimming) {
     auto& sombrix = launch();
     expectArranged("before the replacement");
 
-    const auto oldManager = managerWindow();
+    const auto oldManager = managerWindow(connection());
     ASSERT_TRUE(oldManager);
     ASSERT_GT(session().spawn({"openbox", "--sm-disable", "--replace"}), 0);
     // Right again: the new manager has taken over (it names its own check window) and the
@@ -79,7 +65,7 @@ TEST_F(Recovery, ReplacingTheWindowManagerWhileDimming) {
     // trusted and the engine stops; the new manager's check window starts it again.
     EXPECT_TRUE(waitUntil(
         [&] {
-            const auto manager = managerWindow();
+            const auto manager = managerWindow(connection());
             const auto state = readArrangement(connection());
             return manager && manager != oldManager && state && violations(*state).empty();
         },

@@ -205,13 +205,7 @@ const char* Storm::runRandom() {
     return run(std::discrete_distribution<std::size_t>(weights.begin(), weights.end())(random_));
 }
 
-class Soak : public SombrixTest {
-protected:
-    Soak() {
-        options.monitors = twoMonitors();
-        options.compositor = true;
-    }
-};
+using Soak = OnTwoMonitors;
 
 TEST_F(Soak, ChurnKeepsEveryMonitorRightWithoutCrashOrGrowth) {
     ASSERT_EQ(session().run({"hsetroot", "-solid", "#306090"}), 0);

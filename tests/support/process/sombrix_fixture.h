@@ -102,4 +102,13 @@ private:
     std::unique_ptr<TestClient> client_;
 };
 
+// The common desktop: openbox, picom and two monitors side by side.
+class OnTwoMonitors : public SombrixTest {
+protected:
+    OnTwoMonitors() {
+        options.monitors = twoMonitors();
+        options.compositor = true;
+    }
+};
+
 }  // namespace sombrix::test

@@ -42,6 +42,12 @@ std::optional<xcb_window_t> topLevelOf(xcb_connection_t* c, xcb_window_t w) {
     return std::nullopt;
 }
 
+std::optional<xcb_window_t> managerWindow(xcb_connection_t* c) {
+    const xcb_atom_t check = atom(c, "_NET_SUPPORTING_WM_CHECK");
+    const auto named = value32(c, rootOf(c), check, XCB_ATOM_WINDOW);
+    return named && value32(c, *named, check, XCB_ATOM_WINDOW) == named ? named : std::nullopt;
+}
+
 std::vector<xcb_window_t> rootChildren(xcb_connection_t* c) {
     const auto tree = awaitReply(c, xcb_query_tree_reply, xcb_query_tree(c, rootOf(c)));
     if (!tree)

@@ -27,6 +27,8 @@ std::optional<std::uint32_t> value32(xcb_connection_t* c, xcb_window_t w, xcb_at
                                      xcb_atom_t type = XCB_ATOM_ANY);
 // The root's child that holds `w`; absent when `w` is gone.
 std::optional<xcb_window_t> topLevelOf(xcb_connection_t* c, xcb_window_t w);
+// The check window a running window manager names, when there is one.
+std::optional<xcb_window_t> managerWindow(xcb_connection_t* c);
 // The root's children, bottom to top.
 std::vector<xcb_window_t> rootChildren(xcb_connection_t* c);
 bool isViewable(xcb_connection_t* c, xcb_window_t w);

@@ -305,13 +305,8 @@ bool XSession::startWindowManager() {
     // main loop runs, and a map request in between may be dropped. A probe window it has really
     // managed proves it is running; the probe is mapped again until then.
     const xcb_window_t root = rootOf(c.get());
-    const xcb_atom_t check = atom(c.get(), "_NET_SUPPORTING_WM_CHECK");
-    const bool named = waitUntil(
-        [&] {
-            const auto w = value32(c.get(), root, check, XCB_ATOM_WINDOW);
-            return w && value32(c.get(), *w, check, XCB_ATOM_WINDOW) == w;
-        },
-        std::chrono::seconds(20));
+    const bool named =
+        waitUntil([&] { return managerWindow(c.get()).has_value(); }, std::chrono::seconds(20));
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c.get())).data;
     const xcb_window_t probe = xcb_generate_id(c.get());
     xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, probe, root, 0, 0, 10, 10, 0,
