@@ -44,11 +44,11 @@ int main(int argc, char** argv) {
     client.activate(windows.back());
     if (session.spawn({SOMBRIX_BINARY}) < 0)
         return 1;
-    if (!test::waitUntil([&] { return !client.sombrixOverlays().empty(); })) {
+    if (!test::waitUntil([&] { return !test::overlayWindows(client.connection()).empty(); })) {
         std::fprintf(stderr, "bench_focus_latency: sombrix made no overlay\n");
         return 1;
     }
-    const xcb_window_t overlay = client.sombrixOverlays().front();
+    const xcb_window_t overlay = test::overlayWindows(client.connection()).front();
 
     xcb_connection_t* c = client.connection();
     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;

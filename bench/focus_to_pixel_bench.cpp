@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
         return 1;
     client.activate(windows.front().window);
     if (session.spawn({SOMBRIX_BINARY}) < 0 ||
-        !test::waitUntil([&] { return !client.sombrixOverlays().empty(); })) {
+        !test::waitUntil([&] { return !test::overlayWindows(client.connection()).empty(); })) {
         std::fprintf(stderr, "bench_focus_to_pixel: sombrix made no overlay\n");
         return 1;
     }

@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     const auto windows = bench::busyDesktop(client, count, 1600, 900);
     client.activate(windows.front());
     const pid_t sombrix = session.spawn({SOMBRIX_BINARY});
-    if (sombrix < 0 || !test::waitUntil([&] { return !client.sombrixOverlays().empty(); })) {
+    if (sombrix < 0 ||
+        !test::waitUntil([&] { return !test::overlayWindows(client.connection()).empty(); })) {
         std::fprintf(stderr, "bench_idle: sombrix did not start\n");
         return 1;
     }

@@ -84,7 +84,7 @@ protected:
     }
 
     std::optional<std::uint32_t> opacity(xcb_window_t w) {
-        return client_->cardinal(w, "_NET_WM_WINDOW_OPACITY");
+        return value32(client_->connection(), w, client_->atom("_NET_WM_WINDOW_OPACITY"));
     }
 
     AlwaysCapture wallpaper_;

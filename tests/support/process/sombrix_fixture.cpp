@@ -8,8 +8,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace sombrix::test {
 
@@ -21,13 +19,6 @@ SombrixProcess::SombrixProcess(XSession& session, std::string stderrFile,
                                std::vector<std::string> env)
     : stderrFile_(std::move(stderrFile)) {
     pid_ = session.spawn({SOMBRIX_BINARY}, env, stderrFile_);
-}
-
-SombrixProcess::~SombrixProcess() {
-    if (running() && !terminate(SIGTERM, 3000)) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
 }
 
 bool SombrixProcess::running() {

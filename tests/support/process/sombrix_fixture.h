@@ -34,13 +34,11 @@
 
 namespace sombrix::test {
 
-// The sombrix binary started in a session with its standard error kept in a file.
+// The sombrix binary started in a session (which ends it with the rest) with its standard error
+// kept in a file.
 class SombrixProcess {
 public:
     SombrixProcess(XSession& session, std::string stderrFile, std::vector<std::string> env);
-    ~SombrixProcess();
-    SombrixProcess(const SombrixProcess&) = delete;
-    SombrixProcess& operator=(const SombrixProcess&) = delete;
 
     pid_t pid() const { return pid_; }
     // Reaps the process when it has ended; false once it has.

@@ -165,7 +165,7 @@ void TestClient::moveResize(xcb_window_t w, int x, int y, std::uint16_t width,
 
 std::optional<xcb_window_t> TestClient::activeWindow() {
     // The first item: some managers publish more than one.
-    const auto list = windowListProperty(root_, "_NET_ACTIVE_WINDOW");
+    const auto list = list32(c_, root_, atom("_NET_ACTIVE_WINDOW"));
     return list.empty() || list[0] == XCB_NONE ? std::nullopt : std::optional(list[0]);
 }
 

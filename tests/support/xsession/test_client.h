@@ -74,26 +74,18 @@ public:
                      const void* data, std::uint32_t elements);
     void flush();
 
-    // What the server and the window manager say right now.
-    std::vector<xcb_window_t> windowListProperty(xcb_window_t w, const std::string& name) {
-        return list32(c_, w, atom(name), XCB_ATOM_WINDOW);
-    }
-    std::vector<xcb_window_t> clientList() { return windowListProperty(root_, "_NET_CLIENT_LIST"); }
-    // Bottom to top, as the window manager publishes it.
+    // What the server and the window manager say right now; the stacking list bottom to top.
+    std::vector<xcb_window_t> clientList() { return list32(c_, root_, atom("_NET_CLIENT_LIST")); }
     std::vector<xcb_window_t> stackingList() {
-        return windowListProperty(root_, "_NET_CLIENT_LIST_STACKING");
+        return list32(c_, root_, atom("_NET_CLIENT_LIST_STACKING"));
     }
     std::optional<xcb_window_t> activeWindow();
     bool hasState(xcb_window_t w, const std::string& state);
     bool isViewable(xcb_window_t w) { return test::isViewable(c_, w); }
     bool isOverrideRedirect(xcb_window_t w);
-    std::optional<std::uint32_t> cardinal(xcb_window_t w, const std::string& name) {
-        return value32(c_, w, atom(name), XCB_ATOM_CARDINAL);
-    }
     bool isManaged(xcb_window_t w);
     std::optional<xcb_window_t> topLevelOf(xcb_window_t w) { return test::topLevelOf(c_, w); }
     std::vector<xcb_window_t> rootChildren() { return test::rootChildren(c_); }
-    std::vector<xcb_window_t> sombrixOverlays() { return overlayWindows(c_); }
     // Whether `below` is the root child directly beneath the frame of `client`.
     bool isDirectlyBeneath(xcb_window_t below, xcb_window_t client);
     // Root-relative outer rectangle of a window (x, y, width, height).
