@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <cmath>
-#include <fstream>
 #include <sstream>
 
 #include "sombrix_fixture.h"
@@ -71,8 +70,7 @@ TEST_F(Shell, LaterLaunchesPassTheirRequestToTheFirstAndSayTheOutcome) {
     EXPECT_TRUE(next.terminate());
     EXPECT_TRUE(next.exitedCleanly()) << next.howItEnded();
     session().spawn({SOMBRIX_BINARY, "--disable"});
-    EXPECT_TRUE(waitUntil(
-        [&] { return settingsText().find("dimEnabled=false") != std::string::npos; }, kDeadline));
+    EXPECT_TRUE(settingsSay("dimEnabled=false")) << settingsText();
     EXPECT_EQ(session().run({SOMBRIX_BINARY, "--quit"}, &out, kDeadline), 0) << out;
 }
 
@@ -114,10 +112,9 @@ protected:
     // The tray host along the bottom edge.
     pid_t startTray() {
         const std::string config = home + "/tint2rc";
-        std::ofstream(config) << "panel_items = S\n"
-                                 "panel_position = bottom center horizontal\n"
-                                 "panel_size = 100% 30\n"
-                                 "systray_icon_size = 22\n";
+        writeFile(config,
+                  "panel_items = S\npanel_position = bottom center horizontal\n"
+                  "panel_size = 100% 30\nsystray_icon_size = 22\n");
         return session().spawn({"tint2", "-c", config});
     }
 
@@ -155,10 +152,6 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return menuOpen(); }, kDeadline));
         ASSERT_EQ(session().run({"xdotool", "key", key, "Return"}), 0);
         ASSERT_TRUE(waitUntil([&] { return !menuOpen(); }, kDeadline));
-    }
-
-    bool settingsSay(const std::string& text) {
-        return waitUntil([&] { return settingsText().find(text) != std::string::npos; }, kDeadline);
     }
 };
 

@@ -93,6 +93,10 @@ std::string SombrixTest::settingsText() const {
     return readFile(settingsFile());
 }
 
+bool SombrixTest::settingsSay(const std::string& text) {
+    return waitUntil([&] { return settingsText().find(text) != std::string::npos; }, kDeadline);
+}
+
 xcb_window_t SombrixTest::window(const std::string& title, int x, int y, std::uint16_t width,
                                  std::uint16_t height) {
     return client_->createWindow(

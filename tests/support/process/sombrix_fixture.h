@@ -69,6 +69,8 @@ protected:
 
     void writeSettings(const std::string& general);
     std::string settingsText() const;
+    // Waits until the settings file holds `text`.
+    bool settingsSay(const std::string& text);
     std::string settingsFile() const { return home + "/config/Sombrix/Sombrix.conf"; }
 
     xcb_window_t window(const std::string& title, int x, int y, std::uint16_t width = 300,
