@@ -63,12 +63,6 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
         xcb_change_property(c_, XCB_PROP_MODE_REPLACE, w, property, type, format,
                             static_cast<std::uint32_t>(n), data);
     };
-    const auto putAtoms = [&](const char* property, const std::vector<std::string>& names) {
-        std::vector<xcb_atom_t> atoms;
-        for (const auto& name : names)
-            atoms.push_back(atom(name));
-        put(atom(property), XCB_ATOM_ATOM, 32, atoms.size(), atoms.data());
-    };
     put(XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, spec.title.size(), spec.title.data());
     put(atom("_NET_WM_NAME"), atom("UTF8_STRING"), 8, spec.title.size(), spec.title.data());
     // WM_CLASS is "instance\0class\0".
@@ -86,14 +80,15 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
     } else if (spec.pid == TestWindowSpec::Pid::Garbage) {
         put(atom("_NET_WM_PID"), XCB_ATOM_STRING, 8, sizeof notAPid - 1, notAPid);
     }
-    if (!spec.types.empty())
-        putAtoms("_NET_WM_WINDOW_TYPE", spec.types);
+    std::vector<xcb_atom_t> types;
+    for (const auto& name : spec.types)
+        types.push_back(atom(name));
+    if (!types.empty())
+        put(atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, types.size(), types.data());
     if (spec.strutPartial) {
         put(atom("_NET_WM_STRUT_PARTIAL"), XCB_ATOM_CARDINAL, 32, 12, spec.strutPartial->data());
         put(atom("_NET_WM_STRUT"), XCB_ATOM_CARDINAL, 32, 4, spec.strutPartial->data());
     }
-    if (!spec.initialStates.empty())
-        putAtoms("_NET_WM_STATE", spec.initialStates);
     if (spec.desktop)
         put(atom("_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1, &*spec.desktop);
     if (spec.map)

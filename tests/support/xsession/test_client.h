@@ -28,8 +28,6 @@ struct TestWindowSpec {
     // _NET_WM_STRUT_PARTIAL (and _NET_WM_STRUT from its first four values) when given.
     std::optional<std::array<std::uint32_t, 12>> strutPartial{};
     bool overrideRedirect = false;
-    // States requested before mapping (e.g. "_NET_WM_STATE_ABOVE").
-    std::vector<std::string> initialStates{};
     std::optional<std::uint32_t> desktop{};  // _NET_WM_DESKTOP before mapping
     bool map = true;
     // Wait until the window manager manages it (framed, in _NET_CLIENT_LIST) and it is viewable.
