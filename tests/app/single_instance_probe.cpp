@@ -1,7 +1,7 @@
-// A stand-in launch for the single-instance tests: decides its role on $DISPLAY with the socket
-// folder given as the first argument and prints it; as the primary it prints each request of a
-// later launch and runs until it is terminated; as a secondary it asks for the settings and
-// prints the answer or the error.
+// A stand-in launch for the single-instance tests: decides its role on the display named by the
+// second argument (else $DISPLAY) with the socket folder given as the first and prints it; as the
+// primary it prints each request of a later launch and runs until it is terminated; as a secondary
+// it asks for the settings and prints the answer or the error.
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
     sombrix::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &sombrix::UnixSignals::terminationRequested, &app,
                      &QCoreApplication::quit);
-    sombrix::SingleInstance instance(qEnvironmentVariable("DISPLAY"),
-                                     QString::fromLocal8Bit(argv[1]));
+    const QString display = argc > 2 && *argv[2] ? argv[2] : qEnvironmentVariable("DISPLAY");
+    sombrix::SingleInstance instance(display, QString::fromLocal8Bit(argv[1]));
     switch (instance.start()) {
         case sombrix::SingleInstance::Role::Failed:
             std::printf("failed: %s\n", qPrintable(instance.error()));

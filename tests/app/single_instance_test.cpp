@@ -58,17 +58,12 @@ protected:
 
     static QString display() { return QString::fromStdString(session->display()); }
 
-    // A launch with `folder` as its socket folder, on the session's display under
-    // the name `displayName` when one is given.
+    // A launch with `folder` as its socket folder, on the session's display or under the name
+    // `displayName` when one is given.
     static std::unique_ptr<QProcess> launch(const QString& folder,
                                             const QString& displayName = {}) {
         auto process = std::make_unique<QProcess>();
-        if (!displayName.isEmpty()) {
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert(QStringLiteral("DISPLAY"), displayName);
-            process->setProcessEnvironment(environment);
-        }
-        process->start(QStringLiteral(SOMBRIX_PROBE), {folder});
+        process->start(QStringLiteral(SOMBRIX_PROBE), {folder, displayName});
         return process;
     }
 
