@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "feed_server.h"
+#include "spin_until.h"
 #include "updater/appcast_updater.h"
 #include "updater/update_window.h"
 
@@ -22,13 +22,6 @@ namespace {
 using updater::UpdateCheckResult;
 using Kind = UpdateCheckResult::Kind;
 constexpr int kADay = 23 * 3600 * 1000;  // a little less, for the time the test takes
-
-bool waitFor(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(20000);
-    while (!condition() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return condition();
-}
 
 // A feed of releases, each given as version and download address.
 QByteArray feed(std::initializer_list<std::pair<QByteArray, QByteArray>> releases) {
@@ -72,7 +65,7 @@ protected:
     UpdateCheckResult next(const std::function<void()>& action = {}) {
         const std::size_t before = results.size();
         action ? action() : updater->checkForUpdates();
-        EXPECT_TRUE(waitFor([&] { return results.size() > before; }));
+        EXPECT_TRUE(test::spinUntil([&] { return results.size() > before; }));
         return results.size() > before ? results.back() : UpdateCheckResult{};
     }
     QString headline() { return updater->window() ? updater->window()->headline() : QString(); }
