@@ -1,6 +1,7 @@
 // Typed reads and writes over QSettings, with what was written kept in memory until it is saved.
 #include "platform/qt/qsettings_defaults_store.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QSettings>
 #include <QTemporaryFile>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace sombrix {
@@ -56,6 +58,10 @@ QString writeFailure(const QString& path) {
     return QStringLiteral("the file or its folder cannot be written");
 }
 
+// How often a save is made again at once when the file keeps changing while it is written; then
+// the next try waits for the save interval.
+constexpr int kSaveAttempts = 4;
+
 }  // namespace
 
 QSettingsDefaultsStore::QSettingsDefaultsStore()
@@ -85,6 +91,11 @@ QSettingsDefaultsStore::Stamp QSettingsDefaultsStore::stampOf(const QString& pat
                  .changed = info.st_ctim.tv_sec * 1'000'000'000LL + info.st_ctim.tv_nsec};
 }
 
+bool QSettingsDefaultsStore::sameFile(const Stamp& a, const Stamp& b) {
+    return a.error == b.error && a.device == b.device && a.inode == b.inode && a.size == b.size &&
+           a.modified == b.modified;
+}
+
 DefaultsValue QSettingsDefaultsStore::inferFromText(const QString& text) {
     if (text == QLatin1String("true"))
         return true;
@@ -111,6 +122,7 @@ void QSettingsDefaultsStore::reload() {
     const bool firstRead = !stamp_;
     stamp_ = now;
     unreadable_.clear();
+    fileBytes_.clear();
     if (now.error == ENOENT || now.error == ENOTDIR)
         return;  // nothing there to lose: a save may create it
     if (now.error != 0) {
@@ -130,7 +142,8 @@ void QSettingsDefaultsStore::reload() {
     // format error only while it parses, so a fresh name gives the values and the verdict of
     // exactly these bytes.
     QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/sombrix-settings-XXXXXX.conf"));
-    if (!copy.open() || copy.write(file.readAll()) < 0 || !copy.flush()) {
+    fileBytes_ = file.readAll();
+    if (!copy.open() || copy.write(fileBytes_) < 0 || !copy.flush()) {
         unreadable_ = QStringLiteral("a copy to read it could not be made");
         return;
     }
@@ -182,44 +195,92 @@ void QSettingsDefaultsStore::flush() {
 
 void QSettingsDefaultsStore::save() {
     saveTimer_.stop();
-    reload();
-    if (pending_.empty())
-        return;
-    sinceSave_.start();
+    for (int attempt = 0; attempt < kSaveAttempts; ++attempt) {
+        // An edit made elsewhere since the last read drops the pending values it beats.
+        reload();
+        if (pending_.empty())
+            return;
+        sinceSave_.start();
+        switch (replaceFile()) {
+            case Outcome::failed:
+                return;
+            case Outcome::raced:
+                continue;
+            case Outcome::saved:
+                for (auto& [key, value] : pending_) {
+                    if (value.isValid())
+                        fileValues_.insert_or_assign(key, std::move(value));
+                    else
+                        fileValues_.erase(key);
+                }
+                pending_.clear();
+                problem_.clear();
+                // Read back as text, as any later read of the file will see it.
+                stamp_.reset();
+                reload();
+                return;
+        }
+    }
+    saveTimer_.start(saveIntervalMs_);
+}
+
+QSettingsDefaultsStore::Outcome QSettingsDefaultsStore::replaceFile() {
     const auto failed = [this](const QString& why) {
         problem_ = QStringLiteral(
                        "Sombrix could not save its settings to %1 (%2). Your changes "
                        "apply until Sombrix quits.")
                        .arg(QDir::toNativeSeparators(path_), why)
                        .toStdString();
+        return Outcome::failed;
     };
-    if (!unreadable_.isEmpty()) {
-        failed(unreadable_);
-        return;
+    if (!unreadable_.isEmpty())
+        return failed(unreadable_);
+    // Written beside the file (beside its target when it is a link, which stays a link), from
+    // the bytes last read so that other keys and sections stay as they are. QSettings keeps
+    // what it parsed per file name, hence a fresh name each time.
+    QString target = QFileInfo(path_).canonicalFilePath();
+    if (target.isEmpty())
+        target = path_;
+    const QFileInfo info(target);
+    QTemporaryFile next(info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                        QStringLiteral("-XXXXXX"));
+    if (!QDir().mkpath(info.absolutePath()) || !next.open() || next.write(fileBytes_) < 0 ||
+        !next.flush())
+        return failed(writeFailure(path_));
+    if (stamp_->error == 0)
+        ::fchmod(next.handle(), stamp_->mode & 07777);
+    {
+        QSettings settings(next.fileName(), QSettings::IniFormat);
+        for (const auto& [key, value] : pending_) {
+            if (value.isValid())
+                settings.setValue(key, value);
+            else
+                settings.remove(key);
+        }
+        settings.sync();
+        if (settings.status() != QSettings::NoError)
+            return failed(writeFailure(path_));
     }
-    QSettings settings(path_, QSettings::IniFormat);
-    for (const auto& [key, value] : pending_) {
-        if (value.isValid())
-            settings.setValue(key, value);
-        else
-            settings.remove(key);
+    // Put in place only over the file last read. The exchange hands back what was there at
+    // that instant, so an edit landing between this check and the exchange is seen as well.
+    if (!sameFile(stampOf(path_), *stamp_))
+        return Outcome::raced;
+    const QByteArray from = QFile::encodeName(next.fileName());
+    const QByteArray to = QFile::encodeName(target);
+    const unsigned how = stamp_->error == 0 ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), how) != 0) {
+        if (errno == ENOENT || errno == EEXIST)
+            return Outcome::raced;  // the file went away, or one was made meanwhile
+        // A file system without these renames has the check above only.
+        if (errno != EINVAL || ::rename(from.constData(), to.constData()) != 0)
+            return failed(writeFailure(path_));
+    } else if (how == RENAME_EXCHANGE && !sameFile(stampOf(next.fileName()), *stamp_)) {
+        // Handed back was an edit made meanwhile: it goes back in place, ours is dropped.
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE))
+            next.setAutoRemove(false);  // the edit is left beside the file, not deleted
+        return Outcome::raced;
     }
-    settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        failed(writeFailure(path_));
-        return;
-    }
-    for (auto& [key, value] : pending_) {
-        if (value.isValid())
-            fileValues_.insert_or_assign(key, std::move(value));
-        else
-            fileValues_.erase(key);
-    }
-    pending_.clear();
-    problem_.clear();
-    // Read back as text, as any later read of the file will see it.
-    stamp_.reset();
-    reload();
+    return Outcome::saved;
 }
 
 void QSettingsDefaultsStore::setBool(std::string_view key, bool value) {

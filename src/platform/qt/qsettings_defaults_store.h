@@ -25,6 +25,10 @@ namespace sombrix {
 // QSettings cannot parse still gives its readable keys. Reading never writes, and a file that
 // could not be read whole is never written, since saving would drop what could not be read.
 //
+// A save never overwrites an edit made elsewhere while it was being written: the new file is put
+// in place only while the file there is still the one last read, and otherwise the edit is read
+// (its keys beat ours) and the save is made again.
+//
 // Writes are saved at most once per save interval: the first at once, later ones together at
 // the end of the interval, so a dragged slider does not rewrite the file on every step. What
 // is still waiting is saved by flush() and on destruction.
@@ -67,16 +71,24 @@ private:
         friend bool operator==(const Stamp&, const Stamp&) = default;
     };
     static Stamp stampOf(const QString& path);
+    // The same file with the same contents, whatever a rename did to its change time.
+    static bool sameFile(const Stamp& a, const Stamp& b);
+
+    enum class Outcome { saved, failed, raced };
 
     void reload();
     void write(std::string_view key, const QVariant& value);
     void save();
+    // Writes the file as last read with the pending values over it, and puts it in place.
+    Outcome replaceFile();
 
     QString path_;
     int saveIntervalMs_;
     std::optional<Stamp> stamp_;
     // The file's top-level keys as last read.
     std::map<QString, QVariant> fileValues_;
+    // The file's bytes as last read: what a save starts from.
+    QByteArray fileBytes_;
     // Why the file as last seen must not be written; empty when it may.
     QString unreadable_;
     // Written in this session and not in the file yet.
