@@ -90,16 +90,6 @@ protected:
         return *model;
     }
 
-    // What the status menu does: write the store, then start or stop the engine.
-    void toggleFromStatusMenu(bool enabled) {
-        defaults.setBool(keys::kDimEnabled, enabled);
-        if (enabled) {
-            controller->startIfPossible();
-        } else {
-            controller->stop();
-        }
-    }
-
     std::optional<double> storedStrength() { return defaults.stored<double>(keys::kDimStrength); }
 
     ReleaseLinks links{"https://updates.example.org/appcast.xml", "https://example.org/",

@@ -68,30 +68,7 @@ TEST_F(SettingsModelTest, ChoicesInTheWindowReachTheStoreAndTheEngine) {
     EXPECT_TRUE(factory.live().empty());
 }
 
-TEST_F(SettingsModelTest, ASwitchAlreadyMadeElsewhereIsNotActedOnTwice) {
-    controller->startIfPossible();
-    auto& m = makeModel();
-    m.startSyncing();
-
-    // Off from the status menu while the window is open: the next sync shows it, but the
-    // engine is not stopped a second time and the model does not report a change of its own.
-    toggleFromStatusMenu(false);
-    m.sync();
-    EXPECT_FALSE(m.isEnabled());
-    EXPECT_EQ(onChangeCalls, 0);
-
-    // A look chosen elsewhere (the file edited, another instance) shows too.
-    defaults.set(keys::kDimStyle, std::string("wallpaper"));
-    m.sync();
-    EXPECT_EQ(m.style(), Style::wallpaper);
-
-    // On from the status menu, then on in the window before a sync: nothing more happens.
-    toggleFromStatusMenu(true);
-    m.setIsEnabled(true);
-    EXPECT_EQ(onChangeCalls, 0);
-}
-
-TEST_F(SettingsModelTest, AnOutsideStrengthChangeIsPickedUpWrittenBackAndApplied) {
+TEST_F(SettingsModelTest, ChangesMadeElsewhereArePickedUpAndNotActedOnTwice) {
     controller->startIfPossible();
     defaults.set(keys::kDimStrength, 0.5);
     auto& m = makeModel();
@@ -113,41 +90,25 @@ TEST_F(SettingsModelTest, AnOutsideStrengthChangeIsPickedUpWrittenBackAndApplied
     EXPECT_EQ(strength.count(), 0);
     EXPECT_DOUBLE_EQ(m.strength(), 0.7);
     EXPECT_EQ(storedStrength(), 0.7005);
-}
 
-// A store left untouched keeps the type it was written with: a one-entry list stays plain text.
-TEST_F(SettingsModelTest, ExceptionsWriteOnlyRealChangesAndKeepDisplaysNotConnectedNow) {
-    using List = std::vector<std::string>;
-    displays.displays = {makeDisplay("main", Rect{0, 0, 1600, 900}),
-                         makeDisplay("side", Rect{1600, 0, 1600, 900})};
-    defaults.set(keys::kExcludedWindowClasses, std::string("mpv"));
-    defaults.set(keys::kUndimmedDisplays, std::string("tv"));
+    // Off from the status menu while the window is open: the next sync shows it, but the
+    // engine is not stopped a second time and the model does not report a change of its own.
+    defaults.setBool(keys::kDimEnabled, false);  // what the status menu does
+    controller->stop();
+    m.sync();
+    EXPECT_FALSE(m.isEnabled());
+    EXPECT_EQ(onChangeCalls, 0);
+
+    // A look chosen elsewhere (the file edited, another instance) shows too.
+    defaults.set(keys::kDimStyle, std::string("wallpaper"));
+    m.sync();
+    EXPECT_EQ(m.style(), Style::wallpaper);
+
+    // On from the status menu, then on in the window before a sync: nothing more happens.
+    defaults.setBool(keys::kDimEnabled, true);
     controller->startIfPossible();
-    auto& m = makeModel();
-    auto& exceptions = m.exceptions();
-
-    exceptions.addExcludedClass(" MPV ");
-    exceptions.addExcludedClass("  ");
-    exceptions.setDisplayDimmed("main", true);
-    m.setFadeOnToggle(false);
-    EXPECT_EQ(defaults.stored<std::string>(keys::kExcludedWindowClasses), "mpv");
-    EXPECT_EQ(defaults.stored<std::string>(keys::kUndimmedDisplays), "tv");
-    EXPECT_FALSE(defaults.object(keys::kFadeOnToggle));
-
-    windowClasses.classes = {"Mpv", "XTerm"};
-    EXPECT_EQ(exceptions.classesToOffer(), List{"XTerm"});
-    exceptions.addExcludedClass(" XTerm ");
-    exceptions.removeExcludedClass("mpv");
-    EXPECT_EQ(defaults.stored<List>(keys::kExcludedWindowClasses), List{"XTerm"});
-    EXPECT_EQ(exceptions.excludedClasses(), List{"XTerm"});
-
-    exceptions.setDisplayDimmed("side", false);
-    EXPECT_EQ(defaults.stored<List>(keys::kUndimmedDisplays), (List{"tv", "side"}));
-    EXPECT_EQ(controller->overlays().size(), 1u);
-    EXPECT_FALSE(exceptions.displays().at(1).dimmed);
-
-    m.setFadeOnToggle(true);
-    EXPECT_EQ(defaults.object(keys::kFadeOnToggle), DefaultsValue(true));
+    m.setIsEnabled(true);
+    EXPECT_EQ(onChangeCalls, 0);
 }
 
 TEST_F(SettingsModelTest, SyncFollowsPermissionsLoginItemAndTheUpdatersLastCheck) {

@@ -106,34 +106,53 @@ TEST_F(SettingsWindowTest, EnabledStatesFollowTheSwitchTheStyleAndThePermission)
     EXPECT_EQ(relauncher.quits, 1);
 }
 
-TEST_F(SettingsWindowTest, ExceptionsControlsEditTheStoredListsAndFollowTheDisplays) {
+// Only real changes are written (a store left untouched keeps its type: a one-entry list stays
+// plain text), and a listed display that is not connected now stays listed.
+TEST_F(SettingsWindowTest, ExceptionsControlsWriteOnlyRealChangesAndFollowTheDisplays) {
+    using List = std::vector<std::string>;
     displays.displays = {makeDisplay("main", Rect{0, 0, 1600, 900}),
                          makeDisplay("side", Rect{1600, 0, 1600, 900})};
-    windowClasses.classes = {"XTerm", "mpv"};
+    defaults.set(keys::kExcludedWindowClasses, std::string("mpv"));
+    defaults.set(keys::kUndimmedDisplays, std::string("tv"));
+    windowClasses.classes = {"Mpv", "XTerm"};
+    controller->startIfPossible();
     makeWindow();
+    auto& exceptions = model->exceptions();
+    exceptions.addExcludedClass(" MPV ");
+    exceptions.addExcludedClass("  ");
+    exceptions.setDisplayDimmed("main", true);
+    model->setFadeOnToggle(false);
+    EXPECT_EQ(defaults.stored<std::string>(keys::kExcludedWindowClasses), "mpv");
+    EXPECT_EQ(defaults.stored<std::string>(keys::kUndimmedDisplays), "tv");
+    EXPECT_FALSE(defaults.object(keys::kFadeOnToggle));
+
     auto* sideToggle = form()->findChild<QCheckBox*>(QStringLiteral("dim:side"));
     ASSERT_TRUE(usable(sideToggle));
     EXPECT_TRUE(sideToggle->isChecked());
     sideToggle->click();
-    EXPECT_EQ(controller->undimmedDisplays(), std::vector<std::string>{"side"});
+    EXPECT_EQ(defaults.stored<List>(keys::kUndimmedDisplays), (List{"tv", "side"}));
+    EXPECT_EQ(controller->overlays().size(), 1u);
 
-    // The menu lists the open windows' classes at the moment it opens.
+    // The menu offers the open windows' classes not yet excluded, at the moment it opens.
     auto* section = form()->findChild<ExceptionsSection*>();
     emit section->openWindowsMenu()->aboutToShow();
-    ASSERT_EQ(section->openWindowsMenu()->actions().size(), 2);
-    section->openWindowsMenu()->actions().at(1)->trigger();
+    ASSERT_EQ(section->openWindowsMenu()->actions().size(), 1);
+    section->openWindowsMenu()->actions().at(0)->trigger();
     auto* list = form()->findChild<QListWidget*>(QStringLiteral("excludedClasses"));
-    ASSERT_EQ(list->count(), 1);
+    ASSERT_EQ(list->count(), 2);
     EXPECT_EQ(list->item(0)->text(), QStringLiteral("mpv"));
     list->setCurrentRow(0);
     find<QPushButton>(QStringLiteral("Remove"))->click();
-    EXPECT_TRUE(controller->excludedWindowClasses().empty());
+    EXPECT_EQ(defaults.stored<List>(keys::kExcludedWindowClasses), List{"XTerm"});
+    EXPECT_EQ(list->count(), 1);
 
     // A display plugged in while the window is open gets its own check box at the next sync.
     displays.displays.push_back(makeDisplay("tv", Rect{3200, 0, 1920, 1080}));
     model->sync();
     EXPECT_TRUE(usable(form()->findChild<QCheckBox*>(QStringLiteral("dim:tv"))));
-    EXPECT_FALSE(form()->findChild<QCheckBox*>(QStringLiteral("dim:side"))->isChecked());
+    EXPECT_FALSE(form()->findChild<QCheckBox*>(QStringLiteral("dim:tv"))->isChecked());
+    model->setFadeOnToggle(true);
+    EXPECT_EQ(defaults.object(keys::kFadeOnToggle), DefaultsValue(true));
 }
 
 TEST_F(SettingsWindowTest, MissingAccessibilityShowsTheRequestRow) {
