@@ -163,10 +163,10 @@ TEST_F(AppDelegateTest, TheMenuAndChangesOnDiskToggleTheEngineOnceAndTermination
     EXPECT_FALSE(controller.isRunning());
     EXPECT_FALSE(dimItem()->isChecked());
     delegate->toggleEnabled();
-    const int created = factory.created();
+    const int created = factory.created;
     delegate->settingsDidChange();
     EXPECT_TRUE(controller.isRunning());
-    EXPECT_EQ(factory.created(), created);
+    EXPECT_EQ(factory.created, created);
 
     delegate->applicationWillTerminate();
     EXPECT_FALSE(controller.isRunning());

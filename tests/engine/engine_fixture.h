@@ -105,9 +105,9 @@ protected:
 
     // Ordering calls made by one more refresh.
     int callsOfOneRefresh() {
-        const int before = factory.orderingCalls();
+        const int before = factory.orderingCalls;
         controller->refresh();
-        return factory.orderingCalls() - before;
+        return factory.orderingCalls - before;
     }
 
     std::unique_ptr<DimController> controller;

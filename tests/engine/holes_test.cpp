@@ -79,7 +79,7 @@ TEST_F(Holes, aManagerThatUndoesRestacksIsNotFoughtAndIsAskedAgainAfterAReplacem
     start();
     for (int i = 0; i < 20; ++i)
         controller->refresh();
-    EXPECT_LE(factory.orderingCalls(), 5);
+    EXPECT_LE(factory.orderingCalls, 5);
     EXPECT_EQ(callsOfOneRefresh(), 0);
     EXPECT_EQ(topmost(), overlayID(0));
     EXPECT_TRUE(veiled(1).empty());

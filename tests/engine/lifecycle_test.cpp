@@ -28,16 +28,16 @@ protected:
     // source fires once.
     bool anyEventReachesTheEngine() {
         const int copies = server.copyCount();
-        const int captures = factory.captureCalls();
-        const int created = factory.created();
+        const int captures = factory.captureCalls;
+        const int created = factory.created;
         workspace.post(WorkspaceNotification::DidActivateApplication);
         workspace.post(WorkspaceNotification::ActiveSpaceDidChange);
         workspace.post(WorkspaceNotification::DidWake);
         ax.deliver(FakeAccessibility::application(kAppA), ax::kFocusedWindowChanged);
         displays.change(displays.displays);
         scheduler.advance(5.0);
-        return server.copyCount() != copies || factory.captureCalls() != captures ||
-               factory.created() != created;
+        return server.copyCount() != copies || factory.captureCalls != captures ||
+               factory.created != created;
     }
 };
 
@@ -46,7 +46,7 @@ TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermissionAndStopsWithoutIt) {
     ax.trusted = true;
     start();
     EXPECT_FALSE(controller->isRunning());
-    EXPECT_EQ(factory.created(), 0);
+    EXPECT_EQ(factory.created, 0);
     EXPECT_EQ(workspace.observers.size(), 0);
 
     defaults.set(keys::kDimEnabled, std::string("maybe"));  // not a boolean: the default, on
@@ -88,7 +88,7 @@ TEST_F(Lifecycle, stopTearsEverythingDownAndAStartBuildsItFreshOnceKeepingTheFoc
     controller->startIfPossible();
     controller->startIfPossible();  // a second start registers nothing twice
     expectRunningSetOnce();
-    EXPECT_EQ(factory.created(), 2);
+    EXPECT_EQ(factory.created, 2);
     EXPECT_EQ(Peer::lastFocusedWindow(*controller), 1u);
     EXPECT_EQ(Peer::noFocusSince(*controller), since);
     EXPECT_TRUE(anyEventReachesTheEngine());
@@ -109,16 +109,16 @@ TEST_F(Lifecycle, activationAndSpaceChangesRefreshAndCaptureAndDisplayChangesReb
     for (const auto name : {WorkspaceNotification::DidActivateApplication,
                             WorkspaceNotification::ActiveSpaceDidChange}) {
         const int copies = server.copyCount();
-        const int captures = factory.captureCalls();
+        const int captures = factory.captureCalls;
         workspace.post(name);
         EXPECT_GT(server.copyCount(), copies);
-        EXPECT_EQ(factory.captureCalls(), captures + 2);
+        EXPECT_EQ(factory.captureCalls, captures + 2);
     }
 
     // One display goes away and the other changes size: new overlays, arranged at once.
     const Rect wide{0, 0, 2560, 1440};
     displays.change({makeDisplay("wide", wide)});
-    EXPECT_EQ(factory.created(), 3);
+    EXPECT_EQ(factory.created, 3);
     ASSERT_EQ(factory.live().size(), 1u);
     EXPECT_EQ(overlay(0).cgFrame(), wide);
     EXPECT_EQ(overlay(0).applied.at(0).style, Style::wallpaper);
@@ -143,9 +143,9 @@ TEST_F(Lifecycle, listedDisplaysGetNoOverlayEvenWhenTheyComeBackAndAChangedListR
     EXPECT_EQ(overlay(0).display().name, "right");
     EXPECT_TRUE(overlay(0).isVisible());  // arranged at once: nothing on it stays bright
 
-    const int created = factory.created();
+    const int created = factory.created;
     scheduler.advance(10.0);  // an unchanged list rebuilds nothing
-    EXPECT_EQ(factory.created(), created);
+    EXPECT_EQ(factory.created, created);
     controller->stop();
     defaults.remove(keys::kUndimmedDisplays);
     controller->displaySettingsChanged();

@@ -21,13 +21,13 @@ protected:
 TEST_F(Wallpaper, anUnchangedStoreRenewsPicturesOnlyOnceMoreThanThirtySecondsHavePassed) {
     start();
     scheduler.advance(2.0);  // no store, distant past: a pass at once
-    EXPECT_EQ(factory.captureCalls(), 1);
+    EXPECT_EQ(factory.captureCalls, 1);
     EXPECT_EQ(lastPass(), t0 + 2);
 
     scheduler.advance(30.0);  // the tick at exactly 30.0 s after the pass does nothing
-    EXPECT_EQ(factory.captureCalls(), 1);
+    EXPECT_EQ(factory.captureCalls, 1);
     scheduler.advance(2.0);
-    EXPECT_EQ(factory.captureCalls(), 2);
+    EXPECT_EQ(factory.captureCalls, 2);
     EXPECT_EQ(lastPass(), t0 + 34);
 }
 
@@ -35,13 +35,13 @@ TEST_F(Wallpaper, eachStoreChangeDefersItsOwnPassEvenWhenChangesFollowEachOther)
     wallpaper.storeToken = 1;
     start();
     scheduler.advance(2.0);
-    EXPECT_EQ(factory.captureCalls(), 0);
+    EXPECT_EQ(factory.captureCalls, 0);
     wallpaper.storeToken = 2;
     scheduler.advance(2.0);  // the first deferred pass ran at 3.5 s
-    EXPECT_EQ(factory.captureCalls(), 1);
+    EXPECT_EQ(factory.captureCalls, 1);
     EXPECT_EQ(lastPass(), t0 + 3.5);
     scheduler.advance(2.0);
-    EXPECT_EQ(factory.captureCalls(), 2);
+    EXPECT_EQ(factory.captureCalls, 2);
     EXPECT_EQ(lastPass(), t0 + 5.5);
 
     // The store goes away after having been seen: that is a change too.
@@ -50,7 +50,7 @@ TEST_F(Wallpaper, eachStoreChangeDefersItsOwnPassEvenWhenChangesFollowEachOther)
     EXPECT_EQ(Peer::wallpaperStoreDate(*controller), std::nullopt);
     EXPECT_EQ(scheduler.pendingOnce(), 1);
     scheduler.advance(1.5);
-    EXPECT_EQ(factory.captureCalls(), 3);
+    EXPECT_EQ(factory.captureCalls, 3);
 }
 
 TEST_F(Wallpaper, theBlackStyleStampsNothingAndWithoutAccessPassesStampButCaptureNothing) {
@@ -59,7 +59,7 @@ TEST_F(Wallpaper, theBlackStyleStampsNothingAndWithoutAccessPassesStampButCaptur
     start();
     scheduler.advance(40.0);
     workspace.post(WorkspaceNotification::DidActivateApplication);
-    EXPECT_EQ(factory.captureCalls(), 0);
+    EXPECT_EQ(factory.captureCalls, 0);
     EXPECT_EQ(lastPass(), kDistantPast);
     EXPECT_EQ(Peer::wallpaperStoreDate(*controller), std::nullopt);
     EXPECT_EQ(wallpaper.storeReads, 0);
@@ -73,7 +73,7 @@ TEST_F(Wallpaper, theBlackStyleStampsNothingAndWithoutAccessPassesStampButCaptur
     const TimePoint now = clock.now();
     workspace.post(WorkspaceNotification::ActiveSpaceDidChange);
     EXPECT_EQ(lastPass(), now);
-    EXPECT_EQ(factory.captureCalls(), 0);
+    EXPECT_EQ(factory.captureCalls, 0);
 
     // Until a picture can be had the overlays keep the black veil; one that appears later (a
     // wallpaper set, a desktop started) is picked up by the next check, as is its going.

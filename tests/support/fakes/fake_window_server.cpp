@@ -129,32 +129,9 @@ FakeOverlay::~FakeOverlay() {
     std::erase(factory_.live_, this);
 }
 
-bool FakeOverlay::isVisible() const {
-    return factory_.server_.isOnScreen(number_);
-}
-
-void FakeOverlay::orderBelow(std::uint32_t windowNumber) {
-    ++factory_.orderingCalls_;
-    factory_.server_.put(number_, windowNumber, 1);
-}
-
-void FakeOverlay::orderAbove(std::uint32_t windowNumber) {
-    ++factory_.orderingCalls_;
-    factory_.server_.put(number_, windowNumber);
-}
-
-void FakeOverlay::orderFrontRegardless() {
-    ++factory_.orderingCalls_;
-    factory_.server_.put(number_, std::nullopt);
-}
-
-void FakeOverlay::orderOut() {
-    ++factory_.orderingCalls_;
-    factory_.server_.setOnScreen(number_, false);
-}
-
-void FakeOverlay::captureWallpaper() {
-    ++factory_.captureCalls_;
+bool FakeOverlayFactory::isOverlay(std::uint32_t number) const {
+    return std::any_of(live_.begin(), live_.end(),
+                       [number](const FakeOverlay* o) { return o->windowNumber() == number; });
 }
 
 void FakeOverlayFactory::finishFades() {
@@ -170,12 +147,8 @@ void FakeOverlayFactory::finishFades() {
         callback();
 }
 
-FakeOverlayFactory::FakeOverlayFactory(FakeWindowServer& server, std::int32_t ownPID,
-                                       std::uint32_t firstNumber)
-    : server_(server), ownPID_(ownPID), nextNumber_(firstNumber) {}
-
 std::unique_ptr<Overlay> FakeOverlayFactory::makeOverlay(const Display& display) {
-    ++created_;
+    ++created;
     return std::make_unique<FakeOverlay>(*this, nextNumber_++, display);
 }
 

@@ -74,7 +74,33 @@ private:
     int copyCount_ = 0;
 };
 
-class FakeOverlayFactory;
+class FakeOverlay;
+
+class FakeOverlayFactory : public OverlayFactory {
+public:
+    // Overlays belong to `ownPID` and get numbers from `firstNumber` on.
+    FakeOverlayFactory(FakeWindowServer& server, std::int32_t ownPID,
+                       std::uint32_t firstNumber = 0x7000000)
+        : server_(server), ownPID_(ownPID), nextNumber_(firstNumber) {}
+
+    std::unique_ptr<Overlay> makeOverlay(const Display& display) override;
+
+    // Control side. Counts include overlays already released.
+    const std::vector<FakeOverlay*>& live() const { return live_; }
+    bool isOverlay(std::uint32_t number) const;
+    // Ends every running fade-out: the overlays hide, then their callbacks run.
+    void finishFades();
+    int created = 0;
+    int orderingCalls = 0;
+    int captureCalls = 0;
+
+private:
+    friend class FakeOverlay;
+    FakeWindowServer& server_;
+    std::int32_t ownPID_;
+    std::uint32_t nextNumber_;
+    std::vector<FakeOverlay*> live_;
+};
 
 class FakeOverlay : public Overlay {
 public:
@@ -88,18 +114,18 @@ public:
 
     std::uint32_t windowNumber() const override { return number_; }
     Rect cgFrame() const override { return display_.frame; }
-    bool isVisible() const override;
-    void orderBelow(std::uint32_t windowNumber) override;
-    void orderFrontRegardless() override;
-    void orderAbove(std::uint32_t windowNumber) override;
-    void orderOut() override;
+    bool isVisible() const override { return factory_.server_.isOnScreen(number_); }
+    void orderBelow(std::uint32_t sibling) override { ordered().put(number_, sibling, 1); }
+    void orderFrontRegardless() override { ordered().put(number_, std::nullopt); }
+    void orderAbove(std::uint32_t sibling) override { ordered().put(number_, sibling); }
+    void orderOut() override { ordered().setOnScreen(number_, false); }
     void setHoles(std::vector<Rect> newHoles) override {
         // Counted like the X11 overlay's requests: only a change costs one.
         holeChanges += newHoles != holes;
         holes = std::move(newHoles);
     }
     void apply(Style style, double strength) override { applied.push_back({style, strength}); }
-    void captureWallpaper() override;
+    void captureWallpaper() override { ++factory_.captureCalls; }
     void fadeIn(double seconds) override { fadeIns.push_back(seconds); }
     // Stays visible until the factory's finishFades().
     void fadeOut(double, std::function<void()> done) override { fadeOutDone = std::move(done); }
@@ -113,40 +139,13 @@ public:
     int holeChanges = 0;
 
 private:
+    FakeWindowServer& ordered() {
+        ++factory_.orderingCalls;
+        return factory_.server_;
+    }
     FakeOverlayFactory& factory_;
     std::uint32_t number_;
     Display display_;
-};
-
-class FakeOverlayFactory : public OverlayFactory {
-public:
-    // Overlays belong to `ownPID` and get numbers from `firstNumber` on.
-    FakeOverlayFactory(FakeWindowServer& server, std::int32_t ownPID,
-                       std::uint32_t firstNumber = 0x7000000);
-
-    std::unique_ptr<Overlay> makeOverlay(const Display& display) override;
-
-    // Control side. Counts include overlays already released.
-    const std::vector<FakeOverlay*>& live() const { return live_; }
-    bool isOverlay(std::uint32_t number) const {
-        return std::any_of(live_.begin(), live_.end(),
-                           [number](const FakeOverlay* o) { return o->windowNumber() == number; });
-    }
-    int created() const { return created_; }
-    int orderingCalls() const { return orderingCalls_; }
-    int captureCalls() const { return captureCalls_; }
-    // Ends every running fade-out: the overlays hide, then their callbacks run.
-    void finishFades();
-
-private:
-    friend class FakeOverlay;
-    FakeWindowServer& server_;
-    std::int32_t ownPID_;
-    std::uint32_t nextNumber_;
-    std::vector<FakeOverlay*> live_;
-    int created_ = 0;
-    int orderingCalls_ = 0;
-    int captureCalls_ = 0;
 };
 
 }  // namespace sombrix::fakes
