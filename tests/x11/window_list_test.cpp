@@ -127,15 +127,10 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
     ASSERT_TRUE(back && front);
 
     // An overlay of the backend's own process: override-redirect, registered.
-    xcb_connection_t* own = backend.connection;
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(own)).data;
-    xcb_window_t overlay = xcb_generate_id(own);
-    const std::uint32_t values[] = {1};
-    xcb_create_window(own, XCB_COPY_FROM_PARENT, overlay, screen->root, 0, 0, 1280, 800, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_OVERRIDE_REDIRECT,
-                      values);
+    xcb_connection_t* own = client.connection();
+    const xcb_window_t overlay = client.createWindow(
+        {.x = 0, .y = 0, .width = 1280, .height = 800, .types = {}, .overrideRedirect = true});
     backend.context.registerOverlay(overlay);
-    xcb_map_window(own, overlay);
 
     // Directly below "front": one ConfigureWindow with the frame as sibling.
     auto sibling = backend.list.topLevelOf(front);

@@ -25,13 +25,12 @@ bool contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-bool holds(const InvariantRect& r, int x, int y) {
+bool holds(const InvariantRect& r, double x, double y) {
     return r.x <= x && x < r.x + r.width && r.y <= y && y < r.y + r.height;
 }
 
 bool centreIn(const InvariantRect& w, const InvariantRect& f) {
-    const double x = w.x + w.width / 2.0, y = w.y + w.height / 2.0;
-    return f.x <= x && x < f.x + f.width && f.y <= y && y < f.y + f.height;
+    return holds(f, w.x + w.width / 2.0, w.y + w.height / 2.0);
 }
 
 std::string text(const InvariantRect& r) {
@@ -125,8 +124,9 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
 
     const xcb_window_t* child = xcb_query_tree_children(tree.get());
     for (int i = xcb_query_tree_children_length(tree.get()) - 1; i >= 0; --i) {
-        StackedWindow w{.frame = child[i]};
-        auto geometry = awaitReply(c, xcb_get_geometry_reply, xcb_get_geometry(c, w.frame));
+        const xcb_window_t frame = child[i];
+        StackedWindow w;
+        auto geometry = awaitReply(c, xcb_get_geometry_reply, xcb_get_geometry(c, frame));
         if (!geometry)
             continue;  // gone while we read
         const int border = 2 * geometry->border_width;
@@ -134,15 +134,15 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
         const bool onRoot = w.bounds.x < screen->width_in_pixels &&
                             w.bounds.y < screen->height_in_pixels &&
                             w.bounds.x + w.bounds.width > 0 && w.bounds.y + w.bounds.height > 0;
-        const auto client = clientOfFrame.find(w.frame);
+        const auto client = clientOfFrame.find(frame);
         w.overlay = client == clientOfFrame.end();
-        w.client = w.overlay ? w.frame : client->second;
+        w.client = w.overlay ? frame : client->second;
         auto attributes =
             awaitReply(c, xcb_get_window_attributes_reply, xcb_get_window_attributes(c, w.client));
         if (!attributes)
             continue;
         w.mapped = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        if (w.overlay && list32(c, w.frame, a("_SOMBRIX_OVERLAY"), XCB_ATOM_ANY, 1).empty()) {
+        if (w.overlay && list32(c, frame, a("_SOMBRIX_OVERLAY"), XCB_ATOM_ANY, 1).empty()) {
             // A drawn override-redirect window (a manager's own panel, a menu) stays bright like
             // a panel; other furniture and the compositor's windows are no windows.
             w.overlay = false;
@@ -153,12 +153,11 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
         }
         if (w.overlay) {
             auto extents =
-                awaitReply(c, xcb_shape_query_extents_reply, xcb_shape_query_extents(c, w.frame));
-            auto rects =
-                extents && extents->bounding_shaped
-                    ? awaitReply(c, xcb_shape_get_rectangles_reply,
-                                 xcb_shape_get_rectangles(c, w.frame, XCB_SHAPE_SK_BOUNDING))
-                    : nullptr;
+                awaitReply(c, xcb_shape_query_extents_reply, xcb_shape_query_extents(c, frame));
+            auto rects = extents && extents->bounding_shaped
+                             ? awaitReply(c, xcb_shape_get_rectangles_reply,
+                                          xcb_shape_get_rectangles(c, frame, XCB_SHAPE_SK_BOUNDING))
+                             : nullptr;
             const int n = rects ? xcb_shape_get_rectangles_rectangles_length(rects.get()) : 0;
             for (int k = 0; k < n; ++k) {
                 const xcb_rectangle_t& r = xcb_shape_get_rectangles_rectangles(rects.get())[k];
@@ -193,40 +192,28 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
 std::vector<std::string> violations(const ArrangementState& state) {
     std::vector<std::string> found;
     std::vector<const StackedWindow*> normal;  // the engine's snapshot, front to back
-    std::vector<const StackedWindow*> overlays;
-    for (const StackedWindow& w : state.stack) {
+    for (const StackedWindow& w : state.stack)
         if (w.normalOnScreen)
             normal.push_back(&w);
-        if (w.overlay)
-            overlays.push_back(&w);
-    }
 
     // Which overlay serves which monitor: the one covering exactly its frame. Old overlays of a
     // rebuilt set may linger unmapped; a mapped one that serves no monitor lies over the user's
     // work for nothing.
     std::vector<const StackedWindow*> overlayOf(state.monitors.size(), nullptr);
-    for (std::size_t i = 0; i < state.monitors.size(); ++i) {
-        int mappedCount = 0;
-        for (const StackedWindow* o : overlays) {
-            if (o->bounds != state.monitors[i].frame)
+    for (const StackedWindow& o : state.stack) {
+        bool serves = false;
+        for (std::size_t i = 0; o.overlay && i < state.monitors.size(); ++i) {
+            const StackedWindow*& slot = overlayOf[i];
+            if (o.bounds != state.monitors[i].frame)
                 continue;
-            if (o->mapped) {
-                ++mappedCount;
-                overlayOf[i] = o;
-            } else if (!overlayOf[i]) {
-                overlayOf[i] = o;
-            }
+            serves = true;
+            if (o.mapped && slot && slot->mapped)
+                found.push_back(label(state.monitors[i]) + ": more than one overlay is mapped");
+            if (!slot || (o.mapped && !slot->mapped))
+                slot = &o;
         }
-        if (mappedCount > 1)
-            found.push_back(label(state.monitors[i]) + ": " + std::to_string(mappedCount) +
-                            " overlays are mapped over it");
-    }
-    for (const StackedWindow* o : overlays) {
-        const bool serves = std::any_of(state.monitors.begin(), state.monitors.end(),
-                                        [&](const MonitorInfo& m) { return m.frame == o->bounds; });
-        if (o->mapped && !serves)
-            found.push_back(label(*o) + " is mapped but covers no monitor (" + text(o->bounds) +
-                            ")");
+        if (o.overlay && o.mapped && !serves)
+            found.push_back(label(o) + " is mapped but covers no monitor " + text(o.bounds));
     }
 
     auto requireMapped = [&](std::size_t i) -> const StackedWindow* {
@@ -242,48 +229,36 @@ std::vector<std::string> violations(const ArrangementState& state) {
         // Nobody has focus: every overlay must be in front of every normal window.
         for (std::size_t i = 0; i < state.monitors.size(); ++i)
             requireMapped(i);
-        bool seenWindow = false;
-        for (const StackedWindow* w : normal) {
-            if (!w->overlay) {
-                seenWindow = true;
-            } else if (seenWindow) {
-                found.push_back("no window has focus, yet " + label(*w) +
+        auto w = std::find_if(normal.begin(), normal.end(), [](auto w) { return !w->overlay; });
+        for (; w != normal.end(); ++w)
+            if ((*w)->overlay)
+                found.push_back("no window has focus, yet " + label(**w) +
                                 " lies beneath a normal window");
-            }
-        }
         return found;
     }
 
     for (std::size_t i = 0; i < state.monitors.size(); ++i) {
         const InvariantRect& f = state.monitors[i].frame;
         std::vector<const StackedWindow*> candidates;
-        for (const StackedWindow* w : normal) {
-            if (!w->overlay && centreIn(w->bounds, f) && w->bounds.width > 40 &&
-                w->bounds.height > 40)
-                candidates.push_back(w);
-        }
+        std::copy_if(normal.begin(), normal.end(), std::back_inserter(candidates), [&](auto w) {
+            return !w->overlay && centreIn(w->bounds, f) && w->bounds.width > 40 &&
+                   w->bounds.height > 40;
+        });
         if (candidates.empty()) {
             const StackedWindow* o = requireMapped(i);
             if (!o)
                 continue;
-            for (const StackedWindow* w : normal) {
-                if (w == o)
-                    break;
-                if (centreIn(w->bounds, f)) {
-                    found.push_back(label(state.monitors[i]) + ": nothing stays bright, yet " +
-                                    label(*w) + " lies above its overlay");
-                    break;
-                }
-            }
+            const auto end = std::find(normal.begin(), normal.end(), o);
+            const auto w =
+                std::find_if(normal.begin(), end, [&](auto w) { return centreIn(w->bounds, f); });
+            if (w != end)
+                found.push_back(label(state.monitors[i]) + ": nothing stays bright, yet " +
+                                label(**w) + " lies above its overlay");
             continue;
         }
-        const StackedWindow* bright = candidates.front();
-        for (const StackedWindow* w : candidates) {
-            if (w->client == *state.active) {
-                bright = w;
-                break;
-            }
-        }
+        const auto focused = std::find_if(candidates.begin(), candidates.end(),
+                                          [&](auto w) { return w->client == *state.active; });
+        const StackedWindow* bright = focused != candidates.end() ? *focused : candidates.front();
         const InvariantRect& t = bright->bounds;
         // A client may write the state itself; only a frame that covers the monitor counts.
         const bool fullScreen = bright->client == *state.active && bright->fullScreen &&
@@ -310,8 +285,7 @@ std::vector<std::string> violations(const ArrangementState& state) {
         auto at = std::find(relevant.begin(), relevant.end(), bright);
         // Or the overlay lies above it with a hole over it (windows of other programs above it
         // that do not touch it, a manager that keeps the overlay on top).
-        const InvariantRect& b = bright->bounds;
-        const int cx = b.x + b.width / 2, cy = b.y + b.height / 2;
+        const int cx = t.x + t.width / 2, cy = t.y + t.height / 2;
         const bool holeOverBright =
             !o->shape.empty() && std::find(relevant.begin(), relevant.end(), o) < at &&
             std::none_of(o->shape.begin(), o->shape.end(),
@@ -334,14 +308,11 @@ std::vector<std::string> violations(const ArrangementState& state) {
                 }
             }
         }
-        if (!holeOverBright && (at + 1 == relevant.end() || *(at + 1) != o)) {
-            std::string where = "nothing";
-            if (at + 1 != relevant.end())
-                where = label(**(at + 1));
+        if (!holeOverBright && (at + 1 == relevant.end() || *(at + 1) != o))
             found.push_back(label(state.monitors[i]) +
                             ": its overlay should lie directly beneath " + label(*bright) +
-                            ", but beneath that lies " + where);
-        }
+                            ", but beneath that lies " +
+                            (at + 1 != relevant.end() ? label(**(at + 1)) : "nothing"));
     }
     return found;
 }

@@ -23,8 +23,7 @@ struct InvariantRect {
 
 // One root child the arrangement cares about: an overlay, or the frame of a managed client.
 struct StackedWindow {
-    xcb_window_t client = 0;  // the overlay itself, or the client the frame holds
-    xcb_window_t frame = 0;   // the root child
+    xcb_window_t client = 0;  // the overlay itself, or the client its frame (a root child) holds
     bool overlay = false;
     bool mapped = false;
     // On screen, of the normal layer (normal, dialog, utility, splash or untyped; neither above
