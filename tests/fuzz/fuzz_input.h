@@ -2,6 +2,7 @@
 // the code under test is broken. Shared by the libFuzzer targets and the regression tests.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,7 +35,7 @@ public:
     }
 
     std::string bytes(std::size_t n) {
-        n = n < remaining() ? n : remaining();
+        n = std::min(n, remaining());
         std::string out(reinterpret_cast<const char*>(data_ + pos_), n);
         pos_ += n;
         return out;
@@ -49,14 +50,9 @@ private:
 };
 
 // A broken invariant is a finding: say which, then stop the way libFuzzer recognises.
-[[noreturn]] inline void fail(const char* what) {
-    std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
-    std::abort();
-}
-
 inline void check(bool ok, const char* what) {
     if (!ok)
-        fail(what);
+        std::fprintf(stderr, "fuzz invariant broken: %s\n", what), std::abort();
 }
 
 }  // namespace sombrix::fuzz

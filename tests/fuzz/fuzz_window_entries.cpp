@@ -82,19 +82,13 @@ RawWindowEntry entry(FuzzInput& in) {
     const std::uint8_t kinds = in.byte();
     RawWindowEntry e;
     e.number = kinds & 0x01 ? anyValue(in) : RawValue{static_cast<std::int64_t>(in.byte() % 32)};
-    if (kinds & 0x02) {
-        e.ownerPID = anyValue(in);
-    } else {
-        static const std::int64_t pids[] = {kApp, kOther, kOwnPID, kApp, kOther};
-        e.ownerPID = pids[in.byte() % std::size(pids)];
-    }
+    static const std::int64_t pids[] = {kApp, kOther, kOwnPID, kApp, kOther};
+    e.ownerPID = kinds & 0x02 ? anyValue(in) : RawValue{pids[in.byte() % std::size(pids)]};
     e.layer = kinds & 0x04 ? anyValue(in) : RawValue{std::int64_t{in.byte() % 8 == 0 ? 1 : 0}};
-    if (kinds & 0x08) {
-        e.bounds = anyValue(in);
-    } else {
-        e.bounds =
-            RawBounds{in.byte() * 16.0 - 256, in.byte() * 4.0, in.byte() * 8.0, in.byte() * 4.0};
-    }
+    // Braces evaluate left to right: x, y, width, height.
+    e.bounds = kinds & 0x08 ? anyValue(in)
+                            : RawBounds{in.byte() * 16.0 - 256, in.byte() * 4.0, in.byte() * 8.0,
+                                        in.byte() * 4.0};
     return e;
 }
 
@@ -240,20 +234,18 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     s.server.setAbsent(true);
     s.controller.refresh();
     s.server.setAbsent(false);
-    for (const auto* overlay : s.factory.live()) {
+    for (const auto* overlay : s.factory.live())
         check(keepsArrangement || (overlay->isVisible() && overlay->holes.empty() &&
                                    !s.server.isAbove(kFocused, overlay->windowNumber())),
               "a display left bright while the window list was absent");
-    }
     s.controller.refresh();
 
     // Another window comes to the front, then a display goes away.
-    if (!entries.empty()) {
-        if (const auto id = rawToUInt32(entries[raisePick % entries.size()].number)) {
-            s.server.raise(*id);
-            s.controller.refresh();
-            checkUncovered(s, judged);
-        }
+    if (const auto id = entries.empty() ? std::nullopt
+                                        : rawToUInt32(entries[raisePick % entries.size()].number)) {
+        s.server.raise(*id);
+        s.controller.refresh();
+        checkUncovered(s, judged);
     }
     if (s.displays.displays.size() > 1) {
         s.displays.change({fakes::makeDisplay("left", kLeft)});

@@ -20,9 +20,8 @@ Atoms testAtoms() {
          {&a.netWmStateHidden, &a.netWmStateFullscreen, &a.netWmStateAbove, &a.netWmStateBelow,
           &a.typeDesktop, &a.typeDock, &a.typeToolbar, &a.typeMenu, &a.typeUtility, &a.typeSplash,
           &a.typeDialog, &a.typeDropdownMenu, &a.typePopupMenu, &a.typeTooltip, &a.typeNotification,
-          &a.typeCombo, &a.typeDnd, &a.typeNormal}) {
+          &a.typeCombo, &a.typeDnd, &a.typeNormal})
         *atom = next++;
-    }
     return a;
 }
 
@@ -46,18 +45,16 @@ xcb_atom_t typeOf(std::uint8_t pick, FuzzInput& in) {
 void decodeAll(const PropertyView& p, const Atoms& atoms) {
     decodeWindowState(p, atoms);
     decodeWindowType(p, atoms);
-    if (const auto e = decodeFrameExtents(p)) {
+    if (const auto e = decodeFrameExtents(p))
         check(e->left <= 32767 && e->right <= 32767 && e->top <= 32767 && e->bottom <= 32767,
               "frame extents beyond any screen");
-    }
     decodeStrutPartial(p);
     decodeStrut(p);
     if (const auto pid = decodePid(p))
         check(*pid > 0, "a process id that is not positive");
-    if (const auto cls = decodeWmClass(p)) {
+    if (const auto cls = decodeWmClass(p))
         check(!cls->empty() && cls->find('\0') == std::string::npos,
               "a class name that is empty or holds a NUL");
-    }
     if (const auto w = decodeWindow(p))
         check(*w != XCB_NONE, "None decoded as a window");
     decodeWindowList(p);
@@ -83,13 +80,12 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     // check: the count stays within the bytes that are really there. (How a server's reply
     // becomes a view is read by every property the X11 tests see through a real server.)
     const std::size_t itemBytes = format / 8;
-    PropertyView view;
-    view.type = type;
-    view.format = format;
-    view.data = value.empty() ? nullptr : value.data();
-    view.length = itemBytes == 0 ? static_cast<std::uint32_t>(value.size())
-                                 : static_cast<std::uint32_t>(value.size() / itemBytes);
-    decodeAll(view, atoms);
+    decodeAll(
+        {.type = type,
+         .format = format,
+         .data = value.empty() ? nullptr : value.data(),
+         .length = static_cast<std::uint32_t>(value.size() / std::max<std::size_t>(itemBytes, 1))},
+        atoms);
     decodeAll(PropertyView::of(nullptr), atoms);
     return 0;
 }
