@@ -26,9 +26,6 @@ struct DimControllerTestPeer {
     static TimePoint lastWallpaperCapture(const DimController& c) {
         return c.lastWallpaperCapture_;
     }
-    static std::optional<WallpaperStoreToken> wallpaperStoreDate(const DimController& c) {
-        return c.wallpaperStoreDate_;
-    }
 };
 
 namespace fakes {

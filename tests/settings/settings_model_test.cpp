@@ -1,9 +1,7 @@
 // The settings model: what it reads at creation, what its observers write and start, and what
 // the once-a-second sync picks up from elsewhere.
 #include <QSignalSpy>
-#include <QTimer>
 
-#include "settings/build_info.h"
 #include "settings_fixture.h"
 
 namespace sombrix::fakes {
@@ -11,7 +9,9 @@ namespace {
 
 using SettingsModelTest = SettingsTest;
 
-TEST_F(SettingsModelTest, CreationReadsTheStoreThroughTheEngineAndWritesNothing) {
+// What the model reads at creation; a sync writes nothing back (the reader clamps, the store keeps
+// what it had) and follows the permissions, the login item and the updater's last check.
+TEST_F(SettingsModelTest, CreationAndSyncReadTheServicesAndWriteNothing) {
     defaults.set(keys::kDimStyle, std::string("Wallpaper"));  // wrong case reads as black
     defaults.set(keys::kDimStrength, 0.05);
     updater.automatic = false;
@@ -31,12 +31,31 @@ TEST_F(SettingsModelTest, CreationReadsTheStoreThroughTheEngineAndWritesNothing)
     EXPECT_FALSE(m.canCaptureWallpaper());
     EXPECT_FALSE(m.launchAtLoginError());
 
-    // The reader clamps, the store keeps what it had, and a sync does not "repair" it because
-    // the model and the reader agree.
+    QSignalSpy changed(&m, &SettingsModel::changed);
     m.sync();
+    EXPECT_EQ(changed.count(), 0);  // nothing differs, nothing redraws
     EXPECT_EQ(storedStrength(), 0.05);
     EXPECT_FALSE(defaults.object(keys::kDimEnabled));
     EXPECT_EQ(updater.automaticWrites, 0);
+
+    ax.trusted = true;
+    wallpaper.captureAllowed = true;
+    loginItems.enabled = false;
+    updater.lastCheck = 1'800'000'123.5;
+    m.sync();
+    EXPECT_TRUE(m.isTrusted());
+    EXPECT_TRUE(m.canCaptureWallpaper());
+    EXPECT_FALSE(m.launchAtLogin());
+    EXPECT_EQ(m.lastUpdateCheck(), 1'800'000'123.5);
+    m.setAutomaticallyChecksForUpdates(true);
+    EXPECT_TRUE(updater.automatic);
+
+    // The login item is asked only for a change (its failure is the window test's).
+    m.setLaunchAtLogin(false);
+    m.setLaunchAtLogin(true);
+    m.setLaunchAtLogin(true);
+    EXPECT_TRUE(m.launchAtLogin());
+    EXPECT_EQ(loginItems.calls, 1);
 }
 
 TEST_F(SettingsModelTest, ChoicesInTheWindowReachTheStoreAndTheEngine) {
@@ -109,34 +128,6 @@ TEST_F(SettingsModelTest, ChangesMadeElsewhereArePickedUpAndNotActedOnTwice) {
     controller->startIfPossible();
     m.setIsEnabled(true);
     EXPECT_EQ(onChangeCalls, 0);
-}
-
-TEST_F(SettingsModelTest, SyncFollowsPermissionsLoginItemAndTheUpdatersLastCheck) {
-    auto& m = makeModel();
-    ASSERT_FALSE(m.lastUpdateCheck());
-    QSignalSpy changed(&m, &SettingsModel::changed);
-    m.sync();
-    EXPECT_EQ(changed.count(), 0);  // nothing differs, nothing redraws
-
-    ax.trusted = false;
-    wallpaper.captureAllowed = false;
-    loginItems.enabled = true;
-    updater.lastCheck = 1'800'000'123.5;
-    m.sync();
-    EXPECT_FALSE(m.isTrusted());
-    EXPECT_FALSE(m.canCaptureWallpaper());
-    EXPECT_TRUE(m.launchAtLogin());
-    EXPECT_EQ(m.lastUpdateCheck(), 1'800'000'123.5);
-
-    m.setAutomaticallyChecksForUpdates(false);
-    EXPECT_FALSE(updater.automatic);
-
-    // The login item is asked only for a change (its failure is the window test's).
-    m.setLaunchAtLogin(true);
-    m.setLaunchAtLogin(false);
-    m.setLaunchAtLogin(false);
-    EXPECT_FALSE(m.launchAtLogin());
-    EXPECT_EQ(loginItems.calls, 1);
 }
 
 }  // namespace

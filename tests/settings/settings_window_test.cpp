@@ -1,6 +1,5 @@
 // The settings form and window under the offscreen platform: which controls are enabled in each
 // style and permission state, what they write, and the window's show and close behaviour.
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTime>
