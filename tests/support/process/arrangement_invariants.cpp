@@ -45,8 +45,8 @@ std::string label(const StackedWindow& w) {
                      : std::string("window ") + id + " '" + w.title + "'";
 }
 
-std::string label(const MonitorInfo& m) {
-    return "monitor " + m.name + " (" + text(m.frame) + ")";
+std::string label(const InvariantRect& monitor) {
+    return "monitor " + text(monitor);
 }
 
 // Interned once per read: a cache kept across reads would hand a later session, whose new
@@ -79,7 +79,7 @@ bool ofNormalLayer(Atoms& a, const std::vector<std::uint32_t>& types) {
 std::string ArrangementState::describe() const {
     std::ostringstream out;
     out << "active " << (active ? label(StackedWindow{.client = *active}) : "none") << "\n";
-    for (const MonitorInfo& m : monitors)
+    for (const InvariantRect& m : monitors)
         out << "  " << label(m) << "\n";
     for (const StackedWindow& w : stack)
         out << "  " << label(w) << (w.mapped ? " mapped" : "")
@@ -108,13 +108,8 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
     if (auto monitors =
             awaitReply(c, xcb_randr_get_monitors_reply, xcb_randr_get_monitors(c, root, 1))) {
         for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
-             xcb_randr_monitor_info_next(&it)) {
-            auto name = awaitReply(c, xcb_get_atom_name_reply, xcb_get_atom_name(c, it.data->name));
-            state.monitors.push_back({name ? std::string(xcb_get_atom_name_name(name.get()),
-                                                         xcb_get_atom_name_name_length(name.get()))
-                                           : std::string(),
-                                      {it.data->x, it.data->y, it.data->width, it.data->height}});
-        }
+             xcb_randr_monitor_info_next(&it))
+            state.monitors.push_back({it.data->x, it.data->y, it.data->width, it.data->height});
     }
 
     std::unordered_map<xcb_window_t, xcb_window_t> clientOfFrame;
@@ -204,7 +199,7 @@ std::vector<std::string> violations(const ArrangementState& state) {
         bool serves = false;
         for (std::size_t i = 0; o.overlay && i < state.monitors.size(); ++i) {
             const StackedWindow*& slot = overlayOf[i];
-            if (o.bounds != state.monitors[i].frame)
+            if (o.bounds != state.monitors[i])
                 continue;
             serves = true;
             if (o.mapped && slot && slot->mapped)
@@ -238,7 +233,7 @@ std::vector<std::string> violations(const ArrangementState& state) {
     }
 
     for (std::size_t i = 0; i < state.monitors.size(); ++i) {
-        const InvariantRect& f = state.monitors[i].frame;
+        const InvariantRect& f = state.monitors[i];
         std::vector<const StackedWindow*> candidates;
         std::copy_if(normal.begin(), normal.end(), std::back_inserter(candidates), [&](auto w) {
             return !w->overlay && centreIn(w->bounds, f) && w->bounds.width > 40 &&

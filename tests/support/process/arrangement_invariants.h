@@ -37,16 +37,10 @@ struct StackedWindow {
     bool operator==(const StackedWindow&) const = default;
 };
 
-struct MonitorInfo {
-    std::string name;
-    InvariantRect frame;
-    bool operator==(const MonitorInfo&) const = default;
-};
-
 struct ArrangementState {
     std::vector<StackedWindow> stack;  // front to back
     std::optional<xcb_window_t> active;
-    std::vector<MonitorInfo> monitors;
+    std::vector<InvariantRect> monitors;  // their frames
     bool operator==(const ArrangementState&) const = default;
     // A short listing for failure messages.
     std::string describe() const;

@@ -75,11 +75,10 @@ xcb_window_t TestClient::createWindow(const TestWindowSpec& spec) {
     put(XCB_ATOM_WM_NORMAL_HINTS, XCB_ATOM_WM_SIZE_HINTS, 32, 18, hints);
     const std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
     const char notAPid[] = "not a pid";
-    if (spec.pid == TestWindowSpec::Pid::Real) {
+    if (spec.pid == TestWindowSpec::Pid::Real)
         put(atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
-    } else if (spec.pid == TestWindowSpec::Pid::Garbage) {
+    else if (spec.pid == TestWindowSpec::Pid::Garbage)
         put(atom("_NET_WM_PID"), XCB_ATOM_STRING, 8, sizeof notAPid - 1, notAPid);
-    }
     std::vector<xcb_atom_t> types;
     for (const auto& name : spec.types)
         types.push_back(atom(name));
@@ -118,11 +117,7 @@ void TestClient::destroy(xcb_window_t w) {
 
 void TestClient::rootMessage(xcb_window_t w, const std::string& type,
                              std::array<std::uint32_t, 5> data) {
-    xcb_client_message_event_t ev{};
-    ev.response_type = XCB_CLIENT_MESSAGE;
-    ev.format = 32;
-    ev.window = w;
-    ev.type = atom(type);
+    xcb_client_message_event_t ev{XCB_CLIENT_MESSAGE, 32, 0, w, atom(type), {}};
     std::copy(data.begin(), data.end(), ev.data.data32);
     xcb_send_event(c_, 0, root_,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,

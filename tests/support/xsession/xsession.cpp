@@ -70,7 +70,6 @@ pid_t forkExec(const std::vector<std::string>& argv, std::vector<std::string> en
     const std::string program =
         argv.at(0).find('/') == std::string::npos ? findOnPath(argv[0]).value_or(argv[0]) : argv[0];
     const pid_t parent = ::getpid();
-    const bool verbose = std::getenv("SOMBRIX_XSESSION_VERBOSE") != nullptr;
 
     const pid_t pid = ::fork();
     if (pid != 0) {
@@ -85,10 +84,8 @@ pid_t forkExec(const std::vector<std::string>& argv, std::vector<std::string> en
     const int devnull = ::open("/dev/null", O_RDWR);
     const int file = out.empty() ? -1 : ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(devnull, 0);
-    if (file >= 0 || !verbose)
-        ::dup2(file >= 0 ? file : devnull, 1);
-    if ((bothStreams && file >= 0) || !verbose)
-        ::dup2(bothStreams && file >= 0 ? file : devnull, 2);
+    ::dup2(file >= 0 ? file : devnull, 1);
+    ::dup2(bothStreams && file >= 0 ? file : devnull, 2);
     for (int fd = 3; fd < 1024; ++fd)
         ::close(fd);
     ::execve(program.c_str(), args.data(), envp.data());
@@ -332,16 +329,13 @@ bool XSession::startCompositor() {
     const Connection c = connectTo(display_);
     const xcb_atom_t selection = c ? atom(c.get(), "_NET_WM_CM_S0") : xcb_atom_t{XCB_ATOM_NONE};
     compositorPid_ = spawn({"picom", "--backend", "xrender", "--config", "/dev/null"});
-    const bool ready = compositorPid_ > 0 && c &&
-                       waitUntil(
-                           [&] {
-                               const auto owner =
-                                   awaitReply(c.get(), xcb_get_selection_owner_reply,
-                                              xcb_get_selection_owner(c.get(), selection));
-                               return owner && owner->owner != XCB_NONE;
-                           },
-                           std::chrono::seconds(20));
-    return ready || fail("picom did not start compositing");
+    const auto owned = [&] {
+        const auto owner = awaitReply(c.get(), xcb_get_selection_owner_reply,
+                                      xcb_get_selection_owner(c.get(), selection));
+        return owner && owner->owner != XCB_NONE;
+    };
+    return (compositorPid_ > 0 && c && waitUntil(owned, std::chrono::seconds(20))) ||
+           fail("picom did not start compositing");
 }
 
 bool XSession::setMonitor(const Monitor& m, bool first) {
