@@ -31,18 +31,13 @@ struct Backend {
         });
     }
     void pump() {
-        while (const auto event = own(xcb_poll_for_event(connection))) {
+        while (const auto event = own(xcb_poll_for_event(connection)))
             platform.events().handleEvent(event.get());
-            if (onEvent)
-                onEvent(event.get());
-        }
         platform.events().flush();
     }
 
     xcb_connection_t* connection;
     X11Platform platform;
-    // Also sees every pumped event (for services outside the backend).
-    std::function<void(const xcb_generic_event_t*)> onEvent;
     X11Context& context = platform.context();
     X11WindowList& list = platform.x11WindowList();
 };
