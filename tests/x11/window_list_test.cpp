@@ -141,12 +141,12 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
                          stack);
     xcb_flush(own);
 
+    // The restack comes over another connection than the backend's reads: wait for its result.
     std::vector<xcb_window_t> normal;
     ASSERT_TRUE(waitUntil([&] {
         normal = ids(onScreen(backend.list), layer::kNormal);
-        return normal.size() == 3;
-    }));
-    EXPECT_EQ(normal, (std::vector<xcb_window_t>{front, overlay, back}));
+        return normal == std::vector<xcb_window_t>{front, overlay, back};
+    })) << ::testing::PrintToString(normal);
     auto all = onScreen(backend.list);
     EXPECT_EQ(findWindow(all, overlay)->pid, ::getpid());
     EXPECT_EQ(findWindow(all, overlay)->bounds, (Rect{0, 0, 1280, 800}));
