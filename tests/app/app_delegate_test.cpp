@@ -127,9 +127,19 @@ TEST_F(AppDelegateTest, LaunchWithoutPermissionWarnsOpensSettingsAndStartsOnceGr
     EXPECT_TRUE(first->isChecked());
     delegate->toggleEnabled();
     EXPECT_FALSE(delegate->statusMenu()->actions().value(0)->isChecked());
+
+    // A change made in the window reaches the tray item through onChange; callbacks that
+    // outlive the delegate do nothing.
+    ax.trusted = false;
+    settings.onChange();
+    EXPECT_EQ(toolTip(), kWarningTip);
+    delegate.reset();
+    settings.onChange();
+    settings.onFocusChange();
 }
 
-TEST_F(AppDelegateTest, TheMenuAndChangesOnDiskToggleTheEngineOnceAndTerminationStopsIt) {
+TEST_F(AppDelegateTest,
+       TheMenuAndChangesOnDiskToggleTheEngineOnceSettingsAreMadeOnceAndTerminationStops) {
     launch();
     EXPECT_TRUE(controller.isRunning());
     EXPECT_EQ(toolTip(), QStringLiteral("Sombrix"));
@@ -168,16 +178,7 @@ TEST_F(AppDelegateTest, TheMenuAndChangesOnDiskToggleTheEngineOnceAndTermination
     EXPECT_TRUE(controller.isRunning());
     EXPECT_EQ(factory.created, created);
 
-    delegate->applicationWillTerminate();
-    EXPECT_FALSE(controller.isRunning());
-    EXPECT_FALSE(anyOverlayVisible());
-    EXPECT_EQ(scheduler.liveRepeating(), 0);
-    scheduler.advance(10.0);
-    EXPECT_FALSE(controller.isRunning());
-}
-
-TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndShownOnEveryRequest) {
-    launch();
+    // The settings window is made once and shown on every request.
     menuItem(QStringLiteral("Settings\u2026"))->trigger();
     delegate->openSettings();
     EXPECT_TRUE(delegate->applicationShouldHandleReopen());
@@ -190,15 +191,12 @@ TEST_F(AppDelegateTest, SettingsWindowIsMadeOnceAndShownOnEveryRequest) {
     delegate->toggleEnabled();
     EXPECT_EQ(settings.shown, 4);
 
-    // A change made in the window reaches the tray item through onChange.
-    ax.trusted = false;
-    settings.onChange();
-    EXPECT_EQ(toolTip(), kWarningTip);
-
-    // Callbacks that outlive the delegate do nothing.
-    delegate.reset();
-    settings.onChange();
-    settings.onFocusChange();
+    delegate->applicationWillTerminate();
+    EXPECT_FALSE(controller.isRunning());
+    EXPECT_FALSE(anyOverlayVisible());
+    EXPECT_EQ(scheduler.liveRepeating(), 0);
+    scheduler.advance(10.0);
+    EXPECT_FALSE(controller.isRunning());
 }
 
 }  // namespace

@@ -5,7 +5,7 @@ namespace sombrix::fakes {
 
 FakeAXObserver::FakeAXObserver(FakeAccessibility& owner, std::int32_t pid,
                                AXObserverCallback callback)
-    : owner_(owner), pid_(pid), callback_(callback) {
+    : pid(pid), owner_(owner), callback_(callback) {
     owner_.observers_.push_back(this);
 }
 

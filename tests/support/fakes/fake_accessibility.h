@@ -40,7 +40,7 @@ public:
     void removeFromMainRunLoop() override { attached = false; }
 
     // Control side.
-    std::int32_t pid() const { return pid_; }
+    const std::int32_t pid;
     bool isRegistered(const AXElement& element, std::string_view notification) const {
         return std::any_of(registrations.begin(), registrations.end(), [&](const Registration& r) {
             return r.element == element && r.notification == notification;
@@ -57,7 +57,6 @@ public:
 private:
     friend class FakeAccessibility;
     FakeAccessibility& owner_;
-    std::int32_t pid_;
     AXObserverCallback callback_;
 };
 
@@ -128,7 +127,7 @@ public:
     const std::vector<FakeAXObserver*>& liveObservers() const { return observers_; }
     FakeAXObserver* observerFor(std::int32_t pid) const {
         const auto it = std::find_if(observers_.begin(), observers_.end(),
-                                     [pid](const FakeAXObserver* o) { return o->pid() == pid; });
+                                     [pid](const FakeAXObserver* o) { return o->pid == pid; });
         return it == observers_.end() ? nullptr : *it;
     }
 

@@ -41,7 +41,7 @@ void ManualScheduler::advance(double seconds) {
         }
         if (!next)
             break;
-        clock_.set(next->due);
+        clock_.time = next->due;
         if (next->interval > 0) {
             next->due += next->interval;
         } else {
@@ -50,7 +50,7 @@ void ManualScheduler::advance(double seconds) {
         auto handler = next->handler;
         handler();
     }
-    clock_.set(end);
+    clock_.time = end;
 }
 
 int ManualScheduler::count(bool repeating) const {

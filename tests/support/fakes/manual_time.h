@@ -14,14 +14,9 @@ namespace sombrix::fakes {
 
 class ManualClock : public Clock {
 public:
-    explicit ManualClock(TimePoint start = 1'800'000'000.0) : now_(start) {}
-    TimePoint now() override { return now_; }
-
-    void set(TimePoint t) { now_ = t; }
-    void advance(double seconds) { now_ += seconds; }
-
-private:
-    TimePoint now_;
+    TimePoint now() override { return time; }
+    void advance(double seconds) { time += seconds; }
+    TimePoint time = 1'800'000'000.0;
 };
 
 class ManualScheduler : public Scheduler {
