@@ -60,7 +60,18 @@ TEST_F(HandOver, focusComingBackRestartsTheGracePeriod) {
     EXPECT_TRUE(closeFocusedWindowAfter(1.0));
 }
 
-TEST_F(HandOver, skipsOwnOverlayAndSmallWindowsAndMayReturnToTheSameApplication) {
+// Made keep-above by the user, lifted there by a manager when it went full screen, or out of the
+// list for a moment while a manager swaps its frame: a focused window that still exists is not
+// closed. A closed one hands over past the own overlay and small windows, maybe to the same
+// application.
+TEST_F(HandOver, aWindowThatMovesLayersIsNotClosedAndAHandOverSkipsOwnOverlayAndSmallWindows) {
+    server.remove(1);
+    controller->refresh();
+    server.addFront(FakeWindow{1, kAppA, 3, {100, 100, 800, 600}, true});
+    controller->refresh();
+    EXPECT_TRUE(ax.actions.empty());
+    EXPECT_TRUE(workspace.activations.empty());
+
     server.addFront(FakeWindow{4, kAppA, 0, {300, 300, 500, 400}, true});
     server.addFront(FakeWindow{31, kAppB, 0, {10, 10, 30, 300}, true});
     server.addFront(FakeWindow{33, kAppB, 0, {10, 10, 300, 30}, true});
@@ -72,18 +83,6 @@ TEST_F(HandOver, skipsOwnOverlayAndSmallWindowsAndMayReturnToTheSameApplication)
     ASSERT_TRUE(closeFocusedWindowAfter(0.5));
     EXPECT_TRUE(raisedAndMadeMain(kAppA, 4));
     EXPECT_EQ(workspace.activations.at(0).pid, kAppA);
-}
-
-// Made keep-above by the user, lifted there by a manager when it went full screen, or out of the
-// list for a moment while a manager swaps its frame: the window still exists and has focus, so
-// nothing is handed over.
-TEST_F(HandOver, aFocusedWindowThatMovesToAnotherLayerOrBrieflyLeavesTheListIsNotClosed) {
-    server.remove(1);
-    controller->refresh();
-    server.addFront(FakeWindow{1, kAppA, 3, {100, 100, 800, 600}, true});
-    controller->refresh();
-    EXPECT_TRUE(ax.actions.empty());
-    EXPECT_TRUE(workspace.activations.empty());
 }
 
 // The topmost remaining window of another application is raised and its application activated,

@@ -62,8 +62,6 @@ TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermissionAndStopsWithoutIt) {
     ax.trusted = false;  // the permission is withdrawn: the next cycle stops the engine
     scheduler.advance(0.25);
     EXPECT_FALSE(controller->isRunning());
-    EXPECT_TRUE(factory.live().empty());
-    EXPECT_EQ(workspace.observers.size(), 0);
 }
 
 TEST_F(Lifecycle, stopTearsEverythingDownAndAStartBuildsItFreshOnceKeepingTheFocusRecord) {
