@@ -92,19 +92,9 @@ RawWindowEntry entry(FuzzInput& in) {
     return e;
 }
 
-struct Scene : fakes::FakePlatform {
-    explicit Scene(std::size_t displayCount) {
-        displays.displays = {fakes::makeDisplay("left", kLeft)};
-        if (displayCount > 1)
-            displays.displays.push_back(fakes::makeDisplay("right", kRight));
-    }
-
-    DimController controller{services()};
-};
-
 // Checks that no shown overlay of the focused window's display covers it: an overlay may lie
 // above it only with a hole over it (dimming another program's tiles above it).
-void checkUncovered(const Scene& s, bool judged) {
+void checkUncovered(const fakes::FakePlatform& s, bool judged) {
     const Point centre = kFocusedBounds.centre();
     for (const auto* overlay : s.factory.live()) {
         const bool holed = std::any_of(overlay->holes.begin(), overlay->holes.end(),
@@ -168,7 +158,11 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     renumberRepeats(entries);
 
     // The focused window among them.
-    Scene s(1 + (header & 1));
+    fakes::FakePlatform s;
+    DimController controller{s.services()};
+    s.displays.displays = {fakes::makeDisplay("left", kLeft)};
+    if (header & 1)
+        s.displays.displays.push_back(fakes::makeDisplay("right", kRight));
     const std::size_t at = focusAt % (entries.size() + 1);
     for (std::size_t i = 0; i <= entries.size(); ++i) {
         if (i == at && (header & 0x08)) {
@@ -202,8 +196,7 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
                 s.ax.setFrame(element, rawToRect(source.bounds).value_or(kFocusedBounds));
                 judged = false;
             }
-            s.workspace.frontmost = RunningApplication{kApp, std::nullopt};
-            break;
+            [[fallthrough]];
         }
         case Front::AppWithoutFocus:
             s.workspace.frontmost = RunningApplication{kApp, std::nullopt};
@@ -221,30 +214,30 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
         s.workspace.addRunning(*s.workspace.frontmost);
     s.workspace.addRunning(RunningApplication{kOther, std::nullopt});
 
-    s.controller.startIfPossible();
+    controller.startIfPossible();
     checkUncovered(s, judged);
-    s.controller.refresh();
+    controller.refresh();
     checkUncovered(s, judged);
     const auto settled = s.server.onScreenOrder();
-    s.controller.refresh();
+    controller.refresh();
     checkUncovered(s, judged);
     check(s.server.onScreenOrder() == settled, "a cycle that found nothing changed moved a window");
 
     // Nothing can be kept bright when the window server answers nothing.
     s.server.setAbsent(true);
-    s.controller.refresh();
+    controller.refresh();
     s.server.setAbsent(false);
     for (const auto* overlay : s.factory.live())
         check(keepsArrangement || (overlay->isVisible() && overlay->holes.empty() &&
                                    !s.server.isAbove(kFocused, overlay->windowNumber())),
               "a display left bright while the window list was absent");
-    s.controller.refresh();
+    controller.refresh();
 
     // Another window comes to the front, then a display goes away.
     if (const auto id = entries.empty() ? std::nullopt
                                         : rawToUInt32(entries[raisePick % entries.size()].number)) {
         s.server.raise(*id);
-        s.controller.refresh();
+        controller.refresh();
         checkUncovered(s, judged);
     }
     if (s.displays.displays.size() > 1) {
@@ -256,7 +249,7 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     s.server.remove(kFocused);
     s.scheduler.advance(0.3);
     s.scheduler.advance(2.5);
-    s.controller.stop();
+    controller.stop();
     return 0;
 }
 

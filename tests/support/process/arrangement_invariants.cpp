@@ -212,12 +212,10 @@ std::vector<std::string> violations(const ArrangementState& state) {
     }
 
     auto requireMapped = [&](std::size_t i) -> const StackedWindow* {
-        const StackedWindow* o = overlayOf[i];
-        if (!o || !o->mapped) {
-            found.push_back(label(state.monitors[i]) + ": no overlay is shown, nothing is dimmed");
-            return nullptr;
-        }
-        return o;
+        if (overlayOf[i] && overlayOf[i]->mapped)
+            return overlayOf[i];
+        found.push_back(label(state.monitors[i]) + ": no overlay is shown, nothing is dimmed");
+        return nullptr;
     };
 
     if (!state.active) {

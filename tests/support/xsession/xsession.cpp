@@ -29,14 +29,10 @@ using Clock = std::chrono::steady_clock;
 // The executable `name` resolves to on PATH, as a shell would find it.
 std::optional<std::string> findOnPath(const std::string& name) {
     const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        const std::string candidate = dirs.substr(start, end - start) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (::access((dir + "/" + name).c_str(), X_OK) == 0)
+            return dir + "/" + name;
     return std::nullopt;
 }
 
