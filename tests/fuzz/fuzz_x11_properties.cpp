@@ -26,20 +26,9 @@ Atoms testAtoms() {
 }
 
 xcb_atom_t typeOf(std::uint8_t pick, FuzzInput& in) {
-    switch (pick % 6) {
-        case 0:
-            return XCB_ATOM_ATOM;
-        case 1:
-            return XCB_ATOM_CARDINAL;
-        case 2:
-            return XCB_ATOM_WINDOW;
-        case 3:
-            return XCB_ATOM_STRING;
-        case 4:
-            return XCB_ATOM_NONE;
-        default:
-            return in.raw<std::uint32_t>();
-    }
+    static const xcb_atom_t types[] = {XCB_ATOM_ATOM, XCB_ATOM_CARDINAL, XCB_ATOM_WINDOW,
+                                       XCB_ATOM_STRING, XCB_ATOM_NONE};
+    return pick % 6 < 5 ? types[pick % 6] : in.raw<std::uint32_t>();
 }
 
 void decodeAll(const PropertyView& p, const Atoms& atoms) {
