@@ -285,22 +285,20 @@ std::vector<std::string> violations(const ArrangementState& state) {
                          [&](const InvariantRect& r) { return holds(r, cx, cy); });
         // Holes lie only over what stays bright: the bright window, the windows above it, and
         // windows of other layers (panels, menus).
-        for (int y = f.y + 5; holeOverBright && y < f.y + f.height; y += 40) {
-            for (int x = f.x + 5; x < f.x + f.width; x += 40) {
+        std::string bare;  // the first point sampled that the overlay leaves undimmed for nothing
+        for (int y = f.y + 5; holeOverBright && bare.empty() && y < f.y + f.height; y += 40)
+            for (int x = f.x + 5; bare.empty() && x < f.x + f.width; x += 40) {
                 const auto covers = [&](const auto& r) { return holds(r, x, y); };
                 if (std::none_of(o->shape.begin(), o->shape.end(), covers) &&
                     std::none_of(state.stack.begin(), state.stack.end(), [&](const auto& w) {
                         return !w.overlay && w.mapped && (&w <= bright || !w.normalOnScreen) &&
                                covers(w.bounds);
-                    })) {
-                    found.push_back(label(state.monitors[i]) + ": its overlay leaves " +
-                                    std::to_string(x) + "," + std::to_string(y) +
-                                    " undimmed, yet no bright window lies there");
-                    y = f.y + f.height;
-                    break;
-                }
+                    }))
+                    bare = std::to_string(x) + "," + std::to_string(y);
             }
-        }
+        if (!bare.empty())
+            found.push_back(label(state.monitors[i]) + ": its overlay leaves " + bare +
+                            " undimmed, yet no bright window lies there");
         if (!holeOverBright && (at + 1 == relevant.end() || *(at + 1) != o))
             found.push_back(label(state.monitors[i]) +
                             ": its overlay should lie directly beneath " + label(*bright) +
