@@ -25,7 +25,7 @@ TEST_F(FocusTracking, oneObserverFollowsTheFrontmostProcessWithARealProcessIdAnd
     const auto app = FakeAccessibility::application(kAppA);
     for (const auto name : {ax::kFocusedWindowChanged, ax::kMainWindowChanged, ax::kWindowCreated,
                             ax::kWindowMiniaturized, ax::kWindowDeminiaturized}) {
-        EXPECT_TRUE(observerA->isRegistered(app, name)) << name;
+        EXPECT_EQ(observerA->registered(name, app), 1) << name;
     }
     controller->refresh();
     EXPECT_EQ(ax.observersCreated, 1);
@@ -52,19 +52,18 @@ TEST_F(FocusTracking, everyNotificationRunsOneRefreshAndTheDestructionWatchFollo
     start();
     auto* observer = ax.observerFor(kAppA);
     ASSERT_NE(observer, nullptr);
-    EXPECT_TRUE(
-        observer->isRegistered(FakeAccessibility::window(kAppA, 1), ax::kUIElementDestroyed));
+    EXPECT_EQ(observer->registered(ax::kUIElementDestroyed, FakeAccessibility::window(kAppA, 1)),
+              1);
 
     // Focus moves inside A: the notification alone rearranges, and the watch moves along.
     server.raise(3);
     ax.setFocusedWindow(kAppA, 3);
     EXPECT_EQ(ax.deliver(FakeAccessibility::application(kAppA), ax::kFocusedWindowChanged), 1);
     EXPECT_EQ(beneath(3), overlayID(0));
-    EXPECT_EQ(observer->countRegistrations(ax::kUIElementDestroyed), 1);
-    EXPECT_TRUE(
-        observer->isRegistered(FakeAccessibility::window(kAppA, 3), ax::kUIElementDestroyed));
+    EXPECT_EQ(observer->registered(ax::kUIElementDestroyed, FakeAccessibility::window(kAppA, 3)),
+              1);
     controller->refresh();
-    EXPECT_EQ(observer->countRegistrations(ax::kUIElementDestroyed), 1);
+    EXPECT_EQ(observer->registered(ax::kUIElementDestroyed), 1);
 
     // The window is destroyed: the watch reports it, and the cycle sees no focused window.
     server.remove(3);

@@ -47,7 +47,6 @@ TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermissionAndStopsWithoutIt) {
     start();
     EXPECT_FALSE(controller->isRunning());
     EXPECT_EQ(factory.created, 0);
-    EXPECT_EQ(workspace.observers.size(), 0);
 
     defaults.set(keys::kDimEnabled, std::string("maybe"));  // not a boolean: the default, on
     ax.trusted = false;

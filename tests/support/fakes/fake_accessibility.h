@@ -41,15 +41,12 @@ public:
 
     // Control side.
     const std::int32_t pid;
-    bool isRegistered(const AXElement& element, std::string_view notification) const {
-        return std::any_of(registrations.begin(), registrations.end(), [&](const Registration& r) {
-            return r.element == element && r.notification == notification;
-        });
-    }
-    int countRegistrations(std::string_view notification) const {
+    // Registrations for `notification` (on `element` when given).
+    int registered(std::string_view notification, std::optional<AXElement> element = {}) const {
         return static_cast<int>(
-            std::count_if(registrations.begin(), registrations.end(),
-                          [&](const Registration& r) { return r.notification == notification; }));
+            std::count_if(registrations.begin(), registrations.end(), [&](const Registration& r) {
+                return r.notification == notification && (!element || r.element == *element);
+            }));
     }
     std::vector<Registration> registrations;
     bool attached = false;
