@@ -102,11 +102,9 @@ TEST_F(Arrangement, AListedMonitorIsLeftAloneAndASwitchFadesOutAndBackToTheStren
     ASSERT_TRUE(overlaysShown(0));
     const xcb_atom_t opacityAtom = atom(c, "_NET_WM_WINDOW_OPACITY");
     int steps = 0;
-    while (auto event = own(xcb_poll_for_event(c))) {
-        const auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event.get());
-        if ((event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY && notify->atom == opacityAtom)
-            ++steps;
-    }
+    while (auto event = own(xcb_poll_for_event(c)))
+        steps += (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
+                 reinterpret_cast<xcb_property_notify_event_t*>(event.get())->atom == opacityAtom;
     EXPECT_GE(steps, 3) << "the overlay went without a fade";
 
     ASSERT_EQ(session().run({SOMBRIX_BINARY, "--toggle"}, nullptr, kDeadline), 0);

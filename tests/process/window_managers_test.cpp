@@ -135,7 +135,6 @@ TEST_P(WindowManagers, EveryMonitorStaysArrangedThroughADaysWork) {
 
     activate(c);
     client().destroy(c);
-    client().flush();
     EXPECT_TRUE(waitUntil([&] {
         const auto active = client().activeWindow();
         return active && *active != c;

@@ -55,8 +55,9 @@ TEST(X11WindowList, MatchesTheServersStackingLayersOwnersAndFrames) {
     client.minimize(minimised);
     xcb_window_t elsewhere = client.createWindow({.title = "other desktop", .desktop = 1});
     ASSERT_TRUE(a && b && dialog && panel && popup && minimised && elsewhere);
-    ASSERT_TRUE(waitUntil([&] { return client.hasState(minimised, "_NET_WM_STATE_HIDDEN"); }));
-    ASSERT_TRUE(waitUntil([&] { return !client.isViewable(minimised); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return client.hasState(minimised, "_NET_WM_STATE_HIDDEN") && !client.isViewable(minimised);
+    }));
 
     auto windows = onScreen(backend.list);
     // Normal layer, front to back = the manager's stacking list reversed (it holds only the
@@ -167,12 +168,8 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
                                                 .height = 800,
                                                 .types = {"_NET_WM_WINDOW_TYPE_DESKTOP"}});
     ASSERT_TRUE(desktop);
-    std::optional<xcb_window_t> desktopTop;
-    ASSERT_TRUE(waitUntil([&] {
-        desktopTop = backend.list.topmostDesktopTopLevel();
-        return desktopTop.has_value();
-    }));
-    EXPECT_EQ(desktopTop, backend.list.topLevelOf(desktop));
+    EXPECT_TRUE(waitUntil(
+        [&] { return backend.list.topmostDesktopTopLevel() == backend.list.topLevelOf(desktop); }));
 
     // An unmapped overlay is not on screen; one that was never registered is not ours.
     xcb_unmap_window(own, overlay);
