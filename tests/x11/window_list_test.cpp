@@ -168,8 +168,10 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
                                                 .height = 800,
                                                 .types = {"_NET_WM_WINDOW_TYPE_DESKTOP"}});
     ASSERT_TRUE(desktop);
-    EXPECT_TRUE(waitUntil(
-        [&] { return backend.list.topmostDesktopTopLevel() == backend.list.topLevelOf(desktop); }));
+    EXPECT_TRUE(waitUntil([&] {
+        const auto top = backend.list.topmostDesktopTopLevel();
+        return top && top == backend.list.topLevelOf(desktop);
+    }));
 
     // An unmapped overlay is not on screen; one that was never registered is not ours.
     xcb_unmap_window(own, overlay);
