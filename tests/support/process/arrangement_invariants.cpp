@@ -62,15 +62,13 @@ struct Atoms {
 
 // Of the normal layer: the first of a window's types that is known decides.
 bool ofNormalLayer(Atoms& a, const std::vector<std::uint32_t>& types) {
-    for (std::uint32_t t : types) {
-        for (const char* normal : {"NORMAL", "DIALOG", "UTILITY", "SPLASH"})
-            if (t == a(std::string("_NET_WM_WINDOW_TYPE_") + normal))
-                return true;
-        for (const char* other : {"DESKTOP", "DOCK", "TOOLBAR", "MENU", "DROPDOWN_MENU",
-                                  "POPUP_MENU", "TOOLTIP", "NOTIFICATION", "COMBO", "DND"})
-            if (t == a(std::string("_NET_WM_WINDOW_TYPE_") + other))
-                return false;
-    }
+    static const char* const known[] = {
+        "NORMAL", "DIALOG",        "UTILITY",    "SPLASH",  "DESKTOP",      "DOCK",  "TOOLBAR",
+        "MENU",   "DROPDOWN_MENU", "POPUP_MENU", "TOOLTIP", "NOTIFICATION", "COMBO", "DND"};
+    for (std::uint32_t t : types)
+        for (std::size_t k = 0; k < std::size(known); ++k)
+            if (t == a(std::string("_NET_WM_WINDOW_TYPE_") + known[k]))
+                return k < 4;  // the first four are of the normal layer
     return true;
 }
 
