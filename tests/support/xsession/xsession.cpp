@@ -193,10 +193,8 @@ XSession::~XSession() {
     // Clients first, the server last, so nothing reconnects to a half-dead display.
     for (auto it = children_.rbegin(); it != children_.rend(); ++it)
         killGroup(*it);
-    if (!dir_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
+    std::error_code ignored;  // no directory when the session could not start
+    std::filesystem::remove_all(dir_, ignored);
 }
 
 bool XSession::fail(std::string message) {
