@@ -44,6 +44,8 @@ struct X11WindowCache::Pass {
         xcb_get_property_cookie_t extents{};
         xcb_get_property_cookie_t wmClass{};
         xcb_get_window_attributes_cookie_t attrs{};
+        xcb_translate_coordinates_cookie_t place{};
+        xcb_get_geometry_cookie_t size{};
     };
     std::vector<Client> clients;
     bool empty() const {
@@ -269,7 +271,15 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
                 return Change::Relevant;
             }
             if (ev->event != root) {
-                return Change::None;
+                // A client resized or moved inside its frame: where the decorations lie changed.
+                // (The manager's own notices of a frame move, sent events, change nothing here.)
+                auto c = clients_.find(ev->window);
+                if ((event->response_type & 0x80) != 0 || ev->event != ev->window ||
+                    c == clients_.end() || c->second.topLevel == ev->window) {
+                    return Change::None;
+                }
+                markClient(ev->window, kExtents);
+                return Change::Relevant;
             }
             auto it = tops_.find(ev->window);
             if (it == tops_.end()) {
@@ -287,6 +297,9 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
                 }
             }
             const bool resized = !(it->second.outer == outer);
+            if (it->second.outer.width != outer.width || it->second.outer.height != outer.height) {
+                markClient(clientOf(ev->window), kExtents);  // the client may sit elsewhere in it
+            }
             it->second.outer = outer;
             it->second.overrideRedirect = ev->override_redirect != 0;
             if (!moved && !resized) {
@@ -457,14 +470,14 @@ void X11WindowCache::sendClientRequests(
         if (dirt & kType) {
             f.type = ctx_.requestProperty(w, a.netWmWindowType, XCB_ATOM_ATOM, 64);
         }
-        // A reparenting manager's frame already is the outer frame; only a window that is its
-        // own top-level may have decorations drawn elsewhere.
-        auto it = clients_.find(w);
-        if (it != clients_.end() && it->second.topLevel != w) {
-            f.dirt &= ~kExtents;
-        }
         if (f.dirt & kExtents) {
             f.extents = ctx_.requestProperty(w, a.netFrameExtents, XCB_ATOM_CARDINAL, 4);
+            auto it = clients_.find(w);
+            if (it != clients_.end() && it->second.topLevel != w) {
+                f.place = xcb_translate_coordinates(c, w, it->second.topLevel, 0, 0);
+                f.size = xcb_get_geometry(c, w);
+                ctx_.stats().requests += 2;
+            }
         }
         if (dirt & kClass) {
             f.wmClass = ctx_.requestProperty(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 256);
@@ -569,6 +582,8 @@ bool X11WindowCache::collect(Pass& pass) {
     for (const Pass::Client& f : pass.clients) {
         Reply<xcb_get_property_reply_t> state, type, extents, wmClass;
         Reply<xcb_get_window_attributes_reply_t> attrs;
+        Reply<xcb_translate_coordinates_reply_t> place;
+        Reply<xcb_get_geometry_reply_t> size;
         if (f.dirt & kState) {
             state = ctx_.collect(f.state);
         }
@@ -577,6 +592,10 @@ bool X11WindowCache::collect(Pass& pass) {
         }
         if (f.dirt & kExtents) {
             extents = ctx_.collect(f.extents);
+            if (f.place.sequence != 0) {
+                place = awaitReply(c, xcb_translate_coordinates_reply, f.place);
+                size = awaitReply(c, xcb_get_geometry_reply, f.size);
+            }
         }
         if (f.dirt & kClass) {
             wmClass = ctx_.collect(f.wmClass);
@@ -601,6 +620,12 @@ bool X11WindowCache::collect(Pass& pass) {
         }
         if (f.dirt & kExtents) {
             facts.extents = decodeFrameExtents(PropertyView::of(extents.get()));
+            facts.inFrame.reset();
+            if (place && size) {
+                facts.inFrame = outerRect(std::int16_t(place->dst_x - size->border_width),
+                                          std::int16_t(place->dst_y - size->border_width),
+                                          size->width, size->height, size->border_width);
+            }
         }
         if (f.dirt & kClass) {
             facts.wmClass = decodeWmClassNames(PropertyView::of(wmClass.get()));
@@ -820,15 +845,30 @@ std::optional<Rect> X11WindowCache::boundsOf(xcb_window_t client) const {
 
 Rect X11WindowCache::boundsFrom(xcb_window_t client, const ClientFacts& facts,
                                 const TopLevelFacts& top) {
-    Rect r = top.outer;
-    // A reparenting manager's frame already is the outer frame; only a window that is its own
-    // top-level may have decorations drawn elsewhere.
-    if (facts.topLevel == client && facts.extents) {
-        const FrameExtents& e = *facts.extents;
-        r = Rect{r.x - e.left, r.y - e.top, r.width + e.left + e.right,
-                 r.height + e.top + e.bottom};
+    const Rect& r = top.outer;
+    if (!facts.extents) {
+        return r;
     }
-    return r;
+    const FrameExtents& e = *facts.extents;
+    if (facts.topLevel == client) {
+        // Decorations drawn around a window that is its own top-level (a compositing manager).
+        return Rect{r.x - e.left, r.y - e.top, r.width + e.left + e.right,
+                    r.height + e.top + e.bottom};
+    }
+    if (!facts.inFrame) {
+        return r;
+    }
+    // The client and its decorations, within the frame window: a frame larger than that keeps
+    // an invisible border around it, and a shaded client leaves only what the frame shows.
+    const Rect& in = *facts.inFrame;
+    const double x0 = std::max(r.x, r.x + in.x - e.left);
+    const double y0 = std::max(r.y, r.y + in.y - e.top);
+    const double x1 = std::min(r.maxX(), r.x + in.maxX() + e.right);
+    const double y1 = std::min(r.maxY(), r.y + in.maxY() + e.bottom);
+    if (x1 <= x0 || y1 <= y0) {
+        return r;
+    }
+    return Rect{x0, y0, x1 - x0, y1 - y0};
 }
 
 }  // namespace sombrix::x11

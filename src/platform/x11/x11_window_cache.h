@@ -43,6 +43,10 @@ struct ClientFacts {
     WindowState state;
     std::optional<WindowType> type;
     std::optional<FrameExtents> extents;
+    // The client's rectangle relative to its top-level's corner, read with the extents: what
+    // the manager draws is this grown by the extents, and a frame window may be larger (mutter
+    // adds an invisible resize border around it).
+    std::optional<Rect> inFrame;
     WmClassNames wmClass;  // may change after mapping: re-read on its property event
 };
 
@@ -100,7 +104,8 @@ public:
     const std::vector<xcb_window_t>& clientListStacking();
     Rect rootBounds() const { return root_; }
 
-    // A client's outer frame in root coordinates, borders and drawn decorations included.
+    // A client's visible frame in root coordinates: the client grown by the decorations the
+    // manager says it draws, within the frame window; the frame window when it says nothing.
     std::optional<Rect> boundsOf(xcb_window_t client) const;
     // The same from the client's facts and those of its top-level.
     static Rect boundsFrom(xcb_window_t client, const ClientFacts& facts, const TopLevelFacts& top);

@@ -162,6 +162,21 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
             state.stack.push_back(std::move(w));
             continue;
         }
+        // What the manager draws: the client grown by its decorations, within the frame window
+        // (mutter's is larger by an invisible resize border).
+        const auto e = list32(c, w.client, a("_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 4);
+        auto at = awaitReply(c, xcb_translate_coordinates_reply,
+                             xcb_translate_coordinates(c, w.client, root, 0, 0));
+        auto in = awaitReply(c, xcb_get_geometry_reply, xcb_get_geometry(c, w.client));
+        const InvariantRect& r = w.bounds;
+        if (e.size() == 4 && at && in && w.client != frame) {
+            const int x0 = std::max(r.x, at->dst_x - int(e[0])),
+                      y0 = std::max(r.y, at->dst_y - int(e[2]));
+            const int x1 = std::min(r.x + r.width, at->dst_x + in->width + int(e[1]));
+            const int y1 = std::min(r.y + r.height, at->dst_y + in->height + int(e[3]));
+            if (x1 > x0 && y1 > y0)
+                w.bounds = {x0, y0, x1 - x0, y1 - y0};
+        }
         auto title = awaitReply(
             c, xcb_get_property_reply,
             xcb_get_property(c, 0, w.client, a("_NET_WM_NAME"), a("UTF8_STRING"), 0, 64));
@@ -277,23 +292,32 @@ std::vector<std::string> violations(const ArrangementState& state) {
         // Or the overlay lies above it with a hole over it (windows of other programs above it
         // that do not touch it, a manager that keeps the overlay on top).
         const int cx = t.x + t.width / 2, cy = t.y + t.height / 2;
+        // The hole spans the whole window, up to 4 px inside each edge.
+        const InvariantRect in{t.x + 4, t.y + 4, t.width - 8, t.height - 8};
         const bool holeOverBright =
             !o->shape.empty() && std::find(relevant.begin(), relevant.end(), o) < at &&
-            std::none_of(o->shape.begin(), o->shape.end(),
-                         [&](const InvariantRect& r) { return holds(r, cx, cy); });
+            std::none_of(o->shape.begin(), o->shape.end(), [&](const InvariantRect& r) {
+                return r.x < in.x + in.width && in.x < r.x + r.width && r.y < in.y + in.height &&
+                       in.y < r.y + r.height;
+            });
         // Holes lie only over what stays bright: the bright window, the windows above it, and
-        // windows of other layers (panels, menus).
+        // windows of other layers (panels, menus); also just outside the bright window's edges.
+        std::vector<std::pair<int, int>> points{
+            {t.x - 5, cy}, {t.x + t.width + 4, cy}, {cx, t.y - 5}, {cx, t.y + t.height + 4}};
+        for (int y = f.y + 5; y < f.y + f.height; y += 40)
+            for (int x = f.x + 5; x < f.x + f.width; x += 40)
+                points.emplace_back(x, y);
         std::string bare;  // the first point sampled that the overlay leaves undimmed for nothing
-        for (int y = f.y + 5; holeOverBright && bare.empty() && y < f.y + f.height; y += 40)
-            for (int x = f.x + 5; bare.empty() && x < f.x + f.width; x += 40) {
-                const auto covers = [&](const auto& r) { return holds(r, x, y); };
-                if (std::none_of(o->shape.begin(), o->shape.end(), covers) &&
-                    std::none_of(state.stack.begin(), state.stack.end(), [&](const auto& w) {
-                        return !w.overlay && w.mapped && (&w <= bright || !w.normalOnScreen) &&
-                               covers(w.bounds);
-                    }))
-                    bare = std::to_string(x) + "," + std::to_string(y);
-            }
+        for (const auto& p : points) {
+            const auto covers = [&](const auto& r) { return holds(r, p.first, p.second); };
+            if (holeOverBright && bare.empty() && covers(f) &&
+                std::none_of(o->shape.begin(), o->shape.end(), covers) &&
+                std::none_of(state.stack.begin(), state.stack.end(), [&](const auto& w) {
+                    return !w.overlay && w.mapped && (&w <= bright || !w.normalOnScreen) &&
+                           covers(w.bounds);
+                }))
+                bare = std::to_string(p.first) + "," + std::to_string(p.second);
+        }
         if (!bare.empty())
             found.push_back(label(state.monitors[i]) + ": its overlay leaves " + bare +
                             " undimmed, yet no bright window lies there");
