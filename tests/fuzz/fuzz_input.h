@@ -41,8 +41,6 @@ public:
         return out;
     }
 
-    std::string rest() { return bytes(remaining()); }
-
 private:
     const std::uint8_t* data_;
     std::size_t size_;

@@ -63,7 +63,7 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     const std::uint8_t format =
         formatPick < 240 ? formats[formatPick % std::size(formats)] : in.byte();
     const xcb_atom_t type = typeOf(typePick, in);
-    const std::string value = in.rest();
+    const std::string value = in.bytes(in.remaining());
 
     // The bytes as a view whose item count and format disagree in every way the decoders must
     // check: the count stays within the bytes that are really there. (How a server's reply

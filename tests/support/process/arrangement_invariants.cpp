@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
 #include <sstream>
 #include <thread>
 #include <unordered_map>
@@ -152,10 +151,10 @@ std::optional<ArrangementState> readArrangement(xcb_connection_t* c) {
                                           xcb_shape_get_rectangles(c, frame, XCB_SHAPE_SK_BOUNDING))
                              : nullptr;
             const int n = rects ? xcb_shape_get_rectangles_rectangles_length(rects.get()) : 0;
-            for (int k = 0; k < n; ++k) {
-                const xcb_rectangle_t& r = xcb_shape_get_rectangles_rectangles(rects.get())[k];
-                w.shape.push_back({w.bounds.x + r.x, w.bounds.y + r.y, r.width, r.height});
-            }
+            const auto* r = rects ? xcb_shape_get_rectangles_rectangles(rects.get()) : nullptr;
+            for (int k = 0; k < n; ++k)
+                w.shape.push_back(
+                    {w.bounds.x + r[k].x, w.bounds.y + r[k].y, r[k].width, r[k].height});
             if (rects && n == 0)
                 w.shape.push_back({});  // shaped to nothing at all
             w.normalOnScreen = w.mapped && onRoot;
