@@ -40,9 +40,21 @@ int main(int argc, char** argv) {
     const int count = argc > 1 ? std::max(2, std::atoi(argv[1])) : 20;
     const auto windows = bench::busyDesktop(client, count, 1600, 900);
     client.activate(windows.front());
-    const pid_t sombrix = session.spawn({SOMBRIX_BINARY});
+    // SOMBRIX_IDLE_CALLGRIND=FILE runs sombrix under callgrind and counts only the measured
+    // stretch into FILE: instructions per idle second, repeatable on a loaded machine.
+    const char* callgrind = std::getenv("SOMBRIX_IDLE_CALLGRIND");
+    const pid_t sombrix =
+        callgrind
+            ? session.spawn({"valgrind", "--tool=callgrind", "--collect-systime=no",
+                             std::string("--callgrind-out-file=") + callgrind, SOMBRIX_BINARY})
+            : session.spawn({SOMBRIX_BINARY});
+    auto control = [&](const char* option) {
+        if (callgrind)
+            session.run({"callgrind_control", option, std::to_string(sombrix)});
+    };
     if (sombrix < 0 ||
-        !test::waitUntil([&] { return !test::overlayWindows(client.connection()).empty(); })) {
+        !test::waitUntil([&] { return !test::overlayWindows(client.connection()).empty(); },
+                         std::chrono::seconds(callgrind ? 120 : 10))) {
         std::fprintf(stderr, "bench_idle: sombrix did not start\n");
         return 1;
     }
@@ -50,8 +62,10 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     const double before = bench::processRunUs(sombrix);
     const double serverBefore = bench::processRunUs(session.serverPid());
+    control("--zero");
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    control("--dump");
     const double after = bench::processRunUs(sombrix);
     const double serverAfter = bench::processRunUs(session.serverPid());
     const double elapsed =

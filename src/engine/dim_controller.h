@@ -97,6 +97,8 @@ public:
 
     // The decision cycle; safe to call at any time and as often as callers like.
     void refresh();
+    // The reconcile tick: the cycle, unless nothing it reads can have changed since the last one.
+    void reconcile();
 
     // Settings, read from the store on every access.
     bool isEnabled() const;
@@ -122,6 +124,25 @@ public:
 
 private:
     friend struct DimControllerTestPeer;
+
+    // Long enough to cover closing a window and the application choosing its next one; short
+    // enough that a later loss of focus (the user clicked the desktop) is left alone.
+    static constexpr double kHandOverGracePeriod = 2.0;
+    // A manager that undoes a restack does so at once; an older request may have been overtaken
+    // by our own later moves (hiding the overlay, bringing it to the front). The window list must
+    // show the server's stacking after the request, never an answer kept from before it.
+    static constexpr double kJudgedRestackAge = 1.0;
+
+    void cycle();
+    // What a cycle reads that may change without anyone calling refresh(). A tick that finds all
+    // of it as the last cycle left it, with no time rule running, would decide the same again.
+    struct CycleInputs {
+        std::uint64_t windowServer = 0;
+        std::optional<DefaultsValue> excludedClasses;
+        friend bool operator==(const CycleInputs&, const CycleInputs&) = default;
+    };
+    std::optional<CycleInputs> cycleInputs();
+    bool timeRuleRunning();
 
     // Window snapshot.
     std::vector<RawWindowEntry> onScreenNormalWindows() const;
@@ -218,6 +239,8 @@ private:
     std::vector<std::string> builtWithUndimmed_;
     // Whether a picture could be had when the looks were last applied.
     std::optional<bool> appliedWithCapture_;
+
+    std::optional<CycleInputs> lastCycleInputs_;
 
     // The whole stacking of the current cycle, front to back, every layer.
     std::vector<StackedWindow> stack_;

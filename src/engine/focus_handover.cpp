@@ -5,9 +5,6 @@ namespace sombrix {
 
 namespace {
 
-// Long enough to cover closing a window and the application choosing its next one; short enough
-// that a later loss of focus (the user clicked the desktop) is left alone.
-constexpr double kHandOverGracePeriod = 2.0;
 constexpr double kMinimumHandOverSide = 40;
 
 }  // namespace

@@ -122,7 +122,7 @@ void DimController::startIfPossible(Transition transition) {
         })};
 
     reconcileTimer_ = services_.scheduler.scheduleRepeating(
-        kReconcileInterval, weakly(self_, [](DimController& c) { c.refresh(); }));
+        kReconcileInterval, weakly(self_, [](DimController& c) { c.reconcile(); }));
     wallpaperTimer_ = services_.scheduler.scheduleRepeating(kWallpaperCheckInterval,
                                                             weakly(self_, [](DimController& c) {
                                                                 c.refreshWallpaperIfNeeded();
@@ -140,6 +140,7 @@ void DimController::stop(Transition transition) {
     if (!isRunning_)
         return;
     isRunning_ = false;
+    lastCycleInputs_.reset();
     if (reconcileTimer_)
         reconcileTimer_->invalidate();
     reconcileTimer_.reset();

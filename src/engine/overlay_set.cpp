@@ -38,6 +38,7 @@ void DimController::rebuildOverlays() {
         fresh.push_back(std::move(overlay));
     }
     overlays_ = std::move(fresh);
+    lastCycleInputs_.reset();
     appliedWithCapture_ = services_.wallpaper.canCapture();
 }
 

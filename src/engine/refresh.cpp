@@ -29,6 +29,33 @@ bool DimController::isCandidateOn(const Rect& frame, const Rect& bounds) {
 }
 
 void DimController::refresh() {
+    cycle();
+    lastCycleInputs_ = isRunning_ ? cycleInputs() : std::nullopt;
+}
+
+void DimController::reconcile() {
+    if (lastCycleInputs_ && !timeRuleRunning() && cycleInputs() == lastCycleInputs_)
+        return;
+    refresh();
+}
+
+std::optional<DimController::CycleInputs> DimController::cycleInputs() {
+    const auto server = services_.windowList.changeCount();
+    if (!server)
+        return std::nullopt;
+    return CycleInputs{*server, services_.defaults.object(keys::kExcludedWindowClasses)};
+}
+
+bool DimController::timeRuleRunning() {
+    const TimePoint now = services_.clock.now();
+    if (noFocusSince_ && now - *noFocusSince_ < kHandOverGracePeriod)
+        return true;
+    return std::any_of(lastRestack_.begin(), lastRestack_.end(), [now](const auto& request) {
+        return now - request.second.at < kJudgedRestackAge;
+    });
+}
+
+void DimController::cycle() {
     if (!isRunning_)
         return;
     if (!services_.accessibility.isProcessTrusted()) {

@@ -16,10 +16,6 @@ namespace {
 // a manager may map a new window right beneath the focused one.
 constexpr std::size_t kIgnoredRestacksForVerdict = 3;
 constexpr double kIgnoredRestackWindow = 5.0;
-// A manager that undoes a restack does so at once; an older request may have been overtaken by
-// our own later moves (hiding the overlay, bringing it to the front). The window list must show
-// the server's stacking after the request, never an answer kept from before it.
-constexpr double kJudgedRestackAge = 1.0;
 
 }  // namespace
 

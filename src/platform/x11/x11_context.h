@@ -52,6 +52,9 @@ public:
         ++overlaysGeneration_;
     }
     std::uint64_t overlaysGeneration() const { return overlaysGeneration_; }
+    // Every event the server sent, whoever it was for (Qt's own windows included).
+    void eventArrived() { ++eventsSeen_; }
+    std::uint64_t eventsSeen() const { return eventsSeen_; }
     bool isOverlay(xcb_window_t window) const { return overlays_.count(window) != 0; }
 
     // Pipelined property read: send now, collect later. Collecting swallows X errors (the
@@ -107,6 +110,7 @@ private:
     bool xresPresent_ = false;
     bool broken_ = false;
     std::uint64_t overlaysGeneration_ = 0;
+    std::uint64_t eventsSeen_ = 0;
     std::int32_t ownPid_ = 0;
     std::uint32_t idBase_ = 0;
     std::uint32_t idMask_ = 0;

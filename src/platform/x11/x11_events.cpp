@@ -174,6 +174,7 @@ bool X11Events::onlyOurs(const xcb_generic_event_t* event) const {
 }
 
 bool X11Events::handleEvent(const xcb_generic_event_t* event) {
+    ctx_.eventArrived();
     const Atoms& a = ctx_.atoms();
     const X11WindowCache::Change change = cache_.apply(event);
     const auto type = event->response_type & 0x7f;

@@ -67,6 +67,8 @@ public:
         lastSweep_ = std::chrono::steady_clock::now();
     }
     bool listening() const { return listening_; }
+    // Whether events alone keep the facts current; otherwise every pass reads everything.
+    bool eventsKeepCurrent() const { return listening_ && hasClientList_; }
 
     Change apply(const xcb_generic_event_t* event);
 

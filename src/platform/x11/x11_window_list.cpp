@@ -174,6 +174,18 @@ std::optional<std::vector<RawWindowEntry>> X11WindowList::copyWindowInfo() {
     return lastInfo_;
 }
 
+std::optional<std::uint64_t> X11WindowList::changeCount() {
+    if (!cache_.eventsKeepCurrent() || ctx_.connectionBroken()) {
+        return std::nullopt;
+    }
+    cache_.sweepStep();
+    if (cache_.dirty()) {
+        return std::nullopt;
+    }
+    // Each part only grows, so the sum moves whenever any of them does.
+    return ctx_.eventsSeen() + cache_.generation() + ctx_.overlaysGeneration();
+}
+
 std::optional<xcb_window_t> X11WindowList::topLevelOf(xcb_window_t client) {
     // The pass that decided the arrangement already knows where every client sits.
     if (!update()) {

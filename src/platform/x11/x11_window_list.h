@@ -49,6 +49,9 @@ public:
 
     // WindowList: on-screen windows, desktop elements excluded, front to back.
     std::optional<std::vector<RawWindowEntry>> copyWindowInfo() override;
+    // Moves with every event and every pass that changed the facts; absent while a pass has
+    // something to read (the safety-net sweep included) or no events keep the facts current.
+    std::optional<std::uint64_t> changeCount() override;
 
     // X11Stacking
     std::optional<xcb_window_t> topLevelOf(xcb_window_t client) override;
