@@ -131,6 +131,16 @@ TEST_F(Holes, anExcludedWindowBelowTheOverlayShowsWhereNoDimmedWindowCoversIt) {
     const int holeChanges = overlay(0).holeChanges;
     controller->refresh();
     EXPECT_EQ(overlay(0).holeChanges, holeChanges);
+    // Ticks without news from the server (once the last restack is judged) read nothing; an
+    // edit of the list is still seen by the next one.
+    server.changes = 1;
+    scheduler.advance(1.0);
+    const int copies = server.copyCount();
+    scheduler.advance(1.0);
+    EXPECT_EQ(server.copyCount(), copies);
+    defaults.setStringList(keys::kExcludedWindowClasses, {"none"});
+    scheduler.advance(0.25);
+    EXPECT_TRUE(overlay(0).holes.empty());
     server.setOnScreen(5, false);
     controller->refresh();
     EXPECT_EQ(overlay(0).holes, (std::vector<Rect>{})) << overlay(0).holes.size();

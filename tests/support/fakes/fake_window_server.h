@@ -27,6 +27,7 @@ struct FakeWindow {
 class FakeWindowServer : public WindowList {
 public:
     std::optional<std::vector<RawWindowEntry>> copyWindowInfo() override;
+    std::optional<std::uint64_t> changeCount() override { return changes; }
 
     // Control side. Windows are named by number; raw entries are found by their number when it
     // converts.
@@ -50,6 +51,8 @@ public:
     int copyCount() const { return copyCount_; }
     // While set, the window server answers nothing at all.
     void setAbsent(bool absent) { absent_ = absent; }
+    // What changeCount() answers: unknown unless a test says which changes it made.
+    std::optional<std::uint64_t> changes;
     // False: a window manager that puts every overlay back on top after any restack.
     bool restacksStick = true;
 
