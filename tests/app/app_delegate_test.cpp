@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -194,7 +193,7 @@ TEST_F(AppDelegateTest,
     delegate->applicationWillTerminate();
     EXPECT_FALSE(controller.isRunning());
     EXPECT_FALSE(anyOverlayVisible());
-    EXPECT_EQ(scheduler.liveRepeating(), 0);
+    EXPECT_EQ(scheduler.count(true), 0);
     scheduler.advance(10.0);
     EXPECT_FALSE(controller.isRunning());
 }

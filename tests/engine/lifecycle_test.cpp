@@ -20,7 +20,7 @@ protected:
         EXPECT_TRUE(controller->isRunning());
         EXPECT_EQ(workspace.observers.size(), 8);
         EXPECT_EQ(displays.observers.size(), 1);
-        EXPECT_EQ(scheduler.liveRepeating(), 2);
+        EXPECT_EQ(scheduler.count(true), 2);
         EXPECT_EQ(factory.live().size(), displays.displays.size());
     }
 
@@ -30,9 +30,9 @@ protected:
         const int copies = server.copyCount();
         const int captures = factory.captureCalls;
         const int created = factory.created;
-        workspace.post(WorkspaceNotification::DidActivateApplication);
-        workspace.post(WorkspaceNotification::ActiveSpaceDidChange);
-        workspace.post(WorkspaceNotification::DidWake);
+        workspace.observers.post(WorkspaceNotification::DidActivateApplication);
+        workspace.observers.post(WorkspaceNotification::ActiveSpaceDidChange);
+        workspace.observers.post(WorkspaceNotification::DidWake);
         ax.deliver(FakeAccessibility::application(kAppA), ax::kFocusedWindowChanged);
         displays.change(displays.displays);
         scheduler.advance(5.0);
@@ -52,7 +52,7 @@ TEST_F(Lifecycle, startNeedsTheDimEnabledAndThePermissionAndStopsWithoutIt) {
     ax.trusted = false;
     controller->startIfPossible();
     EXPECT_FALSE(controller->isRunning());
-    EXPECT_EQ(scheduler.liveRepeating(), 0);
+    EXPECT_EQ(scheduler.count(true), 0);
 
     ax.trusted = true;
     controller->startIfPossible();
@@ -77,7 +77,7 @@ TEST_F(Lifecycle, stopTearsEverythingDownAndAStartBuildsItFreshOnceKeepingTheFoc
     EXPECT_EQ(workspace.observers.size(), 0);
     EXPECT_EQ(displays.observers.size(), 0);
     EXPECT_TRUE(ax.liveObservers().empty());
-    EXPECT_EQ(scheduler.liveRepeating(), 0);
+    EXPECT_EQ(scheduler.count(true), 0);
     EXPECT_FALSE(anyEventReachesTheEngine());
     controller->stop();  // a second stop changes nothing
 
@@ -94,7 +94,7 @@ TEST_F(Lifecycle, stopTearsEverythingDownAndAStartBuildsItFreshOnceKeepingTheFoc
     defaults.set(keys::kDimStyle, std::string("wallpaper"));
     wallpaper.storeToken = 7;
     scheduler.advance(2.0);
-    ASSERT_EQ(scheduler.pendingOnce(), 1);
+    ASSERT_EQ(scheduler.count(false), 1);
     controller.reset();
     EXPECT_FALSE(anyEventReachesTheEngine());
 }
@@ -107,7 +107,7 @@ TEST_F(Lifecycle, activationAndSpaceChangesRefreshAndCaptureAndDisplayChangesReb
                             WorkspaceNotification::ActiveSpaceDidChange}) {
         const int copies = server.copyCount();
         const int captures = factory.captureCalls;
-        workspace.post(name);
+        workspace.observers.post(name);
         EXPECT_GT(server.copyCount(), copies);
         EXPECT_EQ(factory.captureCalls, captures + 2);
     }

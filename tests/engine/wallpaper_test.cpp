@@ -47,7 +47,7 @@ TEST_F(Wallpaper, eachStoreChangeDefersItsOwnPassEvenWhenChangesFollowEachOther)
     // The store goes away after having been seen: that is a change too.
     wallpaper.storeToken.reset();
     scheduler.advance(2.0);
-    EXPECT_EQ(scheduler.pendingOnce(), 1);
+    EXPECT_EQ(scheduler.count(false), 1);
     scheduler.advance(1.5);
     EXPECT_EQ(factory.captureCalls, 3);
     scheduler.advance(4.0);  // and once only
@@ -59,7 +59,7 @@ TEST_F(Wallpaper, theBlackStyleStampsNothingAndWithoutAccessPassesStampButCaptur
     wallpaper.storeToken = 1;
     start();
     scheduler.advance(40.0);
-    workspace.post(WorkspaceNotification::DidActivateApplication);
+    workspace.observers.post(WorkspaceNotification::DidActivateApplication);
     EXPECT_EQ(factory.captureCalls, 0);
     EXPECT_EQ(lastPass(), kDistantPast);
     EXPECT_EQ(wallpaper.storeReads, 0);
@@ -71,7 +71,7 @@ TEST_F(Wallpaper, theBlackStyleStampsNothingAndWithoutAccessPassesStampButCaptur
 
     wallpaper.captureAllowed = false;
     const TimePoint now = clock.now();
-    workspace.post(WorkspaceNotification::ActiveSpaceDidChange);
+    workspace.observers.post(WorkspaceNotification::ActiveSpaceDidChange);
     EXPECT_EQ(lastPass(), now);
     EXPECT_EQ(factory.captureCalls, 0);
 

@@ -67,7 +67,6 @@ public:
     void addRunning(const RunningApplication& application) {
         running_[application.pid] = application;
     }
-    void post(WorkspaceNotification name) { observers.post(name); }
 
     std::optional<RunningApplication> frontmost;
     std::vector<RunningApplication> activations;

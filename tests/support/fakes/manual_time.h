@@ -30,11 +30,10 @@ public:
     // Moves the clock forward, firing every timer that falls due on the way, in time order
     // (ties in the order they were scheduled), at its own due time.
     void advance(double seconds);
-    int liveRepeating() const { return count(true); }
-    int pendingOnce() const { return count(false); }
+    // Live repeating timers, or (false) one-shot calls still to come.
+    int count(bool repeating) const;
 
 private:
-    int count(bool repeating) const;
     struct Timer {
         std::uint64_t sequence;
         double interval;  // 0 for a one-shot call
