@@ -129,7 +129,7 @@ class UnderMetacity : public Arrangement {
 protected:
     UnderMetacity() {
         options.monitors = {};
-        options.windowManager = {.command = {"metacity", "--no-composite"}};
+        options.windowManager = {.command = {"metacity", "--no-composite"}, .privateBus = true};
     }
 };
 

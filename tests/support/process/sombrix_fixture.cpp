@@ -73,7 +73,7 @@ void SombrixTest::SetUp() {
     auto& env = session_->environment;
     env.insert(env.begin(),
                {"XDG_CONFIG_HOME=" + home + "/config", "XDG_RUNTIME_DIR=" + home + "/runtime",
-                "DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+                "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
 }
 
 void SombrixTest::TearDown() {

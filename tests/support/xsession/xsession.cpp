@@ -174,6 +174,9 @@ XSession::XSession(XSessionOptions options) : options_(std::move(options)) {
         return;
     }
     dir_ = dir;
+    // A bus address that leads nowhere unless the session has a bus of its own: with none at all,
+    // D-Bus would start a bus for the display that outlives the session.
+    environment.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir_ + "/no-bus");
     if (!startServer() || (wm.privateBus && !startBus()))
         return;
     for (std::size_t i = 0; i < options_.monitors.size(); ++i)
@@ -233,6 +236,8 @@ bool XSession::startBus() {
     if (spawn({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + socket}) < 0 ||
         !waitUntil([&] { return std::filesystem::exists(socket); }))
         return fail("the private D-Bus session bus did not start");
+    std::erase_if(environment,
+                  [](const std::string& e) { return e.starts_with("DBUS_SESSION_BUS_ADDRESS="); });
     environment.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + socket);
     return true;
 }
