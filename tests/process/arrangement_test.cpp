@@ -199,7 +199,16 @@ TEST_F(UnderMetacity, TheOverlayStaysOnTopWithAHoleInsteadOfFighting) {
         moves += (event->response_type & 0x7f) == XCB_CONFIGURE_NOTIFY;
     EXPECT_LT(moves, 20);
     // The log tells the verdict once; a manager taking over is asked again and keeps the restack.
-    const std::string verdict = "no more restacks", log = sombrix.stderrText();
+    // metacity puts our overlay back on top when it restacks its own windows, as on a focus
+    // change; a restack of ours that came after its own sticks, so switch until it undid three.
+    const std::string verdict = "no more restacks";
+    for (int i = 0; i < 6 && sombrix.stderrText().find(verdict) == std::string::npos; ++i) {
+        activate(i % 2 ? back : front);
+        waitUntil([&] { return sombrix.stderrText().find(verdict) != std::string::npos; },
+                  std::chrono::milliseconds(500));
+    }
+    activate(back);
+    const std::string log = sombrix.stderrText();
     EXPECT_NE(log.find(verdict), std::string::npos) << log;
     EXPECT_EQ(log.find(verdict), log.rfind(verdict)) << log;
     session().spawn({"openbox", "--replace", "--sm-disable"});
