@@ -27,7 +27,9 @@ public:
         return std::nullopt;
     }
     std::optional<xcb_window_t> topmostDesktopTopLevel() override { return std::nullopt; }
-    void overlayRestacked() override {}
+    void overlayRestacked(xcb_window_t, std::optional<xcb_window_t>, std::uint32_t,
+                          xcb_connection_t*, xcb_void_cookie_t) override {}
+    void overlayMapped(xcb_window_t, bool) override {}
 };
 
 class AlwaysCapture final : public sombrix::WallpaperService {

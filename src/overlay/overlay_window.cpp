@@ -150,6 +150,7 @@ void OverlayWindow::restack(std::optional<xcb_window_t> sibling, std::uint32_t m
     qCDebug(lcOverlay).nospace() << "overlay 0x" << Qt::hex << windowNumber_ << " restacked "
                                  << (mode == XCB_STACK_MODE_BELOW ? "beneath" : "above") << " 0x"
                                  << sibling.value_or(0) << (sibling ? "" : " (the bottom)");
+    xcb_void_cookie_t request{0};
     if (env_.connection) {
         // The rectangle goes with every restack: Qt may have pushed its own rounded idea of the
         // geometry since (a screen's pixel ratio changed), and this costs no extra request.
@@ -165,15 +166,15 @@ void OverlayWindow::restack(std::optional<xcb_window_t> sibling, std::uint32_t m
             values[n++] = *sibling;
         }
         values[n++] = mode;
-        // Checked and discarded: a sibling that vanished since the caller looked is expected,
-        // and the next cycle places the overlay again.
-        const auto cookie =
-            xcb_configure_window_checked(env_.connection, windowNumber_, mask, values);
-        xcb_discard_reply(env_.connection, cookie.sequence);
+        // Checked: a sibling that vanished since the caller looked is expected, and the window
+        // list, which takes the request's outcome, has the next cycle place the overlay again.
+        request = xcb_configure_window_checked(env_.connection, windowNumber_, mask, values);
     }
-    if (!QWidget::isVisible())
+    env_.stacking.overlayRestacked(windowNumber_, sibling, mode, env_.connection, request);
+    if (!QWidget::isVisible()) {
         show();
-    env_.stacking.overlayRestacked();
+        env_.stacking.overlayMapped(windowNumber_, true);
+    }
     flush();
 }
 
@@ -210,7 +211,7 @@ void OverlayWindow::orderOut() {
         return;
     qCDebug(lcOverlay).nospace() << "overlay 0x" << Qt::hex << windowNumber_ << " hidden";
     hide();
-    env_.stacking.overlayRestacked();
+    env_.stacking.overlayMapped(windowNumber_, false);
     flush();
 }
 

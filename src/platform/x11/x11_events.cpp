@@ -147,11 +147,30 @@ std::int32_t X11Events::frontmostPid() {
     return 0;
 }
 
-bool X11Events::onlyOurs(const xcb_generic_event_t* event) const {
-    if (!listening_ || toolkitSubstructure_) {
+bool X11Events::onlyOurs(const xcb_generic_event_t* event) {
+    if (!listening_) {
         return false;
     }
-    switch (event->response_type & 0x7f) {
+    const auto type = event->response_type & 0x7f;
+    if (type == XCB_CONFIGURE_NOTIFY && (event->response_type & 0x80) == 0) {
+        const auto* ev = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+        if (ev->event == ev->window && ctx_.isOverlay(ev->window)) {
+            const std::array<std::int32_t, 5> place{ev->x, ev->y, ev->width, ev->height,
+                                                    ev->border_width};
+            auto [it, added] = overlayPlaces_.try_emplace(ev->window, place);
+            if (!added && it->second == place) {
+                return true;
+            }
+            it->second = place;
+            return false;
+        }
+    } else if (type == XCB_DESTROY_NOTIFY) {
+        overlayPlaces_.erase(reinterpret_cast<const xcb_destroy_notify_event_t*>(event)->window);
+    }
+    if (toolkitSubstructure_) {
+        return false;
+    }
+    switch (type) {
         case XCB_CREATE_NOTIFY:
         case XCB_DESTROY_NOTIFY:
         case XCB_UNMAP_NOTIFY:

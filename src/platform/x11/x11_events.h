@@ -6,6 +6,7 @@
 
 #include <xcb/xcb.h>
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -51,10 +52,12 @@ public:
 
     // Returns whether the event matters to the backend (then a flush should follow soon).
     bool handleEvent(const xcb_generic_event_t* event);
-    // Whether the event reached this connection only because the backend selected the root's
-    // substructure: the toolkit did not ask for it, and takes any ConfigureNotify on the root as
-    // a possible screen change that it answers by reading every output again.
-    bool onlyOurs(const xcb_generic_event_t* event) const;
+    // Whether the toolkit should not see the event: it reached this connection only because the
+    // backend selected the root's substructure (the toolkit takes any ConfigureNotify on the
+    // root as a possible screen change that it answers by reading every output again), or it is
+    // an overlay's own notice of a restack that left its rectangle as the toolkit last saw it
+    // (the toolkit answers each with a round trip to learn a position it already knows).
+    bool onlyOurs(const xcb_generic_event_t* event);
     // Delivers everything the events since the last flush imply. Returns true when it held the
     // batch back because it is one step of a change still under way: flush again after
     // kSettle (or at the next event).
@@ -112,6 +115,8 @@ private:
     bool trustValid_ = false;
     std::unordered_set<xcb_window_t> gone_;  // destroyed or unmapped since the last flush
     std::unordered_set<xcb_window_t> watched_;
+    // Each overlay's rectangle (x, y, width, height, border) as the toolkit last saw it.
+    std::unordered_map<xcb_window_t, std::array<std::int32_t, 5>> overlayPlaces_;
     std::vector<X11AXObserver*> observers_;
     std::map<ObserverToken, std::pair<WorkspaceNotification, std::function<void()>>> workspace_;
     ObserverToken nextToken_ = 1;

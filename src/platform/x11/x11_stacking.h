@@ -4,6 +4,7 @@
 
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <optional>
 
 namespace sombrix::x11 {
@@ -21,9 +22,17 @@ public:
     // The top-level window of the topmost desktop window (a desktop environment's icons and
     // wallpaper); absent when the root itself shows the desktop.
     virtual std::optional<xcb_window_t> topmostDesktopTopLevel() = 0;
-    // An overlay was just restacked, mapped or unmapped: answers kept from before are stale, or
-    // the next cycle would take its own request for one the window manager undid.
-    virtual void overlayRestacked() = 0;
+    // An overlay was just restacked by `request` on `connection` (directly above or below
+    // `sibling`; to the top or the bottom when absent): answers kept from before are stale, or
+    // the next cycle would take its own request for one the window manager undid. On the
+    // backend's own connection the kept order follows the request at once and the server's
+    // events confirm it; `request` is checked, and its error (a sibling that went away
+    // meanwhile) makes the next pass read the order again.
+    virtual void overlayRestacked(xcb_window_t overlay, std::optional<xcb_window_t> sibling,
+                                  std::uint32_t mode, xcb_connection_t* connection,
+                                  xcb_void_cookie_t request) = 0;
+    // An overlay was just mapped or unmapped.
+    virtual void overlayMapped(xcb_window_t overlay, bool mapped) = 0;
 };
 
 }  // namespace sombrix::x11

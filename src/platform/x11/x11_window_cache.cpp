@@ -2,7 +2,9 @@
 // pass that reads only what the events marked as changed.
 #include "platform/x11/x11_window_cache.h"
 
+#include <xcb/xcbext.h>
 #include <algorithm>
+
 #include <cstdlib>
 
 namespace sombrix::x11 {
@@ -16,6 +18,14 @@ namespace {
 constexpr std::size_t kSweepSlice = 8;
 constexpr auto kSweepStepGap = std::chrono::seconds(1);
 constexpr auto kQuietBeforeSweep = std::chrono::milliseconds(250);
+
+// Our restacks kept waiting for their outcome at most: more means the events stopped telling.
+constexpr std::size_t kMaxOwnRequests = 32;
+
+// Whether the server sent what carries `sequence` before it took our request `request`.
+bool sentBefore(std::uint32_t sequence, std::uint32_t request) {
+    return static_cast<std::int32_t>(sequence - request) < 0;
+}
 
 Rect outerRect(std::int16_t x, std::int16_t y, std::uint16_t width, std::uint16_t height,
                std::uint16_t border) {
@@ -131,6 +141,77 @@ bool X11WindowCache::afterTree(const xcb_generic_event_t* event) const {
     return treeRead_ && static_cast<std::int32_t>(event->full_sequence - treeSequence_) >= 0;
 }
 
+bool X11WindowCache::beforeOwnRestack(const xcb_generic_event_t* event) const {
+    return lastOwnRestack_ && sentBefore(event->full_sequence, *lastOwnRestack_);
+}
+
+void X11WindowCache::ownRestack(xcb_window_t overlay, std::optional<xcb_window_t> sibling,
+                                std::uint32_t mode, xcb_void_cookie_t request) {
+    changed();
+    if (request.sequence == 0) {
+        treeDirty_ = true;
+        return;
+    }
+    ownRequests_.push_back(request.sequence);
+    if (ownRequests_.size() > kMaxOwnRequests) {
+        xcb_discard_reply(ctx_.connection(), ownRequests_.front());
+        ownRequests_.erase(ownRequests_.begin());
+        treeDirty_ = true;
+    }
+    lastOwnRestack_ = request.sequence;
+    ownLast_[overlay] = request.sequence;
+    auto at = std::find(stack_.begin(), stack_.end(), overlay);
+    if (!listening_ || !treeRead_ || at == stack_.end() ||
+        (sibling && std::find(stack_.begin(), stack_.end(), *sibling) == stack_.end())) {
+        treeDirty_ = true;  // not a window we know the place of: ask
+        return;
+    }
+    stack_.erase(at);
+    if (!sibling) {
+        stack_.insert(mode == XCB_STACK_MODE_ABOVE ? stack_.end() : stack_.begin(), overlay);
+        return;
+    }
+    auto next = std::find(stack_.begin(), stack_.end(), *sibling);
+    stack_.insert(mode == XCB_STACK_MODE_ABOVE ? next + 1 : next, overlay);
+}
+
+void X11WindowCache::ownMapping(xcb_window_t overlay, bool mapped) {
+    changed();
+    auto it = tops_.find(overlay);
+    if (it == tops_.end()) {
+        treeDirty_ = true;  // created a moment ago: its events are still on their way
+        return;
+    }
+    it->second.mapped = mapped;
+}
+
+void X11WindowCache::ownRequestConfirmed(std::uint32_t sequence) {
+    auto it = std::find(ownRequests_.begin(), ownRequests_.end(), sequence);
+    if (it != ownRequests_.end()) {
+        xcb_discard_reply(ctx_.connection(), sequence);
+        ownRequests_.erase(it);
+    }
+}
+
+void X11WindowCache::settleOwnRequests() {
+    xcb_connection_t* c = ctx_.connection();
+    std::erase_if(ownRequests_, [&](std::uint32_t sequence) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (xcb_poll_for_reply(c, sequence, &reply, &error) == 0) {
+            return false;  // not answered yet
+        }
+        std::free(reply);
+        if (error != nullptr) {
+            // The sibling went away before the server took the request: the overlay stayed
+            // where it was, not where the kept order put it.
+            treeDirty_ = true;
+            std::free(error);
+        }
+        return true;
+    });
+}
+
 void X11WindowCache::eraseFromStack(xcb_window_t window) {
     auto it = std::find(stack_.begin(), stack_.end(), window);
     if (it != stack_.end()) {
@@ -222,6 +303,7 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
             }
             selected_.erase(w);
             parentHint_.erase(w);
+            ownLast_.erase(w);
             ctx_.forget(w);
             changed();
             return result;
@@ -287,13 +369,27 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
             }
             const Rect outer = outerRect(ev->x, ev->y, ev->width, ev->height, ev->border_width);
             bool moved = false;
+            if (ctx_.isOverlay(ev->window)) {
+                ownRequestConfirmed(event->full_sequence);
+            }
             if (afterTree(event)) {
                 auto pos = std::find(stack_.begin(), stack_.end(), ev->window);
                 const xcb_window_t below =
                     pos == stack_.end() || pos == stack_.begin() ? XCB_NONE : *(pos - 1);
                 if (pos == stack_.end() || below != ev->above_sibling) {
-                    placeAbove(ev->window, ev->above_sibling);
-                    moved = true;
+                    auto own = ownLast_.find(ev->window);
+                    if (own != ownLast_.end() && sentBefore(event->full_sequence, own->second)) {
+                        // An overlay's place before our newer restack of it: that one's own
+                        // event follows.
+                    } else if (beforeOwnRestack(event)) {
+                        // A move from before our restack, which the kept order already shows:
+                        // where the two cross the event cannot tell.
+                        treeDirty_ = true;
+                        moved = true;
+                    } else {
+                        placeAbove(ev->window, ev->above_sibling);
+                        moved = true;
+                    }
                 }
             }
             const bool resized = !(it->second.outer == outer);
@@ -313,7 +409,9 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
             if (ev->event != root || tops_.count(ev->window) == 0) {
                 return Change::None;
             }
-            if (afterTree(event)) {
+            if (afterTree(event) && beforeOwnRestack(event)) {
+                treeDirty_ = true;
+            } else if (afterTree(event)) {
                 eraseFromStack(ev->window);
                 if (ev->place == XCB_PLACE_ON_TOP) {
                     stack_.push_back(ev->window);
@@ -380,11 +478,26 @@ X11WindowCache::Change X11WindowCache::apply(const xcb_generic_event_t* event) {
         case XCB_PROPERTY_NOTIFY: {
             auto* ev = reinterpret_cast<const xcb_property_notify_event_t*>(event);
             if (ev->window == root) {
+                // A manager often writes the same list twice in one change (openbox sets the
+                // active window twice per activation): a write our last read already saw asks
+                // for nothing.
+                auto seen = [&](const std::optional<std::uint32_t>& read) {
+                    return read && sentBefore(event->full_sequence, *read);
+                };
                 if (ev->atom == a.netActiveWindow) {
+                    if (seen(activeRead_)) {
+                        return Change::None;
+                    }
                     activeDirty_ = true;
                 } else if (ev->atom == a.netClientList) {
+                    if (seen(clientListRead_)) {
+                        return Change::None;
+                    }
                     clientListDirty_ = true;
                 } else if (ev->atom == a.netCurrentDesktop) {
+                    if (seen(desktopRead_)) {
+                        return Change::None;
+                    }
                     desktopDirty_ = true;
                 } else if (ev->atom == a.netClientListStacking) {
                     // The real stacking comes from the structure events; this list is read
@@ -440,12 +553,15 @@ void X11WindowCache::sendRootRequests(Pass& pass) {
     }
     if (clientListDirty_) {
         pass.clientList = ctx_.requestProperty(root, a.netClientList, XCB_ATOM_WINDOW, 65536);
+        clientListRead_ = pass.clientList->sequence;
     }
     if (activeDirty_) {
         pass.active = ctx_.requestProperty(root, a.netActiveWindow, XCB_ATOM_WINDOW, 1);
+        activeRead_ = pass.active->sequence;
     }
     if (desktopDirty_) {
         pass.desktop = ctx_.requestProperty(root, a.netCurrentDesktop, XCB_ATOM_CARDINAL, 1);
+        desktopRead_ = pass.desktop->sequence;
     }
     treeDirty_ = rootDirty_ = clientListDirty_ = activeDirty_ = desktopDirty_ = false;
 }
@@ -736,6 +852,9 @@ bool X11WindowCache::update() {
     }
     if (!listening_ || !hasClientList_) {
         invalidate();  // nothing keeps the facts current: read them all
+    }
+    if (!ownRequests_.empty()) {
+        settleOwnRequests();
     }
     if (!dirty()) {
         return true;

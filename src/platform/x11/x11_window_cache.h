@@ -77,9 +77,14 @@ public:
     bool update();
     // The next update() reads everything again.
     void invalidate();
-    // We just restacked a window ourselves: the next update() reads the root's stacking again
-    // rather than wait for the event, so it never shows the order from before the request.
-    void stackingUnknown() { treeDirty_ = true; }
+    // We just restacked an overlay by `request` (0: not on this connection): the kept order follows
+    // the request at once, so that no pass shows the order from before it, and the server's events
+    // confirm it. A request the server refused, or one whose outcome the events cannot tell, makes
+    // the next update() read the order again.
+    void ownRestack(xcb_window_t overlay, std::optional<xcb_window_t> sibling, std::uint32_t mode,
+                    xcb_void_cookie_t request);
+    // We just mapped or unmapped an overlay.
+    void ownMapping(xcb_window_t overlay, bool mapped);
     // A slice of the periodic full re-read, when one is due; call when no event is pending.
     void sweepStep();
     void setSweepInterval(std::chrono::milliseconds interval) { sweepInterval_ = interval; }
@@ -136,6 +141,12 @@ private:
 
     // Stacking from structure events, skipped for events the last tree read already shows.
     bool afterTree(const xcb_generic_event_t* event) const;
+    // Whether the event left the server before our newest restack: the kept order already
+    // shows that restack, so such an event may describe an order that is no longer there.
+    bool beforeOwnRestack(const xcb_generic_event_t* event) const;
+    // Takes the outcome of our restacks that the server has answered since.
+    void settleOwnRequests();
+    void ownRequestConfirmed(std::uint32_t sequence);
     void eraseFromStack(xcb_window_t window);
     void placeAbove(xcb_window_t window, xcb_window_t sibling);
     void markClient(xcb_window_t window, unsigned dirt);
@@ -170,6 +181,15 @@ private:
     std::unordered_map<xcb_window_t, unsigned> dirtyClients_;
     std::uint32_t treeSequence_ = 0;
     bool treeRead_ = false;
+    // The requests of the last reads of the root's lists: a property event sent before one is
+    // already in what it read.
+    std::optional<std::uint32_t> activeRead_;
+    std::optional<std::uint32_t> clientListRead_;
+    std::optional<std::uint32_t> desktopRead_;
+    // Our restacks whose outcome is not known yet, the newest of them, and each overlay's newest.
+    std::vector<std::uint32_t> ownRequests_;
+    std::optional<std::uint32_t> lastOwnRestack_;
+    std::unordered_map<xcb_window_t, std::uint32_t> ownLast_;
     std::uint64_t generation_ = 0;
     std::uint64_t clientsGeneration_ = 0;
 

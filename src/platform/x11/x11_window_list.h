@@ -57,7 +57,15 @@ public:
     std::optional<xcb_window_t> topLevelOf(xcb_window_t client) override;
     std::optional<xcb_window_t> topmostNormalTopLevel(xcb_window_t exclude) override;
     std::optional<xcb_window_t> topmostDesktopTopLevel() override;
-    void overlayRestacked() override { cache_.stackingUnknown(); }
+    void overlayRestacked(xcb_window_t overlay, std::optional<xcb_window_t> sibling,
+                          std::uint32_t mode, xcb_connection_t* connection,
+                          xcb_void_cookie_t request) override {
+        cache_.ownRestack(overlay, sibling, mode,
+                          connection == ctx_.connection() ? request : xcb_void_cookie_t{0});
+    }
+    void overlayMapped(xcb_window_t overlay, bool mapped) override {
+        cache_.ownMapping(overlay, mapped);
+    }
 
     // Every top-level window, on screen or not, front to back; absent when the server could not
     // be asked. While events keep the facts current, asks the server only about what changed.
