@@ -5,6 +5,7 @@
 // trips the backend waited for. Usage: bench_switch_cost [WINDOWS] [picom]
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -19,6 +20,35 @@
 #else
 #define SOMBRIX_TOGGLE_COUNTING()
 #endif
+
+namespace {
+
+// Voluntary context switches so far of this process's main thread and of Qt's X event reader
+// thread: each is a wakeup, and on this kind of machine a wakeup costs more than the work.
+std::pair<long, long> wakeups() {
+    auto count = [](const std::string& task) {
+        std::ifstream status(task + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                return std::atol(line.c_str() + 24);
+        return 0L;
+    };
+    const std::string self = "/proc/self/task/";
+    long reader = 0;
+    if (DIR* dir = ::opendir(self.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            std::ifstream comm(self + entry->d_name + "/comm");
+            std::string name;
+            if (entry->d_name[0] != '.' && std::getline(comm, name) && name == "QXcbEventQueue")
+                reader += count(self + entry->d_name);
+        }
+        ::closedir(dir);
+    }
+    return {count(self + std::to_string(::getpid())), reader};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace sombrix;
@@ -95,6 +125,7 @@ int main(int argc, char** argv) {
         return cookie.sequence;
     };
     const auto sequence0 = sequence();
+    const auto wakeups0 = wakeups();
     host.watchStalls();
     if (::write(go[1], "g", 1) != 1)
         return 1;
@@ -108,13 +139,17 @@ int main(int argc, char** argv) {
     const double server = (bench::processRunUs(session.serverPid()) - server0) / switches;
     const double requests = (sequence() - sequence0 - 1) / switches;
     const double backendRequests = (stats.requests - ours0) / switches;
+    const auto wakeups1 = wakeups();
     std::printf(
         "switch_cost windows=%d compositor=%s cpu_us_per_switch=%.0f xserver_us_per_switch=%.0f "
         "refreshes_per_switch=%.2f round_trips_per_switch=%.2f longest_stall_ms=%.2f "
-        "requests_per_switch=%.1f backend_requests_per_switch=%.1f overlays_shown=%d/%d",
+        "requests_per_switch=%.1f backend_requests_per_switch=%.1f "
+        "main_wakeups_per_switch=%.2f reader_wakeups_per_switch=%.2f overlays_shown=%d/%d",
         count, picom ? "picom" : "none", cpu, server,
         (host.refreshes() - refreshes0 - ticks) / switches, (stats.roundTrips - trips0) / switches,
-        host.longestStallMs(), requests, backendRequests, host.visibleOverlays(),
+        host.longestStallMs(), requests, backendRequests,
+        (wakeups1.first - wakeups0.first) / switches,
+        (wakeups1.second - wakeups0.second) / switches, host.visibleOverlays(),
         host.overlayCount());
     if (picom)
         std::printf(" compositor_us_per_switch=%.0f",
