@@ -12,7 +12,6 @@ namespace sombrix::x11 {
 
 X11EventFilter::X11EventFilter(X11Events& events) : events_(events) {
     settle_.setSingleShot(true);
-    settle_.setInterval(X11Events::kSettle);
     QObject::connect(&settle_, &QTimer::timeout, &context_, [this] { flush(); });
 }
 
@@ -20,7 +19,7 @@ void X11EventFilter::flush() {
     flushQueued_ = false;
     settle_.stop();
     if (events_.flush()) {
-        settle_.start();  // the batch waits for the rest of its change
+        settle_.start(events_.holdLeft());  // the batch waits for the rest of its change
     }
 }
 

@@ -197,6 +197,14 @@ bool X11Events::handleEvent(const xcb_generic_event_t* event) {
     const Atoms& a = ctx_.atoms();
     const X11WindowCache::Change change = cache_.apply(event);
     const auto type = event->response_type & 0x7f;
+    if (type == XCB_CLIENT_MESSAGE) {
+        // A request to the manager, seen because we listen to the root's substructure.
+        auto* ev = reinterpret_cast<const xcb_client_message_event_t*>(event);
+        if (ev->type == a.netActiveWindow && ev->format == 32) {
+            activationAsked_ = std::chrono::steady_clock::now();
+        }
+        return false;
+    }
     if (type == XCB_CONFIGURE_NOTIFY &&
         reinterpret_cast<const xcb_configure_notify_event_t*>(event)->window == ctx_.root()) {
         // The server announces every change of its monitors (and of the screen's size) this way.
@@ -241,19 +249,32 @@ bool X11Events::settling() {
     // window loses focus (the active window is briefly none), the new one gets it. Each step is
     // a batch of its own; answered one by one, the engine would refresh three times and cover
     // everything for a moment in between. A batch that is only such a step waits a little for
-    // the rest, never longer than kSettle after the first.
+    // the rest, never longer than kSettle after the first. After a request to activate a
+    // window, its raise waits for the announcement up to kAnnouncementWait after the request.
     const bool onlyStacking = stackingDirty_ && !dirty_ && gone_.empty();
     const bool focusLeft = dirty_ && gone_.empty() && state_.active && !cache_.activeWindow() &&
                            cache_.clientsGeneration() == clientsGeneration_;
     const auto now = std::chrono::steady_clock::now();
-    if ((onlyStacking || focusLeft) && (!settleSince_ || now - *settleSince_ < kSettle)) {
+    if (onlyStacking || focusLeft) {
         if (!settleSince_) {
             settleSince_ = now;
         }
-        return true;
+        holdUntil_ = *settleSince_ + kSettle;
+        if (onlyStacking && activationAsked_) {
+            holdUntil_ = std::max(holdUntil_, *activationAsked_ + kAnnouncementWait);
+        }
+        if (now < holdUntil_) {
+            return true;
+        }
     }
     settleSince_.reset();
     return false;
+}
+
+std::chrono::milliseconds X11Events::holdLeft() const {
+    const auto left = holdUntil_ - std::chrono::steady_clock::now();
+    return std::max(std::chrono::milliseconds(1),
+                    std::chrono::ceil<std::chrono::milliseconds>(left));
 }
 
 bool X11Events::flush() {
@@ -287,6 +308,9 @@ bool X11Events::flush() {
         state_.active = cache_.activeWindow();
         state_.desktop = cache_.currentDesktop();
         state_.frontPid = frontPidFor(state_.active, state_, previous.frontPid);
+    }
+    if (previous.active != state_.active) {
+        activationAsked_.reset();  // announced: the next raise waits no longer
     }
     const DesktopState& now = state_;
     const DesktopState& old = clientsChanged ? previous : now;  // its maps and client list

@@ -60,9 +60,13 @@ public:
     bool onlyOurs(const xcb_generic_event_t* event);
     // Delivers everything the events since the last flush imply. Returns true when it held the
     // batch back because it is one step of a change still under way: flush again after
-    // kSettle (or at the next event).
+    // holdLeft() (or at the next event).
     bool flush();
+    std::chrono::milliseconds holdLeft() const;
     static constexpr std::chrono::milliseconds kSettle{20};
+    // How long a raise waits for its announcement after somebody asked the manager to activate
+    // a window: a loaded manager takes longer than kSettle between the two.
+    static constexpr std::chrono::milliseconds kAnnouncementWait{100};
 
     void setStackingChangedHandler(std::function<void()> handler) {
         stackingChanged_ = std::move(handler);
@@ -109,6 +113,9 @@ private:
     std::uint64_t clientsGeneration_ = 0;
     bool toolkitSubstructure_ = false;  // the toolkit had selected the root's substructure itself
     std::optional<std::chrono::steady_clock::time_point> settleSince_;
+    std::chrono::steady_clock::time_point holdUntil_{};
+    // When somebody last asked the manager to activate a window, until its announcement.
+    std::optional<std::chrono::steady_clock::time_point> activationAsked_;
     bool listening_ = false;
     bool dirty_ = false;
     bool stackingDirty_ = false;
