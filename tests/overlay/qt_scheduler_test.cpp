@@ -1,9 +1,12 @@
-// The Qt timers: a repeating timer runs until its handle is dropped or invalidated, and a
+// The Qt timers: a repeating timer runs until its handle is dropped or invalidated, a slower
+// timer whose period is a multiple of a faster one's runs in the faster one's wake-ups, and a
 // deferred call never outlives the scheduler. Order, not time, shows that a timer stopped: a
 // later one-shot call has run and the stopped timer did not tick in between.
 #include "platform/qt/qt_scheduler.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 #include "spin_until.h"
 
@@ -21,10 +24,20 @@ TEST(QtScheduler, TimersStopWhenInvalidatedOrDroppedAndDeferredCallsDieWithTheSc
     QtScheduler scheduler;
     int invalidatedTicks = 0;
     int droppedTicks = 0;
-    auto invalidated = scheduler.scheduleRepeating(0.005, [&] { ++invalidatedTicks; });
-    auto dropped = scheduler.scheduleRepeating(0.005, [&] { ++droppedTicks; });
+    bool inFastWakeUp = false;  // until the loop has moved on from the fast timer's run
+    int droppedAlone = 0;
+    auto invalidated = scheduler.scheduleRepeating(0.01, [&] {
+        ++invalidatedTicks;
+        inFastWakeUp = true;
+        QTimer::singleShot(0, [&] { inFastWakeUp = false; });
+    });
+    ASSERT_TRUE(spinUntil([&] { return invalidatedTicks >= 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(4));  // off the fast timer's beat
+    auto dropped =
+        scheduler.scheduleRepeating(0.04, [&] { droppedAlone += !inFastWakeUp, ++droppedTicks; });
     EXPECT_TRUE(invalidated->isValid());
-    ASSERT_TRUE(spinUntil([&] { return invalidatedTicks >= 2 && droppedTicks >= 2; }));
+    ASSERT_TRUE(spinUntil([&] { return invalidatedTicks >= 2 && droppedTicks >= 3; }));
+    EXPECT_EQ(droppedAlone, 0);
 
     invalidated->invalidate();
     EXPECT_FALSE(invalidated->isValid());
