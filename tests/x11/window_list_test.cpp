@@ -185,7 +185,7 @@ TEST(X11WindowList, OverlayAppearsAtItsTrueStackingPlaceAndOneConfigureRestacksI
 
 // With the safety-net re-read off, events alone must keep the list right: each change below is
 // seen only if the backend selected the event that announces it. A cycle with nothing new costs
-// no request at all.
+// no request at all; the re-read, back on, moves nothing until it meets a change.
 TEST(X11WindowList, EveryChangeArrivesAsAnEventAndIdleCostsNothing) {
     XSessionOptions options;
     options.monitors = twoMonitors();
@@ -277,6 +277,26 @@ TEST(X11WindowList, EveryChangeArrivesAsAnEventAndIdleCostsNothing) {
     cycle();
     cycle();
     EXPECT_EQ(backend.context.stats().requests, before) << "an idle cycle asked the server";
+
+    // The safety net: sweeps that find the facts as known change nothing; one that meets a
+    // change whose events were lost brings it in.
+    cache.setSweepInterval(std::chrono::milliseconds(0));
+    const auto idle = backend.list.changeCount();
+    const auto sweeps = backend.context.stats().roundTrips;
+    ASSERT_TRUE(idle);
+    EXPECT_TRUE(waitUntil([&] {
+        return backend.list.changeCount() == idle &&
+               backend.context.stats().roundTrips > sweeps + 1;
+    }));
+    auto frameWidth = [&] { return (*client.rootGeometry(*client.topLevelOf(b)))[2]; };
+    const int width = frameWidth();
+    client.moveResize(b, 500, 300, 260, 100);
+    ASSERT_TRUE(waitUntil([&] { return frameWidth() != width; }));
+    std::free(xcb_get_input_focus_reply(backend.connection, xcb_get_input_focus(backend.connection),
+                                        nullptr));
+    while (own(xcb_poll_for_event(backend.connection))) {
+    }
+    EXPECT_TRUE(waitUntil([&] { return entry(b)->bounds->width == frameWidth(); }));
 }
 
 }  // namespace

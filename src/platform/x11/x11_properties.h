@@ -78,6 +78,7 @@ std::optional<std::string> decodeWmClass(const PropertyView& p);
 struct WmClassNames {
     std::string instance;
     std::string name;
+    friend bool operator==(const WmClassNames&, const WmClassNames&) = default;
 };
 WmClassNames decodeWmClassNames(const PropertyView& p);
 // One window id (e.g. _NET_ACTIVE_WINDOW); None counts as absent.

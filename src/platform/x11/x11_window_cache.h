@@ -5,13 +5,16 @@
 // property event names them). A pass asks the server only about what events marked as changed,
 // so an idle desktop costs no request and a focus change one round trip. A safety net confirms
 // the stacking and the root's lists every few seconds and re-reads every window, a few at a time
-// while nothing happens, so that it never holds up a focus change.
+// while nothing happens, so that it never holds up a focus change: its requests go out at one
+// tick and their replies are taken at a later one, and only a difference from what is known
+// counts as a change.
 #pragma once
 
 #include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -32,6 +35,7 @@ struct TopLevelFacts {
     // everything over the whole screen). Read with the attributes, so a created
     // override-redirect window is read once.
     bool inputOnly = false;
+    friend bool operator==(const TopLevelFacts&, const TopLevelFacts&) = default;
 };
 
 // A window the window manager lists as a client.
@@ -48,6 +52,7 @@ struct ClientFacts {
     // adds an invisible resize border around it).
     std::optional<Rect> inFrame;
     WmClassNames wmClass;  // may change after mapping: re-read on its property event
+    friend bool operator==(const ClientFacts&, const ClientFacts&) = default;
 };
 
 class X11WindowCache {
@@ -60,12 +65,10 @@ public:
     };
 
     explicit X11WindowCache(X11Context& context);
+    ~X11WindowCache();
 
     // While listening, events keep the facts current; otherwise every pass reads everything.
-    void setListening(bool listening) {
-        listening_ = listening;
-        lastSweep_ = std::chrono::steady_clock::now();
-    }
+    void setListening(bool listening);
     bool listening() const { return listening_; }
     // Whether events alone keep the facts current; otherwise every pass reads everything.
     bool eventsKeepCurrent() const { return listening_ && hasClientList_; }
@@ -85,12 +88,15 @@ public:
                     xcb_void_cookie_t request);
     // We just mapped or unmapped an overlay.
     void ownMapping(xcb_window_t overlay, bool mapped);
-    // A slice of the periodic full re-read, when one is due; call when no event is pending.
+    // The periodic full re-read, a slice of the windows at a time: takes the replies of the
+    // slice sent before once they are in (without waiting for them), or sends the next one when
+    // it is due. Call when no event is pending; never blocks.
     void sweepStep();
     void setSweepInterval(std::chrono::milliseconds interval) { sweepInterval_ = interval; }
     bool dirty() const;
 
-    // Grows whenever anything in the facts below changes.
+    // Grows whenever anything in the facts below changes (a re-read that finds them the same
+    // leaves it alone).
     std::uint64_t generation() const { return generation_; }
     // Grows when the client list or a client's state changed: what the workspace notifications
     // are computed from.
@@ -127,7 +133,9 @@ private:
         kAll = 31,
     };
     struct Pass;
+    struct Sweep;
 
+    Change applyEvent(const xcb_generic_event_t* event);
     void sendRootRequests(Pass& pass);
     void sendTopLevelRequests(Pass& pass, const std::vector<xcb_window_t>& windows);
     void sendClientRequests(Pass& pass, const std::vector<std::pair<xcb_window_t, unsigned>>&);
@@ -151,6 +159,15 @@ private:
     void placeAbove(xcb_window_t window, xcb_window_t sibling);
     void markClient(xcb_window_t window, unsigned dirt);
     void changed() { ++generation_; }
+    // After a pass: the client index when windows came or went, and the generation when
+    // anything read differed from what was known.
+    void settle();
+    void sendSweep();
+    // Takes the sweep's replies once they are all in; drops them when the facts may have moved
+    // on since it was sent.
+    void finishSweep();
+    // What we know now may be newer than the replies of the sweep in flight.
+    void sweepOutdated();
 
     X11Context& ctx_;
     bool listening_ = false;
@@ -190,12 +207,14 @@ private:
     std::vector<std::uint32_t> ownRequests_;
     std::optional<std::uint32_t> lastOwnRestack_;
     std::unordered_map<xcb_window_t, std::uint32_t> ownLast_;
+    // A read of this pass found something other than what was known.
+    bool differs_ = false;
     std::uint64_t generation_ = 0;
     std::uint64_t clientsGeneration_ = 0;
 
     std::chrono::milliseconds sweepInterval_{5000};
     std::chrono::steady_clock::time_point lastSweep_{};
-    std::chrono::steady_clock::time_point lastSweepStep_{};
+    std::unique_ptr<Sweep> sweep_;  // sent, replies not taken yet
     std::chrono::steady_clock::time_point lastEvent_{};
     std::vector<xcb_window_t> sweepTops_;
     std::vector<xcb_window_t> sweepClients_;
