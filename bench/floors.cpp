@@ -3,10 +3,13 @@
 // (ConfigureWindow with a sibling) followed by a sync, and the window list the backend reads
 // (root tree, client list, then per window its parent, attributes, frame geometry, state, type,
 // frame extents and pid) asked one reply at a time and, for comparison, pipelined; and one
-// GetImage of a 1920x1080 pixmap (what a desktop's wallpaper is), the least a picture costs.
+// GetImage of a 1920x1080 pixmap (what a desktop's wallpaper is), the least a picture costs; and
+// what an idle Qt Widgets program with one 0.25-s timer costs on the same server over the same
+// stretch as bench_idle (SOMBRIX_IDLE_SECONDS, 60 by default): the least a program that must look
+// four times a second can idle at, with its wake-ups per second (voluntary context switches).
 // Summary line (medians):
 //   floors round_trip_us=A configure_sync_us=B list_serial_ms=C list_pipelined_ms=D
-//          windows=50 requests=R get_image_ms=G
+//          windows=50 requests=R get_image_ms=G qt_tick_cpu_percent=Q qt_tick_wakeups_per_s=W
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app_bench_support.h"
@@ -125,6 +129,23 @@ void listPipelined(xcb_connection_t* c, xcb_window_t root, const Atoms& a) {
         std::free(xcb_get_geometry_reply(c, cookie, nullptr));
 }
 
+// Voluntary context switches of all threads of a process so far.
+double wakeups(pid_t pid) {
+    double total = 0;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    if (auto* d = ::opendir(dir.c_str())) {
+        while (auto* entry = ::readdir(d)) {
+            std::ifstream status(dir + "/" + entry->d_name + "/status");
+            for (std::string line; entry->d_name[0] != '.' && std::getline(status, line);) {
+                if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                    total += std::stod(line.substr(24));
+            }
+        }
+        ::closedir(d);
+    }
+    return total;
+}
+
 }  // namespace
 
 int main() {
@@ -196,10 +217,29 @@ int main() {
     }
     xcb_free_pixmap(c, wallpaper);
 
+    // The idle Qt program, left to settle as bench_idle leaves sombrix.
+    const int seconds =
+        std::getenv("SOMBRIX_IDLE_SECONDS") ? std::atoi(std::getenv("SOMBRIX_IDLE_SECONDS")) : 60;
+    const pid_t tick = session.spawn({QT_TICK_BINARY});
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const double tickBefore = bench::processRunUs(tick);
+    const double tickWakeupsBefore = wakeups(tick);
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double tickAfter = bench::processRunUs(tick);
+    const double tickWakeups = wakeups(tick) - tickWakeupsBefore;
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (tick < 0 || tickBefore < 0 || tickAfter < 0) {
+        std::fprintf(stderr, "bench_floors: the idle Qt program did not run\n");
+        return 1;
+    }
+
     std::printf(
         "floors round_trip_us=%.1f configure_sync_us=%.1f list_serial_ms=%.2f "
-        "list_pipelined_ms=%.2f windows=%d requests=%d get_image_ms=%.2f\n",
+        "list_pipelined_ms=%.2f windows=%d requests=%d get_image_ms=%.2f "
+        "qt_tick_cpu_percent=%.4f qt_tick_wakeups_per_s=%.2f\n",
         median(roundTrips), median(restacks), median(serial) / 1000, median(pipelined) / 1000,
-        kWindows, requests, median(images) / 1000);
+        kWindows, requests, median(images) / 1000, 100.0 * (tickAfter - tickBefore) / 1e6 / elapsed,
+        tickWakeups / elapsed);
     return 0;
 }
