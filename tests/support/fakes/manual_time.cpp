@@ -15,15 +15,15 @@ struct ManualScheduler::Handle : TimerHandle {
 
 std::unique_ptr<TimerHandle> ManualScheduler::scheduleRepeating(double intervalSeconds,
                                                                 std::function<void()> handler) {
-    auto timer = std::make_shared<Timer>(Timer{nextSequence_++, intervalSeconds,
-                                               clock_.now() + intervalSeconds, std::move(handler)});
+    auto timer = std::make_shared<Timer>(
+        Timer{intervalSeconds, clock_.now() + intervalSeconds, std::move(handler)});
     timers_.push_back(timer);
     return std::make_unique<Handle>(timer);
 }
 
 void ManualScheduler::scheduleOnce(double delaySeconds, std::function<void()> handler) {
-    timers_.push_back(std::make_shared<Timer>(
-        Timer{nextSequence_++, 0, clock_.now() + delaySeconds, std::move(handler)}));
+    timers_.push_back(
+        std::make_shared<Timer>(Timer{0, clock_.now() + delaySeconds, std::move(handler)}));
 }
 
 void ManualScheduler::advance(double seconds) {
@@ -34,10 +34,8 @@ void ManualScheduler::advance(double seconds) {
         for (const auto& t : timers_) {
             if (t->due > end)
                 continue;
-            if (!next || t->due < next->due ||
-                (t->due == next->due && t->sequence < next->sequence)) {
+            if (!next || t->due < next->due)
                 next = t;
-            }
         }
         if (!next)
             break;

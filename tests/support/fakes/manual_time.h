@@ -2,7 +2,6 @@
 // the test advances time.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -28,14 +27,13 @@ public:
     void scheduleOnce(double delaySeconds, std::function<void()> handler) override;
 
     // Moves the clock forward, firing every timer that falls due on the way, in time order
-    // (ties in the order they were scheduled), at its own due time.
+    // (ties in the order they were scheduled: timers_ keeps that order), at its own due time.
     void advance(double seconds);
     // Live repeating timers, or (false) one-shot calls still to come.
     int count(bool repeating) const;
 
 private:
     struct Timer {
-        std::uint64_t sequence;
         double interval;  // 0 for a one-shot call
         TimePoint due;
         std::function<void()> handler;
@@ -45,7 +43,6 @@ private:
 
     ManualClock& clock_;
     std::vector<std::shared_ptr<Timer>> timers_;
-    std::uint64_t nextSequence_ = 0;
 };
 
 }  // namespace sombrix::fakes

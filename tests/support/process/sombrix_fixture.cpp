@@ -31,11 +31,6 @@ bool SombrixProcess::running() {
     return r == 0;
 }
 
-bool SombrixProcess::waitForExit(int timeoutMs) {
-    waitUntil([&] { return !running(); }, std::chrono::milliseconds(timeoutMs));
-    return status_.has_value();
-}
-
 bool SombrixProcess::terminate(int signal, int timeoutMs) {
     if (running())
         ::kill(pid_, signal);
@@ -50,10 +45,6 @@ std::string SombrixProcess::howItEnded() const {
         return "exit status " + std::to_string(WEXITSTATUS(s));
     return "killed by signal " + std::to_string(WTERMSIG(s)) + " (" + ::strsignal(WTERMSIG(s)) +
            ")";
-}
-
-std::string SombrixProcess::stderrText() const {
-    return readFile(stderrFile_);
 }
 
 void SombrixTest::SetUp() {
@@ -81,26 +72,11 @@ void SombrixTest::TearDown() {
     client_.reset();
     session_.reset();
     std::error_code ignored;
-    if (!home.empty())
-        std::filesystem::remove_all(home, ignored);
-}
-
-void SombrixTest::writeSettings(const std::string& general) {
-    ASSERT_TRUE(writeFile(settingsFile(), "[General]\n" + general));
-}
-
-std::string SombrixTest::settingsText() const {
-    return readFile(settingsFile());
+    std::filesystem::remove_all(home, ignored);  // an empty name removes nothing
 }
 
 bool SombrixTest::settingsSay(const std::string& text) {
     return waitUntil([&] { return settingsText().find(text) != std::string::npos; }, kDeadline);
-}
-
-xcb_window_t SombrixTest::window(const std::string& title, int x, int y, std::uint16_t width,
-                                 std::uint16_t height) {
-    return client_->createWindow(
-        {.title = title, .x = x, .y = y, .width = width, .height = height});
 }
 
 xcb_window_t SombrixTest::otherProcessWindow(const std::string& title, int x, int y) {
@@ -156,10 +132,6 @@ std::optional<xcb_window_t> SombrixTest::overlayAt(int x) {
             return w;
     }
     return std::nullopt;
-}
-
-bool SombrixTest::directlyBeneath(std::optional<xcb_window_t> overlay, xcb_window_t client) {
-    return overlay && client_->isViewable(*overlay) && client_->isDirectlyBeneath(*overlay, client);
 }
 
 bool SombrixTest::expectArranged(const std::string& when) {

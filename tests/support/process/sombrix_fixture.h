@@ -44,13 +44,16 @@ public:
     // Reaps the process when it has ended; false once it has.
     bool running();
     // Waits up to `timeoutMs` for it to end on its own; true when it did.
-    bool waitForExit(int timeoutMs = 20000);
+    bool waitForExit(int timeoutMs = 20000) {
+        waitUntil([&] { return !running(); }, std::chrono::milliseconds(timeoutMs));
+        return status_.has_value();
+    }
     // Sends `signal` (SIGTERM by default) and waits; true when it ended in time.
     bool terminate(int signal = 15, int timeoutMs = 20000);
     bool exitedCleanly() const { return howItEnded() == "exit status 0"; }
     // "exit status 2", "killed by signal 11 (Segmentation fault)", "still running".
     std::string howItEnded() const;
-    std::string stderrText() const;
+    std::string stderrText() const { return readFile(stderrFile_); }
 
 private:
     std::string stderrFile_;
@@ -67,14 +70,19 @@ protected:
     TestClient& client() { return *client_; }
     xcb_connection_t* connection() { return client_->connection(); }
 
-    void writeSettings(const std::string& general);
-    std::string settingsText() const;
+    void writeSettings(const std::string& general) {
+        ASSERT_TRUE(writeFile(settingsFile(), "[General]\n" + general));
+    }
+    std::string settingsText() const { return readFile(settingsFile()); }
     // Waits until the settings file holds `text`.
     bool settingsSay(const std::string& text);
     std::string settingsFile() const { return home + "/config/Sombrix/Sombrix.conf"; }
 
     xcb_window_t window(const std::string& title, int x, int y, std::uint16_t width = 300,
-                        std::uint16_t height = 250);
+                        std::uint16_t height = 250) {
+        return client_->createWindow(
+            {.title = title, .x = x, .y = y, .width = width, .height = height});
+    }
     // A white window of another process (xlogo drawn in white); 0 when none appeared.
     xcb_window_t otherProcessWindow(const std::string& title, int x, int y);
     void activate(xcb_window_t w);
@@ -89,7 +97,10 @@ protected:
     // The overlay that starts at `x` on the root.
     std::optional<xcb_window_t> overlayAt(int x);
     // Whether `overlay` is shown and the root child directly beneath the frame of `client`.
-    bool directlyBeneath(std::optional<xcb_window_t> overlay, xcb_window_t client);
+    bool directlyBeneath(std::optional<xcb_window_t> overlay, xcb_window_t client) {
+        return overlay && client_->isViewable(*overlay) &&
+               client_->isDirectlyBeneath(*overlay, client);
+    }
     // Waits for the server to settle, then expects every monitor arranged as the rules say.
     bool expectArranged(const std::string& when);
 
