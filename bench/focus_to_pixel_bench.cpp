@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     constexpr std::uint32_t kWhite = 0xffffff;
 
     std::mt19937 random(11);
-    std::vector<double> latencies, announcements, restacks;
+    std::vector<double> latencies, announcements, restacks, following;
     std::size_t current = 0;
     int failures = 0;
     long probes = 0;
@@ -176,6 +176,8 @@ int main(int argc, char** argv) {
                 announcements.push_back(ms(*announced));
             if (restacked)
                 restacks.push_back(ms(*restacked));
+            if (announced && restacked)
+                following.push_back(ms(*restacked) - ms(*announced));
         }
         current = target;
     }
@@ -192,12 +194,14 @@ int main(int argc, char** argv) {
     };
     std::printf(
         "focus_to_pixel compositor=%s n=%zu p50_ms=%.2f p99_ms=%.2f announced_p50_ms=%.2f "
-        "restack_p50_ms=%.2f restack_p99_ms=%.2f poll_us=%ld probes_per_switch=%.1f "
+        "announced_p99_ms=%.2f restack_p50_ms=%.2f restack_p99_ms=%.2f "
+        "announce_to_restack_p99_ms=%.2f poll_us=%ld probes_per_switch=%.1f "
         "probe_cpu_us_per_switch=%.0f "
         "xserver_us_per_switch=%.0f",
         picom ? "picom" : "none", latencies.size(), percentile(latencies, 0.50),
-        percentile(latencies, 0.99), percentile(announcements, 0.50), percentile(restacks, 0.50),
-        percentile(restacks, 0.99), pollUs, probes / switches, cpu, server);
+        percentile(latencies, 0.99), percentile(announcements, 0.50),
+        percentile(announcements, 0.99), percentile(restacks, 0.50), percentile(restacks, 0.99),
+        percentile(following, 0.99), pollUs, probes / switches, cpu, server);
     if (picom)
         std::printf(" compositor_us_per_switch=%.0f",
                     (bench::processRunUs(session.compositorPid()) - compositor0) / switches);
