@@ -174,6 +174,9 @@ int main(int argc, char** argv) {
         host->run(std::chrono::milliseconds(2000));
         const long rss0 = residentKb(), heap0 = heapKb();
         const double cpu0 = bench::selfCpuUs();
+        auto& stats = host->platform().context().stats();
+        const long refreshes0 = host->refreshes();
+        const auto trips0 = stats.roundTrips;
         host->watchStalls();
         if (::write(go[1], "g", 1) != 1)
             return 1;
@@ -182,6 +185,9 @@ int main(int argc, char** argv) {
         const long heapHalf = heapKb();
         host->run(std::chrono::milliseconds(length * 500));
         const double cpu = (bench::selfCpuUs() - cpu0) / (length * 1e6) * 100.0;
+        // How the CPU is spent: refresh cycles and round trips the backend waited for, a second.
+        const double refreshes = double(host->refreshes() - refreshes0) / length;
+        const double trips = double(stats.roundTrips - trips0) / length;
         const double stall = host->longestStallMs();
         const long rss1 = residentKb(), heap1 = heapKb();
         if (::write(go[1], "s", 1) != 1)
@@ -196,10 +202,11 @@ int main(int argc, char** argv) {
         const auto faults = verdict.get();
         std::printf(
             "hostile scenario=%s windows=%d unmapped=%d seconds=%d cpu_percent=%.2f "
+            "refreshes_per_s=%.0f round_trips_per_s=%.0f "
             "longest_stall_ms=%.2f "
             "rss_kb=%ld/%ld heap_kb=%ld/%ld/%ld violations_at_rest=%zu\n",
-            s.name, s.windows, s.unmapped, length, cpu, stall, rss0, rss1, heap0, heapHalf, heap1,
-            faults.size());
+            s.name, s.windows, s.unmapped, length, cpu, refreshes, trips, stall, rss0, rss1, heap0,
+            heapHalf, heap1, faults.size());
         for (const auto& f : faults)
             std::fprintf(stderr, "  %s\n", f.c_str());
         std::fflush(stdout);
