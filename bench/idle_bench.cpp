@@ -77,12 +77,12 @@ int main(int argc, char** argv) {
     // SOMBRIX_IDLE_CALLGRIND=FILE runs sombrix under callgrind and counts only the measured
     // stretch into FILE: instructions per idle second, repeatable on a loaded machine.
     const char* callgrind = std::getenv("SOMBRIX_IDLE_CALLGRIND");
+    const std::string binary =
+        std::getenv("SOMBRIX_IDLE_BINARY") ? std::getenv("SOMBRIX_IDLE_BINARY") : SOMBRIX_BINARY;
     const pid_t sombrix =
-        callgrind
-            ? session.spawn({"valgrind", "--tool=callgrind", "--collect-systime=no",
-                             std::string("--callgrind-out-file=") + callgrind, SOMBRIX_BINARY})
-            : session.spawn({std::getenv("SOMBRIX_IDLE_BINARY") ? std::getenv("SOMBRIX_IDLE_BINARY")
-                                                                : SOMBRIX_BINARY});
+        callgrind ? session.spawn({"valgrind", "--tool=callgrind", "--collect-systime=no",
+                                   std::string("--callgrind-out-file=") + callgrind, binary})
+                  : session.spawn({binary});
     auto control = [&](const char* option) {
         if (callgrind)
             session.run({"callgrind_control", option, std::to_string(sombrix)});
