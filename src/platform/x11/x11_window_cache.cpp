@@ -13,10 +13,13 @@ namespace {
 
 // The safety net confirms the stacking and the root's lists and re-reads a slice of the windows
 // once per sweep interval, and only once no event has come for a while. Its replies are taken
-// at a later tick, so a step never blocks. The slice is small: the server hands the replies over
-// a few at a time, and each piece wakes our reader thread (about two wake-ups per window read),
-// so a slice of 32 cost an idle desktop of 300 windows 14 wake-ups a second, and 8 costs 4.
-constexpr std::size_t kSweepSlice = 8;
+// at a later tick, so a step never blocks. The slice is small, counted in replies: the server
+// writes each reply on its own, and each write can wake our reader thread, so an idle second
+// costs about as many wake-ups as the sweep asks questions (a slice of 8 windows cost a desktop
+// of 20 windows 9 wake-ups a second). A client is asked 7 things, a top-level 2.
+constexpr int kSweepReplies = 16;
+constexpr int kClientReplies = 7;
+constexpr int kTopLevelReplies = 2;
 constexpr auto kQuietBeforeSweep = std::chrono::milliseconds(250);
 // Replies this late are waited for after all (the server is busy, not gone: a broken connection
 // answers at once).
@@ -191,7 +194,7 @@ void X11WindowCache::sendSweep() {
         sweepTops_.assign(stack_.begin(), stack_.end());
         sweepClients_.assign(clientList_.begin(), clientList_.end());
     }
-    std::size_t budget = kSweepSlice;
+    int budget = kSweepReplies;
     std::vector<std::pair<xcb_window_t, unsigned>> clients;
     while (budget > 0 && !sweepClients_.empty()) {
         const xcb_window_t w = sweepClients_.back();
@@ -201,13 +204,13 @@ void X11WindowCache::sendSweep() {
             it != clients_.end() && tops_.count(it->second.topLevel) != 0) {
             clients.emplace_back(w, kAll);
             sweep->clients.push_back(w);
-            --budget;
+            budget -= kClientReplies;
         }
     }
     while (budget > 0 && !sweepTops_.empty()) {
         if (tops_.count(sweepTops_.back()) != 0) {
             sweep->tops.push_back(sweepTops_.back());
-            --budget;
+            budget -= kTopLevelReplies;
         }
         sweepTops_.pop_back();
     }
