@@ -1,6 +1,6 @@
 // What one refresh cycle costs the X11 backend on a real server: a private Xvfb with openbox,
 // two virtual monitors and 50 client windows of another process. Part one measures the backend's
-// share of a cycle (the window list, read twice as the engine does, plus the focus reads);
+// share of a cycle (the window list, read once as the engine does, plus the focus reads);
 // part two, when the engine and the overlays are built, runs real DimController::refresh cycles
 // with real overlay windows. Round trips and ordering requests are counted per cycle; then five
 // of the windows, all beneath an overlay, are excluded from dimming: a steady cycle must send no
@@ -158,7 +158,7 @@ Figures measureBackend(const std::string& display) {
         platform.x11WindowList().invalidate();  // a new cycle reads the server afresh
         bool trusted = ax.isProcessTrusted();
         auto front = platform.workspace().frontmostApplication();
-        auto snapshot = platform.windowList().copyWindowInfo();
+        auto snapshot = platform.windowList().windowEntries();
         if (trusted && front) {
             auto app = ax.applicationElement(front->pid);
             auto window = ax.copyAttributeValue(app, ax::kFocusedWindow);
@@ -166,11 +166,10 @@ Figures measureBackend(const std::string& display) {
                 const AXElement& w = std::get<AXElement>(*window);
                 ax.copyAttributeValue(w, ax::kMinimized);
                 ax.windowNumber(w);
-                platform.windowList().copyWindowInfo();  // the focused-window check
                 ax.copyAttributeValue(w, ax::kFullScreen);
             }
         }
-        return snapshot.has_value();
+        return snapshot != nullptr;
     };
     for (int i = 0; i < 50; ++i) {
         pump();

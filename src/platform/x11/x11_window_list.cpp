@@ -60,7 +60,7 @@ bool X11WindowList::update() {
     return cache_.update();
 }
 
-X11Window X11WindowList::entryFor(xcb_window_t top, const TopLevelFacts& facts) const {
+void X11WindowList::fill(X11Window& w, xcb_window_t top, const TopLevelFacts& facts) const {
     // Mapped but entirely off the screen (window managers park helper windows at -100,-100)
     // is not on screen.
     const Rect screen = cache_.rootBounds();
@@ -68,14 +68,17 @@ X11Window X11WindowList::entryFor(xcb_window_t top, const TopLevelFacts& facts) 
         return r.width > 0 && r.height > 0 && r.maxX() > screen.minX() && r.x < screen.maxX() &&
                r.maxY() > screen.minY() && r.y < screen.maxY();
     };
-    X11Window w;
     w.topLevel = top;
+    w.pid.reset();
+    w.bounds.reset();
     if (const xcb_window_t client = cache_.clientOf(top)) {
         const ClientFacts& c = *cache_.client(client);
         w.id = client;
         w.managed = cache_.windowManagerLists();
+        w.overlay = false;
         w.state = c.state;
-        w.wmClass = c.wmClass;
+        w.wmClass.instance = c.wmClass.instance;  // assigned into the storage already there
+        w.wmClass.name = c.wmClass.name;
         w.desktop = c.type == WindowType::Desktop;
         w.layer = c.overrideRedirect ? layer::kPopup : layerFor(c.type, c.state);
         // The facts at hand, rather than two more lookups per window and pass.
@@ -84,20 +87,25 @@ X11Window X11WindowList::entryFor(xcb_window_t top, const TopLevelFacts& facts) 
         }
         w.onScreen =
             facts.mapped && c.mapped && !c.state.hidden && w.bounds && visibleOnScreen(*w.bounds);
-        return w;
+        return;
     }
     w.id = top;
+    w.managed = false;
+    w.desktop = false;
+    w.state = WindowState{};
+    w.wmClass.instance.clear();
+    w.wmClass.name.clear();
     w.overlay = ctx_.isOverlay(top);
+    w.layer = w.overlay ? layer::kNormal : layer::kPopup;
+    w.onScreen = false;
     if (!w.overlay && (!facts.overrideRedirect || facts.inputOnly)) {
         // A frame whose client is not listed (being managed or withdrawn), the window manager's
         // own furniture, or a window that is never drawn: not a window of any application.
         w.id = 0;
-        return w;
+        return;
     }
-    w.layer = w.overlay ? layer::kNormal : layer::kPopup;
     w.bounds = facts.outer;
     w.onScreen = facts.mapped && visibleOnScreen(facts.outer);
-    return w;
 }
 
 std::optional<std::vector<X11Window>> X11WindowList::windows() {
@@ -114,64 +122,111 @@ const std::vector<X11Window>* X11WindowList::current() {
         return &*lastPass_;
     }
     const auto& stack = cache_.stack();
-    std::vector<X11Window> result;
-    result.reserve(stack.size());
+    // Built into the list before last: its strings keep their storage, so a class name is
+    // copied without an allocation.
+    std::vector<X11Window> result = std::move(spare_);
+    std::size_t count = 0;
     std::vector<xcb_window_t> needPids;
     for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
         const TopLevelFacts* facts = cache_.topLevel(*it);
         if (facts == nullptr || !facts->known) {
             continue;  // vanished mid-pass
         }
-        X11Window w = entryFor(*it, *facts);
+        if (count == result.size()) {
+            result.emplace_back();
+        }
+        X11Window& w = result[count];
+        fill(w, *it, *facts);
         if (w.id == 0) {
             continue;
         }
         if (w.onScreen) {
             needPids.push_back(w.id);
         }
-        result.push_back(w);
+        ++count;
     }
+    result.resize(count);
     // Owners are asked once per window (new popups and overlays; clients were asked on arrival).
     ctx_.resolvePids(needPids);
     for (X11Window& w : result) {
         w.pid = ctx_.cachedPid(w.id);
     }
+    if (lastPass_) {
+        spare_ = std::move(*lastPass_);
+    }
     lastPass_ = std::move(result);
-    lastInfo_.reset();
+    entriesCurrent_ = false;
     lastPassGeneration_ = cache_.generation();
     lastPassOverlays_ = ctx_.overlaysGeneration();
     return &*lastPass_;
 }
 
-std::optional<std::vector<RawWindowEntry>> X11WindowList::copyWindowInfo() {
+namespace {
+
+RawWindowEntry entryOf(const X11Window& w) {
+    RawWindowEntry e;
+    e.number = static_cast<std::int64_t>(w.id);
+    if (w.pid) {
+        e.ownerPID = static_cast<std::int64_t>(*w.pid);
+    }
+    e.layer = static_cast<std::int64_t>(w.layer);
+    if (w.bounds) {
+        e.bounds = RawBounds{w.bounds->x, w.bounds->y, w.bounds->width, w.bounds->height};
+    }
+    e.classInstance = w.wmClass.instance;
+    e.className = w.wmClass.name;
+    return e;
+}
+
+// Whether `e` is what entryOf(w) would build, read in place.
+bool describes(const RawWindowEntry& e, const X11Window& w) {
+    const auto* number = std::get_if<std::int64_t>(&e.number);
+    const auto* pid = std::get_if<std::int64_t>(&e.ownerPID);
+    const auto* layer = std::get_if<std::int64_t>(&e.layer);
+    const auto* b = std::get_if<RawBounds>(&e.bounds);
+    return number && *number == static_cast<std::int64_t>(w.id) && layer &&
+           *layer == static_cast<std::int64_t>(w.layer) &&
+           (pid ? w.pid && *pid == static_cast<std::int64_t>(*w.pid) : !w.pid) &&
+           (b ? w.bounds && b->x == w.bounds->x && b->y == w.bounds->y &&
+                    b->width == w.bounds->width && b->height == w.bounds->height
+              : !w.bounds) &&
+           e.classInstance == w.wmClass.instance && e.className == w.wmClass.name;
+}
+
+}  // namespace
+
+SharedWindowEntries X11WindowList::windowEntries() {
     const auto* all = current();
     if (!all) {
-        return std::nullopt;
+        return nullptr;
     }
-    if (lastInfo_) {
-        return lastInfo_;  // nothing changed since the last cycle built it
+    if (entriesCurrent_ && lastEntries_) {
+        return lastEntries_;  // nothing changed since the last cycle took it
     }
-    std::vector<RawWindowEntry> out;
-    out.reserve(all->size());
+    // The last list's entries in their order: after a restack or a change of a few windows, the
+    // others find theirs at the next place, or the one after when a window before them moved.
+    static const std::vector<SharedWindowEntry> none;
+    const auto& before = lastEntries_ ? *lastEntries_ : none;
+    std::size_t next = 0;
+    auto out = std::make_shared<std::vector<SharedWindowEntry>>();
+    out->reserve(before.size());
     for (const X11Window& w : *all) {
         if (!w.onScreen || w.desktop) {
             continue;
         }
-        RawWindowEntry e;
-        e.number = static_cast<std::int64_t>(w.id);
-        if (w.pid) {
-            e.ownerPID = static_cast<std::int64_t>(*w.pid);
+        if (next + 1 < before.size() && !describes(*before[next], w) &&
+            describes(*before[next + 1], w)) {
+            ++next;
         }
-        e.layer = static_cast<std::int64_t>(w.layer);
-        if (w.bounds) {
-            e.bounds = RawBounds{w.bounds->x, w.bounds->y, w.bounds->width, w.bounds->height};
+        if (next < before.size() && describes(*before[next], w)) {
+            out->push_back(before[next++]);
+        } else {
+            out->push_back(std::make_shared<const RawWindowEntry>(entryOf(w)));
         }
-        e.classInstance = w.wmClass.instance;
-        e.className = w.wmClass.name;
-        out.push_back(std::move(e));
     }
-    lastInfo_ = std::move(out);
-    return lastInfo_;
+    lastEntries_ = std::move(out);
+    entriesCurrent_ = true;
+    return lastEntries_;
 }
 
 std::optional<std::uint64_t> X11WindowList::changeCount() {

@@ -47,8 +47,9 @@ class X11WindowList : public WindowList, public X11Stacking {
 public:
     explicit X11WindowList(X11Context& context);
 
-    // WindowList: on-screen windows, desktop elements excluded, front to back.
-    std::optional<std::vector<RawWindowEntry>> copyWindowInfo() override;
+    // WindowList: on-screen windows, desktop elements excluded, front to back. A window whose
+    // entry reads the same as in the last list keeps that entry; a new order alone builds none.
+    SharedWindowEntries windowEntries() override;
     // Moves with every event and every pass that changed the facts; absent while a pass has
     // something to read (the safety-net sweep included) or no events keep the facts current.
     std::optional<std::uint64_t> changeCount() override;
@@ -84,16 +85,20 @@ private:
     bool update();
     // The list as windows() returns it, without a copy; null when the server could not be asked.
     const std::vector<X11Window>* current();
-    X11Window entryFor(xcb_window_t topLevel, const TopLevelFacts& facts) const;
+    // Sets every member of `w` (whose strings' storage is reused) to what the facts say.
+    void fill(X11Window& w, xcb_window_t topLevel, const TopLevelFacts& facts) const;
 
     X11Context& ctx_;
     X11WindowCache cache_;
-    // The list as last built, while the facts have not changed since.
+    // The list as last built, while the facts have not changed since, and the one before it,
+    // whose storage the next build reuses.
     std::optional<std::vector<X11Window>> lastPass_;
+    std::vector<X11Window> spare_;
     std::uint64_t lastPassGeneration_ = 0;
     std::uint64_t lastPassOverlays_ = 0;
-    // The on-screen entries of that list, once a cycle asked for them.
-    std::optional<std::vector<RawWindowEntry>> lastInfo_;
+    // The on-screen entries as last handed out, and whether they still match lastPass_.
+    SharedWindowEntries lastEntries_;
+    bool entriesCurrent_ = false;
 };
 
 }  // namespace sombrix::x11

@@ -17,16 +17,20 @@ RawWindowEntry FakeWindowServer::entryFor(const FakeWindow& w) {
     };
 }
 
-std::optional<std::vector<RawWindowEntry>> FakeWindowServer::copyWindowInfo() {
+SharedWindowEntries FakeWindowServer::windowEntries() {
     ++copyCount_;
     if (absent_)
-        return std::nullopt;
-    std::vector<RawWindowEntry> list;
-    for (const auto& slot : stack_) {
+        return nullptr;
+    auto list = std::make_shared<std::vector<SharedWindowEntry>>();
+    for (auto& slot : stack_) {
+        if (slot.onScreen && !slot.shared)
+            slot.shared = std::make_shared<const RawWindowEntry>(slot.entry);
         if (slot.onScreen)
-            list.push_back(slot.entry);
+            list->push_back(slot.shared);
     }
-    return list;
+    if (!shared_ || *shared_ != *list)
+        shared_ = std::move(list);
+    return shared_;
 }
 
 void FakeWindowServer::insert(bool front, RawWindowEntry entry, bool onScreen, bool overlay) {
@@ -81,8 +85,10 @@ void FakeWindowServer::put(std::uint32_t id, std::optional<std::uint32_t> target
 }
 
 void FakeWindowServer::setBounds(std::uint32_t id, const Rect& bounds) {
-    if (const auto i = indexOf(id))
+    if (const auto i = indexOf(id)) {
         stack_[*i].entry.bounds = RawBounds{bounds.x, bounds.y, bounds.width, bounds.height};
+        stack_[*i].shared.reset();
+    }
 }
 
 void FakeWindowServer::setOnScreen(std::uint32_t id, bool onScreen) {

@@ -26,7 +26,8 @@ struct FakeWindow {
 
 class FakeWindowServer : public WindowList {
 public:
-    std::optional<std::vector<RawWindowEntry>> copyWindowInfo() override;
+    // The same list object until the stacking or an entry changes, as the real backend does.
+    SharedWindowEntries windowEntries() override;
     std::optional<std::uint64_t> changeCount() override { return changes; }
 
     // Control side. Windows are named by number; raw entries are found by their number when it
@@ -62,6 +63,7 @@ private:
         RawWindowEntry entry;
         bool onScreen = true;
         bool overlay = false;
+        SharedWindowEntry shared{};  // `entry` as last handed out, until it changes
     };
     static RawWindowEntry entryFor(const FakeWindow& window);
     std::optional<std::size_t> indexOf(std::uint32_t id) const;
@@ -72,7 +74,8 @@ private:
     // normal-layer window (behind panels and other upper layers).
     void put(std::uint32_t id, std::optional<std::uint32_t> target, std::size_t offset = 0);
 
-    std::vector<Slot> stack_;  // front to back, hidden windows included
+    std::vector<Slot> stack_;     // front to back, hidden windows included
+    SharedWindowEntries shared_;  // handed out again while the list reads the same
     bool absent_ = false;
     int copyCount_ = 0;
 };
