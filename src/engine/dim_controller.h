@@ -2,11 +2,11 @@
 // stacks one overlay per display directly beneath it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -145,22 +145,36 @@ private:
     bool timeRuleRunning();
 
     // Window snapshot.
-    std::vector<RawWindowEntry> onScreenNormalWindows() const;
+    // The overlays' numbers: a handful, which a scan finds sooner than a tree on the walks that
+    // ask about every window of the list.
+    struct OverlayIDs {
+        std::vector<std::uint32_t> ids;
+        bool contains(std::uint32_t id) const {
+            return std::find(ids.begin(), ids.end(), id) != ids.end();
+        }
+    };
     // Answered from the list this cycle's snapshot() read.
     bool isOnScreenNormalWindow(std::uint32_t id) const;
     // On screen at all, whatever its layer.
     bool isOnScreenInAnyLayer(std::uint32_t id) const;
-    // Also records the whole stacking, every layer, in `stack_` for the holes of this cycle.
-    std::vector<WindowInfo> snapshot();
-    std::vector<StackedWindow> stackOf(const std::vector<RawWindowEntry>& entries) const;
-    std::set<std::uint32_t> overlayIDs() const;
+    // Reads the list once per cycle: the checked windows of the normal layer, front to back, and
+    // the whole stacking, every layer, in `stack_` for the holes of this cycle.
+    const std::vector<WindowInfo>& snapshot();
+    OverlayIDs overlayIDs() const;
 
     // Arrangement.
     void arrange(Overlay& overlay, const FocusedWindow& focused,
-                 const std::vector<WindowInfo>& windows, const std::set<std::uint32_t>& overlayIDs);
+                 const std::vector<WindowInfo>& windows, const OverlayIDs& overlayIDs);
     void dimEverything();
-    // Whether a window of these bounds may stay bright on the display of `frame`.
-    static bool isCandidateOn(const Rect& frame, const Rect& bounds);
+    // Small windows (toolbars, tooltips that slipped through, dock-like strips) never stay
+    // bright.
+    static constexpr double kMinimumCandidateSide = 40;
+    // Whether a window of these bounds may stay bright on the display of `frame`. Inline: asked
+    // about every window for every display in each cycle.
+    static bool isCandidateOn(const Rect& frame, const Rect& bounds) {
+        return frame.containsHalfOpen(bounds.centre()) && bounds.width > kMinimumCandidateSide &&
+               bounds.height > kMinimumCandidateSide;
+    }
 
     // Fade-out: overlays already dropped from the set, released once their fade has ended.
     void finishFadeOut(const Overlay* overlay);
@@ -178,21 +192,20 @@ private:
         std::optional<std::size_t> focused{};
     };
     bool isBright(const BrightRule& rule, std::size_t i) const;
-    bool dimmedAboveBright(const BrightRule& rule, const std::set<std::uint32_t>& overlayIDs) const;
-    void arrangeAboveDimmed(Overlay& overlay, const BrightRule& rule,
-                            const std::set<std::uint32_t>& overlayIDs);
+    bool dimmedAboveBright(const BrightRule& rule, const OverlayIDs& overlayIDs) const;
+    void arrangeAboveDimmed(Overlay& overlay, const BrightRule& rule, const OverlayIDs& overlayIDs);
     void cutHoles(Overlay& overlay, const BrightRule& rule, std::size_t firstBelow,
-                  const std::set<std::uint32_t>& overlayIDs) const;
+                  const OverlayIDs& overlayIDs) const;
     std::optional<std::size_t> stackIndex(std::uint32_t id) const;
-    std::size_t frontOfNormalLayer(const std::set<std::uint32_t>& overlayIDs) const;
+    std::size_t frontOfNormalLayer(const OverlayIDs& overlayIDs) const;
 
     // Whether the window manager lets a restack stick (restack_watch.cpp).
     enum class Restack : std::uint8_t { below, above };
     // Issues the restack unless the window manager has been found to undo them; false then.
     bool requestRestack(Overlay& overlay, Restack kind, std::uint32_t target,
-                        const std::set<std::uint32_t>& overlayIDs);
+                        const OverlayIDs& overlayIDs);
     bool wasIgnored(std::uint32_t overlay, Restack kind, std::uint32_t target,
-                    const std::set<std::uint32_t>& overlayIDs) const;
+                    const OverlayIDs& overlayIDs) const;
     // The overlay is moved some other way: its last restack no longer tells anything.
     void forgetRestack(const Overlay& overlay) { lastRestack_.erase(overlay.windowNumber()); }
     bool restacksStick() const { return !restacksIgnored_; }
@@ -242,6 +255,25 @@ private:
 
     std::optional<CycleInputs> lastCycleInputs_;
 
+    // What a cycle made of each entry of the list it read, kept while the list holds the entry:
+    // a later list that shares it (the window neither changed nor left) reuses the record, and
+    // its class is not looked up again.
+    struct EntryRecord {
+        const RawWindowEntry* entry = nullptr;
+        std::optional<std::uint32_t> id;
+        std::optional<std::int32_t> pid;
+        std::optional<std::int64_t> layer;
+        std::optional<Rect> bounds;
+        bool excluded = false;
+    };
+    // The list the current cycle read (kept, so that no later list can reuse its addresses),
+    // one record per entry in its order, and the exclusion list, lowered and sorted, they were
+    // made with.
+    SharedWindowEntries list_;
+    std::vector<EntryRecord> records_;
+    std::vector<std::string> excludedLowered_;
+    // The checked normal-layer windows of that list, front to back.
+    std::vector<WindowInfo> windows_;
     // The whole stacking of the current cycle, front to back, every layer.
     std::vector<StackedWindow> stack_;
     // The numbers of the normal layer's entries in that list.

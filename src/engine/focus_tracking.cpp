@@ -114,16 +114,14 @@ std::optional<std::uint32_t> DimController::matchWindowByBounds(const AXElement&
     const Rect frame{position->x, position->y, size->width, size->height};
     auto close = [](double a, double b) { return std::fabs(a - b) < kBoundsMatchTolerance; };
 
-    for (const auto& entry : onScreenNormalWindows()) {
-        if (rawToInt32(entry.ownerPID) != pid)
+    for (const auto& r : records_) {
+        if (r.layer != 0 || r.pid != pid || !r.bounds)
             continue;
-        const auto bounds = rawToRect(entry.bounds);
-        if (!bounds)
-            continue;
-        if (close(bounds->minX(), frame.minX()) && close(bounds->minY(), frame.minY()) &&
-            close(bounds->width, frame.width) && close(bounds->height, frame.height)) {
+        const Rect& bounds = *r.bounds;
+        if (close(bounds.minX(), frame.minX()) && close(bounds.minY(), frame.minY()) &&
+            close(bounds.width, frame.width) && close(bounds.height, frame.height)) {
             // The frontmost match decides, even when its number is unusable.
-            return rawToUInt32(entry.number);
+            return r.id;
         }
     }
     return std::nullopt;

@@ -35,7 +35,7 @@ std::optional<std::size_t> DimController::stackIndex(std::uint32_t id) const {
     return std::nullopt;
 }
 
-std::size_t DimController::frontOfNormalLayer(const std::set<std::uint32_t>& overlayIDs) const {
+std::size_t DimController::frontOfNormalLayer(const OverlayIDs& overlayIDs) const {
     for (std::size_t i = 0; i < stack_.size(); ++i) {
         if (stack_[i].layer == 0 && !overlayIDs.contains(stack_[i].id))
             return i;
@@ -60,8 +60,7 @@ bool DimController::isBright(const BrightRule& rule, std::size_t i) const {
                                 !isCandidateOn(rule.frame, w.bounds));
 }
 
-bool DimController::dimmedAboveBright(const BrightRule& rule,
-                                      const std::set<std::uint32_t>& overlayIDs) const {
+bool DimController::dimmedAboveBright(const BrightRule& rule, const OverlayIDs& overlayIDs) const {
     if (!rule.bright)
         return false;
     for (std::size_t i = 0; i < *rule.bright; ++i) {
@@ -75,7 +74,7 @@ bool DimController::dimmedAboveBright(const BrightRule& rule,
 }
 
 void DimController::arrangeAboveDimmed(Overlay& overlay, const BrightRule& rule,
-                                       const std::set<std::uint32_t>& overlayIDs) {
+                                       const OverlayIDs& overlayIDs) {
     const std::uint32_t self = overlay.windowNumber();
     // The topmost window of this display that must be dimmed, and whether it lies above us.
     std::optional<std::size_t> topDimmed;
@@ -120,16 +119,25 @@ void DimController::arrangeAboveDimmed(Overlay& overlay, const BrightRule& rule,
 }
 
 void DimController::cutHoles(Overlay& overlay, const BrightRule& rule, std::size_t firstBelow,
-                             const std::set<std::uint32_t>& overlayIDs) const {
+                             const OverlayIDs& overlayIDs) const {
     // Walking down from the overlay: a bright window shows where no dimmed window above it (and
-    // below the overlay) covers it. Every cycle runs this, so the region arithmetic is kept to
-    // the bright windows and the dimmed ones that reach over them.
+    // below the overlay) covers it. Every cycle runs this for every display, and most find no
+    // bright window below the overlay at all: the dimmed windows are gathered only down to the
+    // last bright one, and the region arithmetic is kept to those that reach over a bright one.
+    auto onDisplay = [&](const StackedWindow& w) {
+        return region::overlaps(w.bounds, rule.frame) && !overlayIDs.contains(w.id);
+    };
+    std::size_t end = firstBelow;
+    for (std::size_t i = firstBelow; i < stack_.size(); ++i) {
+        if (onDisplay(stack_[i]) && isBright(rule, i))
+            end = i + 1;
+    }
     region::Region covered;
     region::Region holes;
     region::Region cut;
-    for (std::size_t i = firstBelow; i < stack_.size(); ++i) {
+    for (std::size_t i = firstBelow; i < end; ++i) {
         const StackedWindow& w = stack_[i];
-        if (overlayIDs.contains(w.id) || !region::overlaps(w.bounds, rule.frame))
+        if (!onDisplay(w))
             continue;
         const double x0 = std::max(w.bounds.minX(), rule.frame.minX());
         const double y0 = std::max(w.bounds.minY(), rule.frame.minY());

@@ -7,15 +7,9 @@ namespace sombrix {
 
 namespace {
 
-// Small windows (toolbars, tooltips that slipped through, dock-like strips) never stay bright.
-constexpr double kMinimumCandidateSide = 40;
 // A window this close to the display's edges counts as filling it: there is nothing left to dim.
 constexpr double kFillSideTolerance = 1;
 constexpr double kFillHeightTolerance = 40;
-
-bool isLargeEnough(const Rect& bounds) {
-    return bounds.width > kMinimumCandidateSide && bounds.height > kMinimumCandidateSide;
-}
 
 std::string brightText(std::uint32_t id, bool focused) {
     return "bright " + DecisionLog::window(id) +
@@ -23,10 +17,6 @@ std::string brightText(std::uint32_t id, bool focused) {
 }
 
 }  // namespace
-
-bool DimController::isCandidateOn(const Rect& frame, const Rect& bounds) {
-    return frame.containsHalfOpen(bounds.centre()) && isLargeEnough(bounds);
-}
 
 void DimController::refresh() {
     cycle();
@@ -68,10 +58,11 @@ void DimController::cycle() {
     const auto front = services_.workspace.frontmostApplication();
     if (!front) {
         decisions_.everyDisplay("no application is active: every overlay in front");
+        snapshot();
         dimEverything();
         return;
     }
-    const auto windows = snapshot();
+    const auto& windows = snapshot();
 
     if (front->pid == services_.application.processIdentifier()) {
         const auto key = services_.application.keyWindow();
@@ -103,8 +94,7 @@ void DimController::cycle() {
 }
 
 void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
-                            const std::vector<WindowInfo>& windows,
-                            const std::set<std::uint32_t>& overlayIDs) {
+                            const std::vector<WindowInfo>& windows, const OverlayIDs& overlayIDs) {
     const std::uint32_t self = overlay.windowNumber();
     const Rect frame = overlay.cgFrame();
 
@@ -121,7 +111,7 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
     std::size_t target = windows.size();
     for (std::size_t i = 0; i < windows.size(); ++i) {
         const auto& w = windows[i];
-        if (overlayIDs.contains(w.id) || !isCandidateOn(frame, w.bounds)) {
+        if (!isCandidateOn(frame, w.bounds) || overlayIDs.contains(w.id)) {
             continue;
         }
         isCandidate[i] = 1;
@@ -248,25 +238,14 @@ void DimController::arrange(Overlay& overlay, const FocusedWindow& focused,
 }
 
 void DimController::dimEverything() {
+    // Called after this cycle's snapshot: its stacking is read, not the list again.
     const auto ids = overlayIDs();
-    std::set<std::uint32_t> prefix;
-    std::size_t taken = 0;
-    const auto list = services_.windowList.copyWindowInfo();
-    if (!ids.empty() && list) {
-        for (const auto& entry : *list) {
-            if (rawToInteger(entry.layer) != 0)
-                continue;
-            const auto number = rawToUInt32(entry.number);
-            if (!number)
-                continue;
-            prefix.insert(*number);
-            if (++taken == ids.size())
-                break;
-        }
-    }
-    // Excluded windows and upper layers beneath the overlays still show.
-    stack_ = list ? stackOf(*list) : std::vector<StackedWindow>{};
-    const bool inFront = prefix == ids;
+    // In front when the first normal-layer windows of the list are the overlays, all of them.
+    const auto prefixEnd = normalLayerIDs_.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                         ids.ids.size(), normalLayerIDs_.size()));
+    const bool inFront = std::all_of(ids.ids.begin(), ids.ids.end(), [&](std::uint32_t id) {
+        return std::find(normalLayerIDs_.begin(), prefixEnd, id) != prefixEnd;
+    });
     for (const auto& overlay : overlays_) {
         if (!inFront) {
             forgetRestack(*overlay);

@@ -104,11 +104,6 @@ Region combine(const Region& a, const Region& b, Op op) {
 
 }  // namespace
 
-bool overlaps(const Rect& a, const Rect& b) {
-    return hasArea(a) && hasArea(b) && a.minX() < b.maxX() && b.minX() < a.maxX() &&
-           a.minY() < b.maxY() && b.minY() < a.maxY();
-}
-
 Region unite(const Region& a, const Region& b) {
     return combine(a, b, Op::unite);
 }

@@ -13,8 +13,12 @@ namespace sombrix::region {
 // bands with the same spans are merged into one. Equal areas give equal lists.
 using Region = std::vector<Rect>;
 
-// True when the two rectangles share an area (touching edges do not count).
-bool overlaps(const Rect& a, const Rect& b);
+// True when the two rectangles share an area (touching edges do not count). Inline: the engine
+// asks it for every window on every display in each cycle.
+inline bool overlaps(const Rect& a, const Rect& b) {
+    return a.width > 0 && a.height > 0 && b.width > 0 && b.height > 0 && a.minX() < b.maxX() &&
+           b.minX() < a.maxX() && a.minY() < b.maxY() && b.minY() < a.maxY();
+}
 
 Region unite(const Region& a, const Region& b);
 Region subtract(const Region& from, const Region& cut);

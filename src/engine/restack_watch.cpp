@@ -33,7 +33,7 @@ void DimController::followWindowManager() {
 }
 
 bool DimController::wasIgnored(std::uint32_t overlay, Restack kind, std::uint32_t target,
-                               const std::set<std::uint32_t>& overlayIDs) const {
+                               const OverlayIDs& overlayIDs) const {
     const auto at = stackIndex(target);
     if (!at || !stackIndex(overlay))
         return false;  // the target or the overlay went away: nothing to judge by
@@ -51,7 +51,7 @@ bool DimController::wasIgnored(std::uint32_t overlay, Restack kind, std::uint32_
 }
 
 bool DimController::requestRestack(Overlay& overlay, Restack kind, std::uint32_t target,
-                                   const std::set<std::uint32_t>& overlayIDs) {
+                                   const OverlayIDs& overlayIDs) {
     const std::uint32_t self = overlay.windowNumber();
     const TimePoint now = services_.clock.now();
     if (const auto last = lastRestack_.find(self);

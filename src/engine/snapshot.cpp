@@ -21,98 +21,93 @@ std::optional<DimController::WindowInfo> DimController::WindowInfo::from(
     return WindowInfo{*id, *pid, *bounds};
 }
 
-std::vector<RawWindowEntry> DimController::onScreenNormalWindows() const {
-    auto list = services_.windowList.copyWindowInfo();
-    if (!list)
-        return {};
-    // Filtered in place: the list is ours, and a copy per cycle would cost as much as the
-    // window server's answer itself.
-    std::erase_if(*list, [](const RawWindowEntry& entry) {
-        const auto layer = rawToInteger(entry.layer);
-        return !layer || *layer != 0;
-    });
-    return std::move(*list);
-}
-
 bool DimController::isOnScreenNormalWindow(std::uint32_t id) const {
-    // The list changes only when a cycle reads it again: a second copy of a list of hundreds of
-    // windows per cycle would cost as much as the first.
     return std::find(normalLayerIDs_.begin(), normalLayerIDs_.end(), id) != normalLayerIDs_.end();
 }
 
 bool DimController::isOnScreenInAnyLayer(std::uint32_t id) const {
-    const auto list = services_.windowList.copyWindowInfo();
-    return list && std::any_of(list->begin(), list->end(), [id](const RawWindowEntry& entry) {
-               return rawToUInt32(entry.number) == id;
-           });
-}
-
-std::vector<DimController::WindowInfo> DimController::snapshot() {
-    // One copy of the list serves both: the normal layer for the rules, every layer for holes.
-    auto list = services_.windowList.copyWindowInfo();
-    normalLayerIDs_.clear();
-    if (!list) {
-        stack_.clear();
-        return {};
-    }
-    stack_ = stackOf(*list);
-    std::vector<WindowInfo> windows;
-    windows.reserve(list->size());
-    for (const auto& entry : *list) {
-        const auto layer = rawToInteger(entry.layer);
-        if (!layer || *layer != 0)
-            continue;
-        if (const auto id = rawToUInt32(entry.number))
-            normalLayerIDs_.push_back(*id);
-        if (auto info = WindowInfo::from(entry))
-            windows.push_back(*info);
-    }
-    return windows;
+    return std::any_of(records_.begin(), records_.end(),
+                       [id](const EntryRecord& r) { return r.id == id; });
 }
 
 namespace {
 
-std::string lowered(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
+char lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+// Ordered as std::string orders the lowered names (bytes as unsigned), either side lowered here,
+// so a name is looked up without a lowered copy of it.
+bool lessIgnoringCase(std::string_view a, std::string_view b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(lower(x)) < static_cast<unsigned char>(lower(y));
+    });
 }
 
 }  // namespace
 
-std::vector<DimController::StackedWindow> DimController::stackOf(
-    const std::vector<RawWindowEntry>& entries) const {
-    // Lowered and sorted once per cycle: a list of hundreds of entries costs a lookup per name.
-    auto excludedClasses = excludedWindowClasses();
-    for (auto& name : excludedClasses)
-        name = lowered(name);
-    std::sort(excludedClasses.begin(), excludedClasses.end());
+const std::vector<DimController::WindowInfo>& DimController::snapshot() {
+    auto list = services_.windowList.windowEntries();
+    auto excluded = excludedWindowClasses();
+    for (auto& name : excluded)
+        std::transform(name.begin(), name.end(), name.begin(), lower);
+    std::sort(excluded.begin(), excluded.end());
+    const bool sameExclusions = excluded == excludedLowered_;
+    if (list && list == list_ && sameExclusions)
+        return windows_;  // the very list the last cycle read: nothing to make of it again
+
     auto listed = [&](const std::string& name) {
         return !name.empty() &&
-               std::binary_search(excludedClasses.begin(), excludedClasses.end(), lowered(name));
+               std::binary_search(excluded.begin(), excluded.end(), name, lessIgnoringCase);
     };
-    auto isExcluded = [&](const RawWindowEntry& entry) {
-        return listed(entry.classInstance) || listed(entry.className);
-    };
-    std::vector<StackedWindow> stack;
-    stack.reserve(entries.size());
-    for (const auto& entry : entries) {
-        const auto id = rawToUInt32(entry.number);
-        const auto layer = rawToInteger(entry.layer);
-        const auto bounds = rawToRect(entry.bounds);
-        if (!id || !layer || !bounds)
+    std::vector<EntryRecord> records;
+    records.reserve(list ? list->size() : 0);
+    // The last list's records in their order: a new list is mostly the same entries in the same
+    // order, with a few windows moved, changed, added or gone.
+    std::size_t last = 0;
+    static const std::vector<SharedWindowEntry> none;
+    for (const auto& shared : list ? *list : none) {
+        const RawWindowEntry* entry = shared.get();
+        if (!entry)
             continue;
-        stack.push_back(StackedWindow{*id, rawToInt32(entry.ownerPID).value_or(0), *bounds, *layer,
-                                      !excludedClasses.empty() && isExcluded(entry)});
+        if (last + 1 < records_.size() && records_[last].entry != entry &&
+            records_[last + 1].entry == entry) {
+            ++last;  // the window at `last` moved or left
+        }
+        if (sameExclusions && last < records_.size() && records_[last].entry == entry) {
+            records.push_back(records_[last++]);
+            continue;
+        }
+        records.push_back(EntryRecord{
+            entry, rawToUInt32(entry->number), rawToInt32(entry->ownerPID),
+            rawToInteger(entry->layer), rawToRect(entry->bounds),
+            !excluded.empty() && (listed(entry->classInstance) || listed(entry->className))});
     }
-    return stack;
+    list_ = std::move(list);
+    records_ = std::move(records);
+    excludedLowered_ = std::move(excluded);
+
+    windows_.clear();
+    stack_.clear();
+    normalLayerIDs_.clear();
+    for (const auto& r : records_) {
+        if (r.id && r.layer && r.bounds)
+            stack_.push_back(
+                StackedWindow{*r.id, r.pid.value_or(0), *r.bounds, *r.layer, r.excluded});
+        if (r.layer != 0 || !r.id)
+            continue;
+        normalLayerIDs_.push_back(*r.id);
+        if (r.pid && r.bounds)
+            windows_.push_back(WindowInfo{*r.id, *r.pid, *r.bounds});
+    }
+    return windows_;
 }
 
-std::set<std::uint32_t> DimController::overlayIDs() const {
-    std::set<std::uint32_t> ids;
+DimController::OverlayIDs DimController::overlayIDs() const {
+    OverlayIDs ids;
+    ids.ids.reserve(overlays_.size());
     for (const auto& overlay : overlays_)
-        ids.insert(overlay->windowNumber());
+        ids.ids.push_back(overlay->windowNumber());
     return ids;
 }
 
