@@ -19,6 +19,7 @@ struct RawBounds {
     std::optional<double> y;
     std::optional<double> width;
     std::optional<double> height;
+    friend bool operator==(const RawBounds&, const RawBounds&) = default;
 };
 
 // std::monostate stands for a missing key.
@@ -33,6 +34,7 @@ struct RawWindowEntry {
     // window has none.
     std::string classInstance{};
     std::string className{};
+    friend bool operator==(const RawWindowEntry&, const RawWindowEntry&) = default;
 };
 
 // Conversions of the window list: a value converts to an integer type only when it is a number

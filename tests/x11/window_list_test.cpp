@@ -265,7 +265,12 @@ TEST(X11WindowList, EveryChangeArrivesAsAnEventAndIdleCostsNothing) {
     for (const Change& change : changes) {
         change.make();
         EXPECT_TRUE(backend.pumpUntil(change.seen)) << change.what;
+        backend.platform.windowList().copyWindowInfo();  // entries kept into the next change
     }
+    // Entries kept through all of that read as those of a list that reads everything afresh.
+    X11WindowList fresh(backend.context);
+    EXPECT_TRUE(backend.pumpUntil(
+        [&] { return backend.platform.windowList().copyWindowInfo() == fresh.copyWindowInfo(); }));
     // What a refresh cycle asks for; the first one learns what never changes (trust, class).
     auto cycle = [&] {
         ASSERT_TRUE(backend.platform.windowList().copyWindowInfo());

@@ -60,7 +60,20 @@ bool X11WindowList::update() {
     return cache_.update();
 }
 
-void X11WindowList::fill(X11Window& w, xcb_window_t top, const TopLevelFacts& facts) const {
+namespace {
+
+// Assigns only what differs (a string keeps its storage), and says so.
+template <typename T>
+[[gnu::always_inline]] inline void assign(T& field, const T& value, bool& changed) {
+    if (!(field == value)) {
+        field = value;
+        changed = true;
+    }
+}
+
+}  // namespace
+
+bool X11WindowList::fill(X11Window& w, xcb_window_t top, const TopLevelFacts& facts) const {
     // Mapped but entirely off the screen (window managers park helper windows at -100,-100)
     // is not on screen.
     const Rect screen = cache_.rootBounds();
@@ -68,97 +81,118 @@ void X11WindowList::fill(X11Window& w, xcb_window_t top, const TopLevelFacts& fa
         return r.width > 0 && r.height > 0 && r.maxX() > screen.minX() && r.x < screen.maxX() &&
                r.maxY() > screen.minY() && r.y < screen.maxY();
     };
-    w.topLevel = top;
-    w.pid.reset();
-    w.bounds.reset();
+    bool changed = false;
+    assign(w.topLevel, top, changed);
     if (const xcb_window_t client = cache_.clientOf(top)) {
         const ClientFacts& c = *cache_.client(client);
-        w.id = client;
-        w.managed = cache_.windowManagerLists();
-        w.overlay = false;
-        w.state = c.state;
-        w.wmClass.instance = c.wmClass.instance;  // assigned into the storage already there
-        w.wmClass.name = c.wmClass.name;
-        w.desktop = c.type == WindowType::Desktop;
-        w.layer = c.overrideRedirect ? layer::kPopup : layerFor(c.type, c.state);
+        assign(w.id, client, changed);
+        assign(w.managed, cache_.windowManagerLists(), changed);
+        assign(w.overlay, false, changed);
+        assign(w.state, c.state, changed);
+        assign(w.wmClass.instance, c.wmClass.instance, changed);
+        assign(w.wmClass.name, c.wmClass.name, changed);
+        assign(w.desktop, c.type == WindowType::Desktop, changed);
+        assign(w.layer, c.overrideRedirect ? layer::kPopup : layerFor(c.type, c.state), changed);
         // The facts at hand, rather than two more lookups per window and pass.
+        std::optional<Rect> bounds;
         if (c.topLevel == top) {
-            w.bounds = X11WindowCache::boundsFrom(client, c, facts);
+            bounds = X11WindowCache::boundsFrom(client, c, facts);
         }
-        w.onScreen =
-            facts.mapped && c.mapped && !c.state.hidden && w.bounds && visibleOnScreen(*w.bounds);
-        return;
+        assign(w.bounds, bounds, changed);
+        assign(w.onScreen,
+               facts.mapped && c.mapped && !c.state.hidden && bounds && visibleOnScreen(*bounds),
+               changed);
+        return changed;
     }
-    w.id = top;
-    w.managed = false;
-    w.desktop = false;
-    w.state = WindowState{};
-    w.wmClass.instance.clear();
-    w.wmClass.name.clear();
-    w.overlay = ctx_.isOverlay(top);
-    w.layer = w.overlay ? layer::kNormal : layer::kPopup;
-    w.onScreen = false;
-    if (!w.overlay && (!facts.overrideRedirect || facts.inputOnly)) {
+    static const std::string none;
+    const bool overlay = ctx_.isOverlay(top);
+    assign(w.overlay, overlay, changed);
+    assign(w.managed, false, changed);
+    assign(w.desktop, false, changed);
+    assign(w.state, WindowState{}, changed);
+    assign(w.wmClass.instance, none, changed);
+    assign(w.wmClass.name, none, changed);
+    assign(w.layer, overlay ? layer::kNormal : layer::kPopup, changed);
+    if (!overlay && (!facts.overrideRedirect || facts.inputOnly)) {
         // A frame whose client is not listed (being managed or withdrawn), the window manager's
         // own furniture, or a window that is never drawn: not a window of any application.
-        w.id = 0;
-        return;
+        assign(w.id, xcb_window_t{0}, changed);
+        return changed;
     }
-    w.bounds = facts.outer;
-    w.onScreen = facts.mapped && visibleOnScreen(facts.outer);
+    assign(w.id, top, changed);
+    assign(w.bounds, std::optional<Rect>(facts.outer), changed);
+    assign(w.onScreen, facts.mapped && visibleOnScreen(facts.outer), changed);
+    return changed;
 }
 
 std::optional<std::vector<X11Window>> X11WindowList::windows() {
     const auto* all = current();
-    return all ? std::optional(*all) : std::nullopt;
+    if (!all) {
+        return std::nullopt;
+    }
+    std::vector<X11Window> out;
+    out.reserve(all->size());
+    for (const Kept* k : *all) {
+        out.push_back(k->window);
+    }
+    return out;
 }
 
-const std::vector<X11Window>* X11WindowList::current() {
+const std::vector<X11WindowList::Kept*>* X11WindowList::current() {
     if (!update()) {
         return nullptr;
     }
-    if (lastPass_ && lastPassGeneration_ == cache_.generation() &&
+    if (passBuilt_ && lastPassGeneration_ == cache_.generation() &&
         lastPassOverlays_ == ctx_.overlaysGeneration()) {
-        return &*lastPass_;
+        return &pass_;
     }
     const auto& stack = cache_.stack();
-    // Built into the list before last: its strings keep their storage, so a class name is
-    // copied without an allocation.
-    std::vector<X11Window> result = std::move(spare_);
-    std::size_t count = 0;
-    std::vector<xcb_window_t> needPids;
+    ++passNumber_;
+    pass_.clear();
+    std::vector<Kept*> needPids;  // on-screen windows whose owner is not known yet
     for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
         const TopLevelFacts* facts = cache_.topLevel(*it);
         if (facts == nullptr || !facts->known) {
             continue;  // vanished mid-pass
         }
-        if (count == result.size()) {
-            result.emplace_back();
-        }
-        X11Window& w = result[count];
-        fill(w, *it, *facts);
-        if (w.id == 0) {
+        Kept& k = kept_[*it];
+        k.pass = passNumber_;
+        bool changed = fill(k.window, *it, *facts);
+        if (k.window.id == 0) {
             continue;
         }
-        if (w.onScreen) {
-            needPids.push_back(w.id);
+        assign(k.window.pid, ctx_.cachedPid(k.window.id), changed);
+        if (changed) {
+            k.entry.reset();
         }
-        ++count;
+        if (!k.window.pid && k.window.onScreen) {
+            needPids.push_back(&k);
+        }
+        pass_.push_back(&k);
     }
-    result.resize(count);
     // Owners are asked once per window (new popups and overlays; clients were asked on arrival).
-    ctx_.resolvePids(needPids);
-    for (X11Window& w : result) {
-        w.pid = ctx_.cachedPid(w.id);
+    if (!needPids.empty()) {
+        std::vector<xcb_window_t> ask;
+        ask.reserve(needPids.size());
+        for (const Kept* k : needPids) {
+            ask.push_back(k->window.id);
+        }
+        ctx_.resolvePids(ask);
+        for (Kept* k : needPids) {
+            if ((k->window.pid = ctx_.cachedPid(k->window.id))) {
+                k->entry.reset();
+            }
+        }
     }
-    if (lastPass_) {
-        spare_ = std::move(*lastPass_);
+    // What left the root is forgotten once it outnumbers what is there.
+    if (kept_.size() > 2 * pass_.size() + 64) {
+        std::erase_if(kept_, [&](const auto& item) { return item.second.pass != passNumber_; });
     }
-    lastPass_ = std::move(result);
+    passBuilt_ = true;
     entriesCurrent_ = false;
     lastPassGeneration_ = cache_.generation();
     lastPassOverlays_ = ctx_.overlaysGeneration();
-    return &*lastPass_;
+    return &pass_;
 }
 
 namespace {
@@ -178,21 +212,6 @@ RawWindowEntry entryOf(const X11Window& w) {
     return e;
 }
 
-// Whether `e` is what entryOf(w) would build, read in place.
-bool describes(const RawWindowEntry& e, const X11Window& w) {
-    const auto* number = std::get_if<std::int64_t>(&e.number);
-    const auto* pid = std::get_if<std::int64_t>(&e.ownerPID);
-    const auto* layer = std::get_if<std::int64_t>(&e.layer);
-    const auto* b = std::get_if<RawBounds>(&e.bounds);
-    return number && *number == static_cast<std::int64_t>(w.id) && layer &&
-           *layer == static_cast<std::int64_t>(w.layer) &&
-           (pid ? w.pid && *pid == static_cast<std::int64_t>(*w.pid) : !w.pid) &&
-           (b ? w.bounds && b->x == w.bounds->x && b->y == w.bounds->y &&
-                    b->width == w.bounds->width && b->height == w.bounds->height
-              : !w.bounds) &&
-           e.classInstance == w.wmClass.instance && e.className == w.wmClass.name;
-}
-
 }  // namespace
 
 SharedWindowEntries X11WindowList::windowEntries() {
@@ -203,26 +222,16 @@ SharedWindowEntries X11WindowList::windowEntries() {
     if (entriesCurrent_ && lastEntries_) {
         return lastEntries_;  // nothing changed since the last cycle took it
     }
-    // The last list's entries in their order: after a restack or a change of a few windows, the
-    // others find theirs at the next place, or the one after when a window before them moved.
-    static const std::vector<SharedWindowEntry> none;
-    const auto& before = lastEntries_ ? *lastEntries_ : none;
-    std::size_t next = 0;
     auto out = std::make_shared<std::vector<SharedWindowEntry>>();
-    out->reserve(before.size());
-    for (const X11Window& w : *all) {
-        if (!w.onScreen || w.desktop) {
+    out->reserve(all->size());
+    for (Kept* k : *all) {
+        if (!k->window.onScreen || k->window.desktop) {
             continue;
         }
-        if (next + 1 < before.size() && !describes(*before[next], w) &&
-            describes(*before[next + 1], w)) {
-            ++next;
+        if (!k->entry) {
+            k->entry = std::make_shared<const RawWindowEntry>(entryOf(k->window));
         }
-        if (next < before.size() && describes(*before[next], w)) {
-            out->push_back(before[next++]);
-        } else {
-            out->push_back(std::make_shared<const RawWindowEntry>(entryOf(w)));
-        }
+        out->push_back(k->entry);
     }
     lastEntries_ = std::move(out);
     entriesCurrent_ = true;
@@ -261,7 +270,8 @@ std::optional<xcb_window_t> X11WindowList::topmostNormalTopLevel(xcb_window_t ex
     if (!all) {
         return std::nullopt;
     }
-    for (const X11Window& w : *all) {
+    for (const Kept* k : *all) {
+        const X11Window& w = k->window;
         if (w.onScreen && w.layer == layer::kNormal && !w.overlay && !w.desktop &&
             w.id != exclude && w.topLevel != exclude) {
             return w.topLevel;
@@ -275,7 +285,8 @@ std::optional<xcb_window_t> X11WindowList::topmostDesktopTopLevel() {
     if (!all) {
         return std::nullopt;
     }
-    for (const X11Window& w : *all) {
+    for (const Kept* k : *all) {
+        const X11Window& w = k->window;
         if (w.onScreen && w.desktop) {
             return w.topLevel;
         }

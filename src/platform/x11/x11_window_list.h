@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/window_list.h"
@@ -83,17 +84,26 @@ private:
     // Brings the facts up to date: what events marked, a slice of the safety-net sweep when
     // nothing did, everything when nothing keeps them current.
     bool update();
+    // What is kept of one top-level: its window as last built, and its entry in the list the
+    // engine reads, built when first asked after the window changed.
+    struct Kept {
+        X11Window window;
+        SharedWindowEntry entry;
+        std::uint64_t pass = 0;  // the last pass that met it
+    };
     // The list as windows() returns it, without a copy; null when the server could not be asked.
-    const std::vector<X11Window>* current();
-    // Sets every member of `w` (whose strings' storage is reused) to what the facts say.
-    void fill(X11Window& w, xcb_window_t topLevel, const TopLevelFacts& facts) const;
+    const std::vector<Kept*>* current();
+    // Brings `w` up to what the facts say, assigning only what differs; true when anything did.
+    bool fill(X11Window& w, xcb_window_t topLevel, const TopLevelFacts& facts) const;
 
     X11Context& ctx_;
     X11WindowCache cache_;
-    // The list as last built, while the facts have not changed since, and the one before it,
-    // whose storage the next build reuses.
-    std::optional<std::vector<X11Window>> lastPass_;
-    std::vector<X11Window> spare_;
+    // Every top-level met, by its id; the list as last built, front to back, pointing into it,
+    // while the facts have not changed since.
+    std::unordered_map<xcb_window_t, Kept> kept_;
+    std::vector<Kept*> pass_;
+    bool passBuilt_ = false;
+    std::uint64_t passNumber_ = 0;
     std::uint64_t lastPassGeneration_ = 0;
     std::uint64_t lastPassOverlays_ = 0;
     // The on-screen entries as last handed out, and whether they still match lastPass_.
