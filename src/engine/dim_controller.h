@@ -265,6 +265,7 @@ private:
         std::optional<std::int64_t> layer;
         std::optional<Rect> bounds;
         bool excluded = false;
+        std::optional<WindowInfo> info;  // the checked window, when it is one
     };
     // The list the current cycle read (kept, so that no later list can reuse its addresses),
     // one record per entry in its order, and the exclusion list, lowered and sorted, they were

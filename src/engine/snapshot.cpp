@@ -53,8 +53,8 @@ const std::vector<DimController::WindowInfo>& DimController::snapshot() {
         std::transform(name.begin(), name.end(), name.begin(), lower);
     std::sort(excluded.begin(), excluded.end());
     const bool sameExclusions = excluded == excludedLowered_;
-    if (list && list == list_ && sameExclusions)
-        return windows_;  // the very list the last cycle read: nothing to make of it again
+    if (list && list_ && (list == list_ || *list == *list_) && sameExclusions)
+        return windows_;  // the same entries in the same order: nothing to make of them again
 
     auto listed = [&](const std::string& name) {
         return !name.empty() &&
@@ -81,7 +81,8 @@ const std::vector<DimController::WindowInfo>& DimController::snapshot() {
         records.push_back(EntryRecord{
             entry, rawToUInt32(entry->number), rawToInt32(entry->ownerPID),
             rawToInteger(entry->layer), rawToRect(entry->bounds),
-            !excluded.empty() && (listed(entry->classInstance) || listed(entry->className))});
+            !excluded.empty() && (listed(entry->classInstance) || listed(entry->className)),
+            WindowInfo::from(*entry)});
     }
     list_ = std::move(list);
     records_ = std::move(records);
@@ -97,8 +98,8 @@ const std::vector<DimController::WindowInfo>& DimController::snapshot() {
         if (r.layer != 0 || !r.id)
             continue;
         normalLayerIDs_.push_back(*r.id);
-        if (r.pid && r.bounds)
-            windows_.push_back(WindowInfo{*r.id, *r.pid, *r.bounds});
+        if (r.info)
+            windows_.push_back(*r.info);
     }
     return windows_;
 }

@@ -135,9 +135,9 @@ TEST_F(Holes, anExcludedWindowBelowTheOverlayShowsWhereNoDimmedWindowCoversIt) {
     // edit of the list is still seen by the next one.
     server.changes = 1;
     scheduler.advance(1.0);
-    const int copies = server.copyCount();
+    const int copies = server.copyCount;
     scheduler.advance(1.0);
-    EXPECT_EQ(server.copyCount(), copies);
+    EXPECT_EQ(server.copyCount, copies);
     defaults.setStringList(keys::kExcludedWindowClasses, {"none"});
     scheduler.advance(0.25);
     EXPECT_TRUE(overlay(0).holes.empty());

@@ -27,7 +27,7 @@ protected:
     // Whether anything still drives the engine (a cycle, a capture, a rebuild): every event
     // source fires once.
     bool anyEventReachesTheEngine() {
-        const int copies = server.copyCount();
+        const int copies = server.copyCount;
         const int captures = factory.captureCalls;
         const int created = factory.created;
         workspace.observers.post(WorkspaceNotification::DidActivateApplication);
@@ -36,7 +36,7 @@ protected:
         ax.deliver(FakeAccessibility::application(kAppA), ax::kFocusedWindowChanged);
         displays.change(displays.displays);
         scheduler.advance(5.0);
-        return server.copyCount() != copies || factory.captureCalls != captures ||
+        return server.copyCount != copies || factory.captureCalls != captures ||
                factory.created != created;
     }
 };
@@ -105,10 +105,10 @@ TEST_F(Lifecycle, activationAndSpaceChangesRefreshAndCaptureAndDisplayChangesReb
     start();
     for (const auto name : {WorkspaceNotification::DidActivateApplication,
                             WorkspaceNotification::ActiveSpaceDidChange}) {
-        const int copies = server.copyCount();
+        const int copies = server.copyCount;
         const int captures = factory.captureCalls;
         workspace.observers.post(name);
-        EXPECT_GT(server.copyCount(), copies);
+        EXPECT_GT(server.copyCount, copies);
         EXPECT_EQ(factory.captureCalls, captures + 2);
     }
 

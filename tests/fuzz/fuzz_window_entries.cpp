@@ -224,9 +224,9 @@ int fuzzOne(const std::uint8_t* data, std::size_t size) {
     check(s.server.onScreenOrder() == settled, "a cycle that found nothing changed moved a window");
 
     // Nothing can be kept bright when the window server answers nothing.
-    s.server.setAbsent(true);
+    s.server.absent = true;
     controller.refresh();
-    s.server.setAbsent(false);
+    s.server.absent = false;
     for (const auto* overlay : s.factory.live())
         check(keepsArrangement || (overlay->isVisible() && overlay->holes.empty() &&
                                    !s.server.isAbove(kFocused, overlay->windowNumber())),

@@ -18,28 +18,25 @@ RawWindowEntry FakeWindowServer::entryFor(const FakeWindow& w) {
 }
 
 SharedWindowEntries FakeWindowServer::windowEntries() {
-    ++copyCount_;
-    if (absent_)
+    ++copyCount;
+    if (absent)
         return nullptr;
     auto list = std::make_shared<std::vector<SharedWindowEntry>>();
-    for (auto& slot : stack_) {
-        if (slot.onScreen && !slot.shared)
-            slot.shared = std::make_shared<const RawWindowEntry>(slot.entry);
+    for (const auto& slot : stack_) {
         if (slot.onScreen)
-            list->push_back(slot.shared);
+            list->push_back(slot.entry);
     }
-    if (!shared_ || *shared_ != *list)
-        shared_ = std::move(list);
-    return shared_;
+    return list;
 }
 
 void FakeWindowServer::insert(bool front, RawWindowEntry entry, bool onScreen, bool overlay) {
-    stack_.insert(front ? stack_.begin() : stack_.end(), Slot{std::move(entry), onScreen, overlay});
+    stack_.insert(front ? stack_.begin() : stack_.end(),
+                  Slot{std::make_shared<RawWindowEntry>(std::move(entry)), onScreen, overlay});
 }
 
 std::optional<std::size_t> FakeWindowServer::indexOf(std::uint32_t id) const {
     for (std::size_t i = 0; i < stack_.size(); ++i) {
-        if (rawToUInt32(stack_[i].entry.number) == id)
+        if (rawToUInt32(stack_[i].entry->number) == id)
             return i;
     }
     return std::nullopt;
@@ -73,7 +70,7 @@ void FakeWindowServer::put(std::uint32_t id, std::optional<std::uint32_t> target
     auto at = static_cast<std::ptrdiff_t>(*from);
     if (!target) {
         at = std::find_if(stack_.begin(), stack_.end(),
-                          [](const Slot& s) { return rawToInteger(s.entry.layer) == 0; }) -
+                          [](const Slot& s) { return rawToInteger(s.entry->layer) == 0; }) -
              stack_.begin();
     } else if (const auto to = indexOf(*target)) {
         at = static_cast<std::ptrdiff_t>(*to + offset);
@@ -85,9 +82,9 @@ void FakeWindowServer::put(std::uint32_t id, std::optional<std::uint32_t> target
 }
 
 void FakeWindowServer::setBounds(std::uint32_t id, const Rect& bounds) {
-    if (const auto i = indexOf(id)) {
-        stack_[*i].entry.bounds = RawBounds{bounds.x, bounds.y, bounds.width, bounds.height};
-        stack_[*i].shared.reset();
+    if (const auto i = indexOf(id)) {  // a new entry: one handed out never changes
+        auto& entry = stack_[*i].entry = std::make_shared<RawWindowEntry>(*stack_[*i].entry);
+        entry->bounds = RawBounds{bounds.x, bounds.y, bounds.width, bounds.height};
     }
 }
 
@@ -108,7 +105,7 @@ bool FakeWindowServer::isOnScreen(std::uint32_t id) const {
 std::vector<std::uint32_t> FakeWindowServer::onScreenOrder() const {
     std::vector<std::uint32_t> order;
     for (const auto& slot : stack_) {
-        if (const auto n = rawToUInt32(slot.entry.number); n && slot.onScreen)
+        if (const auto n = rawToUInt32(slot.entry->number); n && slot.onScreen)
             order.push_back(*n);
     }
     return order;

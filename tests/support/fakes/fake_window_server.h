@@ -26,7 +26,7 @@ struct FakeWindow {
 
 class FakeWindowServer : public WindowList {
 public:
-    // The same list object until the stacking or an entry changes, as the real backend does.
+    // Each entry is the same object until it changes, as in the real backend.
     SharedWindowEntries windowEntries() override;
     std::optional<std::uint64_t> changeCount() override { return changes; }
 
@@ -49,9 +49,10 @@ public:
     std::vector<std::uint32_t> onScreenOrder() const;
     // True when both are on screen and `upper` is in front of `lower`.
     bool isAbove(std::uint32_t upper, std::uint32_t lower) const;
-    int copyCount() const { return copyCount_; }
+    // Lists handed out so far.
+    int copyCount = 0;
     // While set, the window server answers nothing at all.
-    void setAbsent(bool absent) { absent_ = absent; }
+    bool absent = false;
     // What changeCount() answers: unknown unless a test says which changes it made.
     std::optional<std::uint64_t> changes;
     // False: a window manager that puts every overlay back on top after any restack.
@@ -60,10 +61,9 @@ public:
 private:
     friend class FakeOverlay;
     struct Slot {
-        RawWindowEntry entry;
+        std::shared_ptr<RawWindowEntry> entry;  // handed out as it is, replaced when it changes
         bool onScreen = true;
         bool overlay = false;
-        SharedWindowEntry shared{};  // `entry` as last handed out, until it changes
     };
     static RawWindowEntry entryFor(const FakeWindow& window);
     std::optional<std::size_t> indexOf(std::uint32_t id) const;
@@ -74,10 +74,7 @@ private:
     // normal-layer window (behind panels and other upper layers).
     void put(std::uint32_t id, std::optional<std::uint32_t> target, std::size_t offset = 0);
 
-    std::vector<Slot> stack_;     // front to back, hidden windows included
-    SharedWindowEntries shared_;  // handed out again while the list reads the same
-    bool absent_ = false;
-    int copyCount_ = 0;
+    std::vector<Slot> stack_;  // front to back, hidden windows included
 };
 
 class FakeOverlay;
