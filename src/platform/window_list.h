@@ -22,9 +22,9 @@ public:
     virtual ~WindowList() = default;
 
     // Every on-screen window, desktop elements excluded, front to back, in the window server's
-    // own stacking order (the overlays included, at their true place), shared: while nothing
-    // changed, the same list object as before. Null when the window server could not be asked;
-    // entries are not validated here.
+    // own stacking order (the overlays included, at their true place), shared: an entry that did
+    // not change is the very object of the last answer, and a reader may keep what it made of
+    // it. Null when the window server could not be asked; entries are not validated here.
     virtual SharedWindowEntries windowEntries() = 0;
 
     // The same list as plain values, for readers that keep a copy of their own.
