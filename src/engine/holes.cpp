@@ -47,17 +47,18 @@ bool DimController::isBright(const BrightRule& rule, std::size_t i) const {
     const StackedWindow& w = stack_[i];
     if (w.excluded || w.layer > 0)
         return true;
-    if (w.layer < 0)
-        return false;
-    if (i == rule.bright || i == rule.focused)
+    if (w.layer == 0 && (i == rule.bright || i == rule.focused))
         return true;
-    if (!rule.bright)
+    if (!rule.bright || i >= *rule.bright)
         return false;
     const StackedWindow& bright = stack_[*rule.bright];
-    // Above the bright window only other programs' tiles of this display are dimmed; a window
-    // that merely spills over from another display keeps the place its own display gives it.
-    return i < *rule.bright && (w.pid == bright.pid || liesOver(w.bounds, bright.bounds) ||
-                                !isCandidateOn(rule.frame, w.bounds));
+    // Whatever lies above the bright window and reaches over it shows, even a window of a lower
+    // layer that the stacking puts there: dimmed, it would dim the bright window's own place.
+    if (liesOver(w.bounds, bright.bounds))
+        return true;
+    // Otherwise above it only other programs' tiles of this display are dimmed; a window that
+    // merely spills over from another display keeps the place its own display gives it.
+    return w.layer == 0 && (w.pid == bright.pid || !isCandidateOn(rule.frame, w.bounds));
 }
 
 bool DimController::dimmedAboveBright(const BrightRule& rule, const OverlayIDs& overlayIDs) const {
