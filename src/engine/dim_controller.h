@@ -277,6 +277,9 @@ private:
     std::vector<WindowInfo> windows_;
     // The whole stacking of the current cycle, front to back, every layer.
     std::vector<StackedWindow> stack_;
+    // The indices into it of the windows that stay bright wherever they lie: excluded ones and
+    // those of an upper layer.
+    std::vector<std::size_t> brightAnywhere_;
     // The numbers of the normal layer's entries in that list.
     std::vector<std::uint32_t> normalLayerIDs_;
     // What the window manager did with our restacks: the last request per overlay, the times it

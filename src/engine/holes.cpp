@@ -128,10 +128,22 @@ void DimController::cutHoles(Overlay& overlay, const BrightRule& rule, std::size
     auto onDisplay = [&](const StackedWindow& w) {
         return region::overlaps(w.bounds, rule.frame) && !overlayIDs.contains(w.id);
     };
+    // The last bright window below the overlay, found without a walk of the whole stacking: a
+    // window is bright only where it lies anyway, as the bright or focused window, or above the
+    // bright window.
     std::size_t end = firstBelow;
-    for (std::size_t i = firstBelow; i < stack_.size(); ++i) {
-        if (onDisplay(stack_[i]) && isBright(rule, i))
+    auto consider = [&](std::size_t i) {
+        if (i >= end && i < stack_.size() && onDisplay(stack_[i]) && isBright(rule, i))
             end = i + 1;
+    };
+    for (const std::size_t i : brightAnywhere_)
+        consider(i);
+    if (rule.focused)
+        consider(*rule.focused);
+    if (rule.bright) {
+        consider(*rule.bright);
+        for (std::size_t i = firstBelow; i < *rule.bright; ++i)
+            consider(i);
     }
     region::Region covered;
     region::Region holes;

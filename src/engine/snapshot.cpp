@@ -90,11 +90,15 @@ const std::vector<DimController::WindowInfo>& DimController::snapshot() {
 
     windows_.clear();
     stack_.clear();
+    brightAnywhere_.clear();
     normalLayerIDs_.clear();
     for (const auto& r : records_) {
-        if (r.id && r.layer && r.bounds)
+        if (r.id && r.layer && r.bounds) {
+            if (r.excluded || *r.layer > 0)
+                brightAnywhere_.push_back(stack_.size());
             stack_.push_back(
                 StackedWindow{*r.id, r.pid.value_or(0), *r.bounds, *r.layer, r.excluded});
+        }
         if (r.layer != 0 || !r.id)
             continue;
         normalLayerIDs_.push_back(*r.id);
