@@ -278,6 +278,14 @@ TEST(X11WindowList, EveryChangeArrivesAsAnEventAndIdleCostsNothing) {
     cycle();
     EXPECT_EQ(backend.context.stats().requests, before) << "an idle cycle asked the server";
 
+    // A title nothing reads is no news; the backend's own round trip makes sure it has come.
+    const auto titled = backend.list.changeCount();
+    client.setProperty(b, "WM_NAME", XCB_ATOM_STRING, 8, "12:01", 5), client.activeWindow();
+    xcb_connection_t* own = backend.connection;
+    std::free(xcb_get_input_focus_reply(own, xcb_get_input_focus(own), nullptr));
+    backend.pump();
+    EXPECT_EQ(backend.list.changeCount(), titled);
+
     // The safety net: sweeps that find the facts as known change nothing; one that meets a
     // change whose events were lost brings it in.
     cache.setSweepInterval(std::chrono::milliseconds(0));

@@ -193,10 +193,16 @@ bool X11Events::onlyOurs(const xcb_generic_event_t* event) {
 }
 
 bool X11Events::handleEvent(const xcb_generic_event_t* event) {
-    ctx_.eventArrived();
     const Atoms& a = ctx_.atoms();
     const X11WindowCache::Change change = cache_.apply(event);
     const auto type = event->response_type & 0x7f;
+    // A property of another program's window that nothing here reads (a title with a clock in
+    // it, a progress hint) is no news: counted, it would cost an idle tick a whole cycle.
+    const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+    if (type != XCB_PROPERTY_NOTIFY || change != X11WindowCache::Change::None ||
+        property->window == ctx_.root() || ctx_.ownsWindow(property->window)) {
+        ctx_.eventArrived();
+    }
     if (type == XCB_CLIENT_MESSAGE) {
         // A request to the manager, seen because we listen to the root's substructure.
         auto* ev = reinterpret_cast<const xcb_client_message_event_t*>(event);
