@@ -82,6 +82,33 @@ TEST(X11Hostile, MalformedPropertiesReadAsAbsentAndOddWindowsAreHarmless) {
               std::nullopt);
     EXPECT_FALSE(plain.platform.stacking().topLevelOf(doomed));
     EXPECT_NE(findWindow(*after, tiny), nullptr);
+
+    // Windows gone before the listening backend looked leave nothing in its cache: framed,
+    // listed and destroyed unseen, or (a list that lies, as a lost race would) listed once gone,
+    // so that our selection meets no window and no DestroyNotify ever comes.
+    ASSERT_TRUE(backend.pumpUntil([&] {
+        return !client.isManaged(doomed) && backend.list.cache().clients() == client.clientList();
+    }));
+    const std::size_t kept = backend.list.cache().entriesKept();
+    const auto listed = client.clientList();
+    for (int i = 0; i < 4; ++i)
+        client.destroy(client.createWindow({.waitUntilManaged = i % 2 == 0}));
+    ASSERT_TRUE(waitUntil([&] { return client.clientList() == listed; }));
+    xcb_window_t holder =
+        client.createWindow({.overrideRedirect = true, .map = false, .waitUntilManaged = false});
+    xcb_window_t ghost = client.createWindow({.map = false, .waitUntilManaged = false});
+    xcb_reparent_window(client.connection(), ghost, holder, 0, 0);
+    client.destroy(ghost);
+    auto lie = listed;
+    lie.push_back(ghost);
+    client.setProperty(client.root(), "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, 32, lie.data(),
+                       lie.size());
+    ASSERT_TRUE(backend.pumpUntil([&] { return backend.list.cache().clients() == lie; }));
+    client.destroy(holder);
+    client.setProperty(client.root(), "_NET_CLIENT_LIST", XCB_ATOM_WINDOW, 32, listed.data(),
+                       listed.size());
+    ASSERT_TRUE(backend.pumpUntil([&] { return backend.list.cache().clients() == listed; }));
+    EXPECT_EQ(backend.list.cache().entriesKept(), kept);
 }
 
 TEST(X11Hostile, LostServerBecomesOneCallAndAbsentAnswers) {

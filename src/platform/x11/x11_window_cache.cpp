@@ -1081,6 +1081,12 @@ void X11WindowCache::settle() {
         std::unordered_set<xcb_window_t> alive(stack_.begin(), stack_.end());
         alive.insert(clientList_.begin(), clientList_.end());
         ctx_.retainOnly(alive);
+        // What windows gone unseen leave behind, dropped here with the windows that went rather
+        // than by a walk per destroy: a client gone before our selection reached it sends us no
+        // DestroyNotify, and one destroyed inside its frame before we adopted it leaves the hint
+        // naming that frame (a hint is only ever used while its frame is a top-level).
+        std::erase_if(selected_, [&](xcb_window_t w) { return alive.count(w) == 0; });
+        std::erase_if(parentHint_, [&](const auto& hint) { return tops_.count(hint.second) == 0; });
     }
     if (differs_) {
         differs_ = false;

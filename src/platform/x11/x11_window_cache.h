@@ -116,6 +116,11 @@ public:
     // _NET_CLIENT_LIST_STACKING, bottom to top; read when first asked after it changed.
     const std::vector<xcb_window_t>& clientListStacking();
     Rect rootBounds() const { return root_; }
+    // Entries kept about windows, all tables together: windows that are gone leave none.
+    std::size_t entriesKept() const {
+        return tops_.size() + clients_.size() + clientOfTop_.size() + parentHint_.size() +
+               selected_.size() + dirtyTops_.size() + dirtyClients_.size() + ownLast_.size();
+    }
 
     // A client's visible frame in root coordinates: the client grown by the decorations the
     // manager says it draws, within the frame window; the frame window when it says nothing.
