@@ -260,12 +260,21 @@ bool X11Events::settling() {
     const bool onlyStacking = stackingDirty_ && !dirty_ && gone_.empty();
     const bool focusLeft = dirty_ && gone_.empty() && state_.active && !cache_.activeWindow() &&
                            cache_.clientsGeneration() == clientsGeneration_;
+    // i3 hides the tab it leaves (and may send that on its own) before it announces the next
+    // one. Told at once, the engine would take the window still named active for minimised and
+    // hand focus to another window, which the manager then obeys: wait for the announcement.
+    const ClientFacts* active = state_.active && cache_.activeWindow() == state_.active
+                                    ? cache_.client(*state_.active)
+                                    : nullptr;
+    const auto was = state_.active ? state_.hidden.find(*state_.active) : state_.hidden.end();
+    const bool activeHidden =
+        dirty_ && active && active->state.hidden && (was == state_.hidden.end() || !was->second);
     const auto now = std::chrono::steady_clock::now();
-    if (onlyStacking || focusLeft) {
+    if (onlyStacking || focusLeft || activeHidden) {
         if (!settleSince_) {
             settleSince_ = now;
         }
-        holdUntil_ = *settleSince_ + kSettle;
+        holdUntil_ = *settleSince_ + (activeHidden ? kAnnouncementWait : kSettle);
         if (onlyStacking && activationAsked_) {
             holdUntil_ = std::max(holdUntil_, *activationAsked_ + kAnnouncementWait);
         }
