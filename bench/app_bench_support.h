@@ -42,6 +42,14 @@ inline double processCpuUs(pid_t pid) {
     return ticks * 1e6 / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
+// The p-quantile (0..1) of the samples, -1 when there are none.
+inline double percentile(std::vector<double> samples, double p) {
+    if (samples.empty())
+        return -1.0;
+    std::sort(samples.begin(), samples.end());
+    return samples[std::min(samples.size() - 1, static_cast<std::size_t>(p * samples.size()))];
+}
+
 // The same from the scheduler's nanosecond accounting, summed over the process's threads: fine
 // enough for the tiny shares an idle process uses.
 inline double processRunUs(pid_t pid) {

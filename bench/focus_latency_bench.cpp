@@ -179,12 +179,7 @@ int main(int argc, char** argv) {
     }
     if (latencies.empty())
         return 1;
-    auto percentile = [](std::vector<double> v, double p) {
-        if (v.empty())
-            return -1.0;
-        std::sort(v.begin(), v.end());
-        return v[std::min(v.size() - 1, static_cast<std::size_t>(p * v.size()))];
-    };
+    using bench::percentile;
     std::printf(
         "focus_latency windows=%d n=%zu p50_ms=%.2f p99_ms=%.2f wm_raise_p50_ms=%.2f "
         "wm_raise_p99_ms=%.2f wm_announce_p50_ms=%.2f wm_announce_p99_ms=%.2f misjudged=%d\n",

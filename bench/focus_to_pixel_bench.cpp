@@ -186,12 +186,7 @@ int main(int argc, char** argv) {
     const double switches = double(latencies.size() + failures);
     const double cpu = (selfCpuUs() - cpu0) / switches;
     const double server = (bench::processRunUs(session.serverPid()) - server0) / switches;
-    auto percentile = [](std::vector<double> v, double p) {
-        if (v.empty())
-            return -1.0;
-        std::sort(v.begin(), v.end());
-        return v[std::min(v.size() - 1, static_cast<std::size_t>(p * v.size()))];
-    };
+    using bench::percentile;
     std::printf(
         "focus_to_pixel compositor=%s n=%zu p50_ms=%.2f p99_ms=%.2f announced_p50_ms=%.2f "
         "announced_p99_ms=%.2f restack_p50_ms=%.2f restack_p99_ms=%.2f "
