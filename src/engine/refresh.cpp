@@ -24,6 +24,11 @@ void DimController::refresh() {
 }
 
 void DimController::reconcile() {
+    // Halfway through a change the focused window may look gone (i3 hides the tab it leaves
+    // before it names the next one): a hand-over now would take focus from a window that still
+    // has it. The change's end refreshes.
+    if (services_.windowList.changeUnderWay())
+        return;
     if (lastCycleInputs_ && !timeRuleRunning() && cycleInputs() == lastCycleInputs_)
         return;
     refresh();

@@ -44,6 +44,11 @@ public:
     // number means a cycle would read the same again. Absent when the server cannot tell, or a
     // change is known to be waiting.
     virtual std::optional<std::uint64_t> changeCount() { return std::nullopt; }
+
+    // Whether the window server is halfway through a change whose rest is still on its way (a
+    // window manager's focus change arrives in steps). The platform refreshes once it is whole;
+    // a cycle before that would act on half of it.
+    virtual bool changeUnderWay() { return false; }
 };
 
 }  // namespace sombrix

@@ -60,6 +60,19 @@ TEST_F(HandOver, focusComingBackRestartsTheGracePeriod) {
     EXPECT_TRUE(closeFocusedWindowAfter(1.0));
 }
 
+// Looking gone halfway through a change of the window manager, the focused window is left to the
+// change's end: ticks in between hand nothing over.
+TEST_F(HandOver, waitsForTheEndOfAChangeStillUnderWay) {
+    server.underWay = true;
+    noFocusedWindow(kAppA);
+    server.remove(1);
+    scheduler.advance(0.5);
+    EXPECT_TRUE(workspace.activations.empty());
+    server.underWay = false;
+    scheduler.advance(0.25);
+    EXPECT_EQ(workspace.activations.size(), 1u);
+}
+
 // Made keep-above by the user, lifted there by a manager when it went full screen, or out of the
 // list for a moment while a manager swaps its frame: a focused window that still exists is not
 // closed. A closed one hands over past the own overlay and small windows, maybe to the same

@@ -42,9 +42,18 @@ std::optional<bool> allHidden(const DesktopState& s, std::int32_t pid) {
 }  // namespace
 
 X11Events::X11Events(X11Context& context, X11WindowList& windowList)
-    : ctx_(context), cache_(windowList.cache()) {}
+    : ctx_(context), cache_(windowList.cache()), windowList_(windowList) {
+    // Only while the hold lasts: a flush that never came (the connection went) must not stop
+    // the engine's ticks for good.
+    windowList_.setChangeUnderWay([this] {
+        return listening_ && settleSince_ &&
+               std::chrono::steady_clock::now() < holdUntil_ + kSettle;
+    });
+}
 
-X11Events::~X11Events() = default;
+X11Events::~X11Events() {
+    windowList_.setChangeUnderWay({});
+}
 
 void X11Events::startListening() {
     if (listening_ || ctx_.connectionBroken()) {

@@ -109,6 +109,7 @@ private:
 
     X11Context& ctx_;
     X11WindowCache& cache_;
+    X11WindowList& windowList_;
     DesktopState state_;
     std::uint64_t clientsGeneration_ = 0;
     bool toolkitSubstructure_ = false;  // the toolkit had selected the root's substructure itself

@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -54,6 +55,9 @@ public:
     // Moves with every event and every pass that changed the facts; absent while a pass has
     // something to read (the safety-net sweep included) or no events keep the facts current.
     std::optional<std::uint64_t> changeCount() override;
+    bool changeUnderWay() override { return changeUnderWay_ && changeUnderWay_(); }
+    // The event layer says here whether it holds back a batch for the rest of a change.
+    void setChangeUnderWay(std::function<bool()> probe) { changeUnderWay_ = std::move(probe); }
 
     // X11Stacking
     std::optional<xcb_window_t> topLevelOf(xcb_window_t client) override;
@@ -81,6 +85,7 @@ public:
     X11WindowCache& cache() { return cache_; }
 
 private:
+    std::function<bool()> changeUnderWay_;
     // Brings the facts up to date: what events marked, a slice of the safety-net sweep when
     // nothing did, everything when nothing keeps them current.
     bool update();

@@ -29,6 +29,7 @@ public:
     // Each entry is the same object until it changes, as in the real backend.
     SharedWindowEntries windowEntries() override;
     std::optional<std::uint64_t> changeCount() override { return changes; }
+    bool changeUnderWay() override { return underWay; }
 
     // Control side. Windows are named by number; raw entries are found by their number when it
     // converts.
@@ -55,6 +56,7 @@ public:
     bool absent = false;
     // What changeCount() answers: unknown unless a test says which changes it made.
     std::optional<std::uint64_t> changes;
+    bool underWay = false;  // what changeUnderWay() answers
     // False: a window manager that puts every overlay back on top after any restack.
     bool restacksStick = true;
 
